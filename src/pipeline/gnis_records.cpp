@@ -1,0 +1,232 @@
+#include "gnis_records.h"
+
+#include "clean_text.h"
+#include "map_type.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace gnis {
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trimSpaces(std::string_view s) {
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+               return up(x) == up(y);
+           });
+}
+
+// For messages: a column's text, cut short and without anything unprintable.
+std::string shown(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s.substr(0, 40))
+        out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+    if (s.size() > 40)
+        out += "...";
+    return out + "\"";
+}
+
+} // namespace
+
+bool ParseDecimal(std::string_view text, Decimal& out) {
+    out = Decimal{};
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        out.negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t intStart = i;
+    while (i < text.size() && isDigit(text[i]))
+        ++i;
+    std::string_view integer = text.substr(intStart, i - intStart);
+    std::string_view fraction;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t fracStart = ++i;
+        while (i < text.size() && isDigit(text[i]))
+            ++i;
+        fraction = text.substr(fracStart, i - fracStart);
+    }
+    if (i != text.size() || (integer.empty() && fraction.empty()))
+        return false;
+    while (!integer.empty() && integer.front() == '0')
+        integer.remove_prefix(1);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.remove_suffix(1);
+    out.integer = integer;
+    out.fraction = fraction;
+    return true;
+}
+
+bool Decimal::magnitudeAbove(int limit) const {
+    if (integer.size() > 3)
+        return true;
+    int whole = 0;
+    for (char c : integer)
+        whole = whole * 10 + (c - '0');
+    return whole > limit || (whole == limit && !fraction.empty());
+}
+
+bool ElevationFeet(std::string_view metres, std::int32_t& feet) {
+    Decimal d;
+    if (!ParseDecimal(metres, d))
+        return false;
+    if (!metres.empty() && metres.front() == '+')
+        metres.remove_prefix(1);
+    double value = 0;
+    const auto [end, ec] = std::from_chars(metres.data(), metres.data() + metres.size(), value,
+                                           std::chars_format::fixed);
+    if (ec != std::errc() || end != metres.data() + metres.size())
+        return false;
+    const double f = std::nearbyint(std::floor(value) * 3.2808399); // default rounding: half to even
+    if (!(f >= static_cast<double>(std::numeric_limits<std::int32_t>::min()) &&
+          f <= static_cast<double>(std::numeric_limits<std::int32_t>::max())))
+        return false;
+    feet = static_cast<std::int32_t>(f);
+    return true;
+}
+
+bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
+    int name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1;
+    int index = 0;
+    for (std::size_t start = 0;; ++index) {
+        const std::size_t bar = header.find('|', start);
+        const std::string_view column = trimSpaces(header.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+        auto take = [&](int& slot, std::string_view wanted) {
+            if (slot < 0 && equalsIgnoreCase(column, wanted))
+                slot = index;
+        };
+        take(name, "FEATURE_NAME");
+        take(cls, "FEATURE_CLASS");
+        take(lat, "PRIM_LAT_DEC");
+        take(lon, "PRIM_LONG_DEC");
+        take(elevation, "ELEVATION");
+        take(elevation, "ELEV_IN_M");
+        take(source, "MAP_NAME");
+        if (bar == std::string_view::npos)
+            break;
+        start = bar + 1;
+    }
+    if (cls >= 0 && lat >= 0) {
+        if (lon < 0) {
+            error = "the header names PRIM_LAT_DEC but no PRIM_LONG_DEC column";
+            return false;
+        }
+        name_ = name, class_ = cls, lat_ = lat, lon_ = lon, elevation_ = elevation, source_ = source;
+        needed_ = static_cast<std::size_t>(std::max({name, cls, lat, lon, elevation, source})) + 1;
+    }
+    // Otherwise the classic fixed positions stay.
+    columns_.assign(needed_, std::string_view{});
+    return true;
+}
+
+void WaypointConverter::malformed(GpxStats& stats, std::int64_t line, std::string reason) {
+    ++stats.malformed;
+    if (stats.firstMalformed.size() < GpxStats::kMalformedKept)
+        stats.firstMalformed.push_back({line, std::move(reason)});
+}
+
+void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber, std::string& out,
+                                GpxStats& stats) {
+    if (columns_.size() != needed_)
+        columns_.assign(needed_, std::string_view{});
+    ++stats.records;
+
+    // Split only as far as the last column we read.
+    std::size_t count = 0;
+    const char* p = record.data();
+    const char* end = p + record.size();
+    while (count < needed_) {
+        const auto* bar = static_cast<const char*>(std::memchr(p, '|', static_cast<std::size_t>(end - p)));
+        const char* stop = bar ? bar : end;
+        columns_[count++] = std::string_view(p, static_cast<std::size_t>(stop - p));
+        if (!bar)
+            break;
+        p = bar + 1;
+    }
+    if (count < needed_) {
+        malformed(stats, lineNumber, "it has " + std::to_string(count) + " columns, " +
+                                         std::to_string(needed_) + " are needed");
+        return;
+    }
+    auto column = [&](int i) { return i < 0 ? std::string_view{} : columns_[static_cast<std::size_t>(i)]; };
+
+    const std::string_view latText = column(lat_), lonText = column(lon_);
+    Decimal lat, lon;
+    if (!ParseDecimal(latText, lat)) {
+        malformed(stats, lineNumber, "latitude " + shown(latText) + " is not a decimal number");
+        return;
+    }
+    if (!ParseDecimal(lonText, lon)) {
+        malformed(stats, lineNumber, "longitude " + shown(lonText) + " is not a decimal number");
+        return;
+    }
+    if (lat.isZero() || lon.isZero())
+        return; // no known position
+    if (lat.magnitudeAbove(90)) {
+        malformed(stats, lineNumber, "latitude " + shown(latText) + " is outside -90..90");
+        return;
+    }
+    if (lon.magnitudeAbove(180)) {
+        malformed(stats, lineNumber, "longitude " + shown(lonText) + " is outside -180..180");
+        return;
+    }
+
+    const std::string_view cls = column(class_);
+    const std::string_view type = GetMapType(cls);
+    if (type == kDeleteType)
+        return;
+
+    const std::string_view elevationText = column(elevation_);
+    std::int32_t feet = 0;
+    const bool hasElevation = !elevationText.empty();
+    if (hasElevation && !ElevationFeet(elevationText, feet)) {
+        malformed(stats, lineNumber, "elevation " + shown(elevationText) + " is not a usable number of metres");
+        return;
+    }
+    char feetText[16];
+    std::size_t feetLength = 0;
+    if (hasElevation)
+        feetLength = static_cast<std::size_t>(std::to_chars(feetText, feetText + sizeof feetText, feet).ptr - feetText);
+    const std::string_view feetView(feetText, feetLength);
+
+    out += "<wpt lat=\"";
+    out += latText;
+    out += "\" lon=\"";
+    out += lonText;
+    out += "\">\r\n";
+    if (hasElevation) {
+        out += "   <ele>";
+        out += feetView;
+        out += "</ele>\r\n";
+    }
+    out += "   <name>";
+    AppendCleanText(out, column(name_));
+    static const std::string_view summit = GetMapType("summit");
+    if (hasElevation && type == summit) {
+        out += ", ";
+        out += feetView;
+    }
+    out += "</name>\r\n   <desc>";
+    AppendXmlEscaped(out, cls);
+    out += "</desc>\r\n   <src>USGS GNIS ";
+    AppendXmlEscaped(out, trimSpaces(column(source_)));
+    out += "</src>\r\n   <type>";
+    out += type;
+    out += "</type>\r\n</wpt>\r\n";
+    ++stats.waypoints;
+}
+
+} // namespace gnis

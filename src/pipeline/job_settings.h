@@ -1,0 +1,26 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace gnis {
+
+// The values a stage reads, taken from the main window's controls or from
+// gnis-convert's options and settings.ini at the moment the job starts.
+struct JobSettings {
+    std::filesystem::path outputFolder;
+    int stateIndex = -1; // position in stateCodes, -1 when none is chosen
+
+    // A gazetteer text of the user's own to convert instead of the state's
+    // text file in the output folder. It is read only, never deleted.
+    std::filesystem::path inputText;
+
+    std::filesystem::path fwToolsFolder;
+    std::filesystem::path postgisFolder;
+    std::string host;
+    std::string database;
+    std::string user;
+    std::string password;
+};
+
+} // namespace gnis

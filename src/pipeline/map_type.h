@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string_view>
+
+namespace gnis {
+
+inline constexpr std::string_view kDeleteType = "delete";
+
+// Map type code ("0x6616") for a GNIS feature class, compared case-insensitively
+// and otherwise exactly; "delete" for a class that does not go on the map.
+std::string_view GetMapType(std::string_view featureClass);
+
+} // namespace gnis

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+#include <type_traits>
+
+namespace gnis {
+
+inline constexpr std::size_t kStateCount = 51;
+
+// The states and territories whose gazetteer can be fetched, alphabetical by
+// name; the code at index i belongs to the name at index i.
+extern const std::array<std::string_view, kStateCount> stateNames;
+extern const std::array<std::string_view, kStateCount> stateCodes;
+
+// Index of a state given by code ("MA") or by name ("Massachusetts"), any case;
+// -1 when there is none.
+int FindState(std::string_view codeOrName);
+
+// Appends the 51 names in index order to the end of any list with push_back,
+// without clearing it. Qt string lists get the names through fromUtf8.
+template <typename List>
+void LoadStates(List& list) {
+    using Item = typename List::value_type;
+    for (const std::string_view name : stateNames) {
+        if constexpr (std::is_constructible_v<Item, std::string_view>)
+            list.push_back(Item(name));
+        else
+            list.push_back(Item::fromUtf8(name.data(), static_cast<int>(name.size())));
+    }
+}
+
+} // namespace gnis

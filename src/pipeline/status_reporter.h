@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace gnis {
+
+// What a stage tells its front end while it runs. The windows, gnis-convert and
+// the tests each implement it; every event has an empty default so a listener
+// overrides only what it shows.
+struct StatusReporter {
+    virtual ~StatusReporter() = default;
+
+    // The status window's one line: what the stage is doing now.
+    virtual void setStatusText(const std::string& text) { (void)text; }
+    // The main window's status bar: outcomes and error messages.
+    virtual void setStatusBarText(const std::string& text) { (void)text; }
+    virtual void beginStage() {}
+    virtual void endStage() {}
+    // done of total units; total is 0 when unknown.
+    virtual void progress(std::int64_t done, std::int64_t total) { (void)done; (void)total; }
+    // Lets a front end with an event loop repaint; called often during long work.
+    virtual void yield() {}
+};
+
+} // namespace gnis

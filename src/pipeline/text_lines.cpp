@@ -1,0 +1,163 @@
+#include "text_lines.h"
+
+#include "clean_text.h"
+
+#include <cstring>
+
+namespace gnis {
+
+TextLineReader::TextLineReader(ByteSource& source) : source_(source) {
+    raw_.reserve(kBlockSize + 2);
+    text_.reserve(2 * kBlockSize);
+}
+
+bool TextLineReader::readRaw() {
+    const std::size_t old = raw_.size();
+    raw_.resize(old + kBlockSize);
+    const std::ptrdiff_t n = source_.read(raw_.data() + old, kBlockSize);
+    if (n < 0) {
+        failed_ = true;
+        eof_ = true;
+        raw_.resize(old);
+        return false;
+    }
+    raw_.resize(old + static_cast<std::size_t>(n));
+    bytesRead_ += n;
+    if (n == 0)
+        eof_ = true;
+    return n > 0;
+}
+
+void TextLineReader::decodeUtf16(bool flush) {
+    const bool le = encoding_ == TextEncoding::Utf16LE;
+    std::size_t i = 0;
+    for (; i + 1 < raw_.size(); i += 2) {
+        const auto b0 = static_cast<unsigned char>(raw_[i]);
+        const auto b1 = static_cast<unsigned char>(raw_[i + 1]);
+        const auto unit = static_cast<char16_t>(le ? (b0 | (b1 << 8)) : ((b0 << 8) | b1));
+        if (unit < 0x80 && !highSurrogate_) {
+            text_ += static_cast<char>(unit);
+            continue;
+        }
+        if (highSurrogate_) {
+            const char16_t high = highSurrogate_;
+            highSurrogate_ = 0;
+            if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                AppendUtf8(text_, 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (unit - 0xDC00));
+                continue;
+            }
+            AppendUtf8(text_, 0xFFFD); // unpaired high surrogate
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF)
+            highSurrogate_ = unit;
+        else if (unit >= 0xDC00 && unit <= 0xDFFF)
+            AppendUtf8(text_, 0xFFFD);
+        else
+            AppendUtf8(text_, unit);
+    }
+    raw_.erase(0, i);
+    if (flush) {
+        if (highSurrogate_ || !raw_.empty())
+            AppendUtf8(text_, 0xFFFD); // a cut-off character at the very end
+        highSurrogate_ = 0;
+        raw_.clear();
+    }
+}
+
+// Appends more text; false when nothing more can come.
+bool TextLineReader::fill() {
+    if (eof_)
+        return false;
+    // Drop what was handed out, so the buffer holds at most one line plus a block.
+    if (pos_ > 0) {
+        text_.erase(0, pos_);
+        scanned_ -= pos_;
+        pos_ = 0;
+    }
+    readRaw();
+    if (!started_) {
+        started_ = true;
+        while (!eof_ && raw_.size() < 3)
+            readRaw();
+        const auto b = [&](std::size_t i) { return i < raw_.size() ? static_cast<unsigned char>(raw_[i]) : 0u; };
+        if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) {
+            encoding_ = TextEncoding::Utf8Bom;
+            raw_.erase(0, 3);
+        } else if (b(0) == 0xFF && b(1) == 0xFE) {
+            encoding_ = TextEncoding::Utf16LE;
+            raw_.erase(0, 2);
+        } else if (b(0) == 0xFE && b(1) == 0xFF) {
+            encoding_ = TextEncoding::Utf16BE;
+            raw_.erase(0, 2);
+        }
+    }
+    if (encoding_ == TextEncoding::Utf16LE || encoding_ == TextEncoding::Utf16BE) {
+        decodeUtf16(eof_);
+    } else {
+        text_ += raw_;
+        raw_.clear();
+    }
+    return true;
+}
+
+std::string_view TextLineReader::finishLine(std::string_view raw) {
+    if (!raw.empty() && raw.back() == '\r')
+        raw.remove_suffix(1);
+    if (encoding_ == TextEncoding::Utf16LE || encoding_ == TextEncoding::Utf16BE || IsValidUtf8(raw))
+        return raw;
+    converted_.clear();
+    AppendWindows1252AsUtf8(converted_, raw);
+    return converted_;
+}
+
+bool TextLineReader::next(Line& line) {
+    for (;;) {
+        const char* base = text_.data();
+        const void* lf = scanned_ < text_.size()
+                             ? std::memchr(base + scanned_, '\n', text_.size() - scanned_)
+                             : nullptr;
+        if (lf) {
+            const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - base);
+            const std::size_t start = pos_;
+            pos_ = scanned_ = end + 1;
+            ++lineNumber_;
+            line.number = lineNumber_;
+            if (skipping_) {
+                skipping_ = false;
+                line.tooLong = true;
+                line.text = {};
+                return true;
+            }
+            if (end - start > kMaxLineLength) {
+                line.tooLong = true;
+                line.text = {};
+                return true;
+            }
+            line.tooLong = false;
+            line.text = finishLine(std::string_view(base + start, end - start));
+            return true;
+        }
+        scanned_ = text_.size();
+        if (scanned_ - pos_ > kMaxLineLength) {
+            // Keep memory bounded: forget the line so far, report it once it ends.
+            skipping_ = true;
+            pos_ = scanned_;
+        }
+        if (!fill()) {
+            if (pos_ >= text_.size() && !skipping_)
+                return false;
+            // The last line has no line end.
+            const std::size_t start = pos_;
+            pos_ = scanned_ = text_.size();
+            ++lineNumber_;
+            line.number = lineNumber_;
+            line.tooLong = skipping_;
+            skipping_ = false;
+            line.text = line.tooLong ? std::string_view{}
+                                     : finishLine(std::string_view(text_.data() + start, text_.size() - start));
+            return true;
+        }
+    }
+}
+
+} // namespace gnis

@@ -1,0 +1,164 @@
+#include "file_system.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <system_error>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace gnis {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kFlushAt = 1 << 20;
+
+std::string quoted(const fs::path& p) { return p.string(); }
+
+bool isReadOnly(const fs::path& path) {
+    std::error_code ec;
+    const auto perms = fs::status(path, ec).permissions();
+    if (ec)
+        return false;
+    return (perms & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) ==
+           fs::perms::none;
+}
+
+std::string uniqueSuffix() {
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    const auto now = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    return std::to_string(rd() ^ static_cast<unsigned>(now)) + "-" + std::to_string(++counter);
+}
+
+} // namespace
+
+std::string ErrorText(int errnum) {
+    return std::error_code(errnum, std::generic_category()).message();
+}
+
+bool FileExists(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+Outcome DeleteFile(const fs::path& path, bool force) {
+    std::error_code ec;
+    const auto st = fs::symlink_status(path, ec);
+    if (ec || !fs::exists(st))
+        return Outcome::success();
+    if (fs::is_directory(st))
+        return Outcome::failure("Can't delete " + quoted(path) + ": it is a folder");
+    if (!force && isReadOnly(path))
+        return Outcome::failure("Can't delete " + quoted(path) + ": the file is read-only");
+    if (!fs::remove(path, ec) && ec)
+        return Outcome::failure("Can't delete " + quoted(path) + ": " + ec.message());
+    return Outcome::success();
+}
+
+TextFileWriter::~TextFileWriter() { discard(); }
+
+Outcome TextFileWriter::open(const fs::path& target) {
+    discard();
+    error_.clear();
+    target_ = target;
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp_ = folder / ("." + target.filename().string() + ".tmp-" + uniqueSuffix());
+        // "x": never reuse or follow anything that already has this name.
+        file_ = std::fopen(temp_.string().c_str(), "wbx");
+        if (file_ || errno != EEXIST)
+            break;
+    }
+    if (!file_) {
+        const int err = errno;
+        temp_.clear();
+        return Outcome::failure("Can't write " + quoted(target) + ": " + ErrorText(err));
+    }
+    buffer_.clear();
+    buffer_.reserve(kFlushAt + 4096);
+    return Outcome::success();
+}
+
+void TextFileWriter::write(std::string_view text) {
+    if (!file_ || !error_.empty())
+        return;
+    buffer_.append(text);
+    if (buffer_.size() >= kFlushAt)
+        flushBuffer();
+}
+
+void TextFileWriter::writeLine(std::string_view text) {
+    write(text);
+    write("\r\n");
+}
+
+void TextFileWriter::flushBuffer() {
+    if (!file_ || !error_.empty() || buffer_.empty())
+        return;
+    errno = 0;
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
+        fail("Can't write", errno);
+    buffer_.clear();
+}
+
+void TextFileWriter::fail(const std::string& what, int errnum) {
+    if (error_.empty())
+        error_ = what + " " + quoted(target_) + ": " + (errnum ? ErrorText(errnum) : "write error");
+}
+
+Outcome TextFileWriter::commit() {
+    if (!file_)
+        return Outcome::failure(error_.empty() ? "Can't write " + quoted(target_) + ": not open" : error_);
+    flushBuffer();
+    errno = 0;
+    if (error_.empty() && std::fflush(file_) != 0)
+        fail("Can't write", errno);
+#if !defined(_WIN32)
+    // The new file must be on disk before it replaces the old one.
+    if (error_.empty() && ::fsync(fileno(file_)) != 0)
+        fail("Can't write", errno);
+#endif
+    errno = 0;
+    const int closed = std::fclose(file_);
+    file_ = nullptr;
+    if (error_.empty() && closed != 0)
+        fail("Can't write", errno);
+    if (error_.empty()) {
+        std::error_code ec;
+        fs::rename(temp_, target_, ec);
+        if (ec)
+            error_ = "Can't replace " + quoted(target_) + ": " + ec.message();
+    }
+    if (!error_.empty()) {
+        std::error_code ec;
+        fs::remove(temp_, ec);
+        temp_.clear();
+        return Outcome::failure(error_);
+    }
+    temp_.clear();
+    return Outcome::success();
+}
+
+void TextFileWriter::discard() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temp_.empty()) {
+        std::error_code ec;
+        fs::remove(temp_, ec);
+        temp_.clear();
+    }
+    buffer_.clear();
+}
+
+} // namespace gnis

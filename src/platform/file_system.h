@@ -1,0 +1,54 @@
+#pragma once
+
+#include "outcome.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace gnis {
+
+// True exactly when a plain file (not a folder) exists at the path.
+bool FileExists(const std::filesystem::path& path);
+
+// Removes a file. Without force, a read-only file is refused and left in place,
+// as on Windows; with force it goes too. A file that is already gone is success.
+Outcome DeleteFile(const std::filesystem::path& path, bool force);
+
+// Text of an errno value, for messages.
+std::string ErrorText(int errnum);
+
+// Writes a file under a temporary name beside its target and puts it in the
+// target's place only on commit(), so a failed or abandoned write never leaves
+// a truncated file where a good one was. Lines end with CR LF.
+class TextFileWriter {
+public:
+    TextFileWriter() = default;
+    ~TextFileWriter();
+    TextFileWriter(const TextFileWriter&) = delete;
+    TextFileWriter& operator=(const TextFileWriter&) = delete;
+
+    Outcome open(const std::filesystem::path& target);
+    // Raw text, buffered; the first failure sticks and is reported by commit().
+    void write(std::string_view text);
+    void writeLine(std::string_view text);
+    // Flushes, syncs and renames over the target. The temporary file is removed on failure.
+    Outcome commit();
+    // Drops the temporary file; the target stays as it was.
+    void discard();
+
+    const std::filesystem::path& target() const { return target_; }
+
+private:
+    void flushBuffer();
+    void fail(const std::string& what, int errnum);
+
+    std::FILE* file_ = nullptr;
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    std::string buffer_;
+    std::string error_;
+};
+
+} // namespace gnis
