@@ -1,0 +1,97 @@
+// The file-system layer the stages write and delete through.
+
+#include "file_system.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace gnis;
+using namespace testsupport;
+
+class FileSystemTest : public QObject {
+    Q_OBJECT
+private slots:
+    void fileExists() {
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/a.txt", "x");
+        QDir(dir.path()).mkdir("folder");
+        QFile::link(dir.path() + "/a.txt", dir.path() + "/link.txt");
+        QVERIFY(FileExists(fsPath(dir.path() + "/a.txt")));
+        QVERIFY(FileExists(fsPath(dir.path() + "/link.txt")));
+        QVERIFY(!FileExists(fsPath(dir.path() + "/folder")));
+        QVERIFY(!FileExists(fsPath(dir.path() + "/missing")));
+    }
+
+    void deleteFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("plain") << "plain" << false << true << true;
+        QTest::newRow("read-only without force") << "readonly" << false << false << false;
+        QTest::newRow("read-only with force") << "readonly" << true << true << true;
+        QTest::newRow("missing") << "missing" << false << true << true;
+        QTest::newRow("folder") << "folder" << true << false << false;
+    }
+    void deleteFile() {
+        QFETCH(QString, kind);
+        QFETCH(bool, force);
+        QFETCH(bool, ok);
+        QFETCH(bool, gone);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/target";
+        if (kind == "folder")
+            QDir(dir.path()).mkdir("target");
+        else if (kind != "missing")
+            writeAll(path, "x");
+        if (kind == "readonly")
+            QFile::setPermissions(path, QFile::ReadOwner);
+        const Outcome result = DeleteFile(fsPath(path), force);
+        QCOMPARE(result.ok(), ok);
+        if (!ok)
+            QVERIFY2(QString::fromStdString(result.error()).contains(path), result.error().c_str());
+        QCOMPARE(!QFileInfo::exists(path), gone);
+    }
+
+    void writerReplacesOnlyOnCommit() {
+        QTemporaryDir dir;
+        const QString target = dir.path() + "/out.txt";
+        writeAll(target, "old");
+        {
+            TextFileWriter w;
+            QVERIFY(w.open(fsPath(target)).ok());
+            w.writeLine("new");
+            QCOMPARE(readAll(target), QByteArray("old"));
+            // Abandoned without commit: the old file stays and no temporary is left.
+        }
+        QCOMPARE(readAll(target), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+
+        TextFileWriter w;
+        QVERIFY(w.open(fsPath(target)).ok());
+        w.writeLine("line one");
+        w.write(std::string(3 << 20, 'x')); // past the internal buffer
+        w.writeLine("");
+        QVERIFY(w.commit().ok());
+        const QByteArray written = readAll(target);
+        QVERIFY(written.startsWith("line one\r\nxxx"));
+        QVERIFY(written.endsWith("x\r\n"));
+        QCOMPARE(written.size(), qsizetype(10 + (3 << 20) + 2));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+    }
+
+    void writerReportsFolderThatCannotTakeFiles() {
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/plainfile", "x");
+        TextFileWriter w;
+        const Outcome opened = w.open(fsPath(dir.path() + "/plainfile/out.txt"));
+        QVERIFY(!opened.ok());
+        QVERIFY2(QString::fromStdString(opened.error()).contains("plainfile/out.txt"), opened.error().c_str());
+        QVERIFY(!w.commit().ok());
+    }
+};
+
+QTEST_GUILESS_MAIN(FileSystemTest)
+#include "test_file_system.moc"

@@ -1,0 +1,73 @@
+#pragma once
+
+// Helpers shared by the test programs: where the data lives, and outside tools
+// that a test needs. Under CI a missing tool fails the test instead of skipping it.
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+inline QString sourceDir() { return QStringLiteral(GNIS_SOURCE_DIR); }
+inline QString dataFile(const QString& name) { return sourceDir() + "/tests/data/" + name; }
+inline QString sampleArchive() { return sourceDir() + "/data/MA_Features_20090401.zip"; }
+
+inline bool underCi() { return qEnvironmentVariable("CI") == "true"; }
+
+// Empty when the tool is on PATH; otherwise the reason, for QSKIP or QFAIL.
+inline QString missingTool(const QString& tool) {
+    return QStandardPaths::findExecutable(tool).isEmpty() ? tool + " is not installed" : QString();
+}
+
+#define REQUIRE_TOOL(tool)                                                   \
+    do {                                                                     \
+        const QString why_ = testsupport::missingTool(tool);                 \
+        if (!why_.isEmpty()) {                                               \
+            if (testsupport::underCi())                                      \
+                QFAIL(qPrintable(why_));                                     \
+            QSKIP(qPrintable(why_));                                         \
+        }                                                                    \
+    } while (false)
+
+struct ToolRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+inline ToolRun runTool(const QString& program, const QStringList& args, const QString& workDir = {}) {
+    QProcess p;
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start(program, args);
+    p.closeWriteChannel();
+    ToolRun r;
+    if (!p.waitForFinished(300000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline std::filesystem::path fsPath(const QString& p) { return std::filesystem::path(p.toStdString()); }
+
+} // namespace testsupport

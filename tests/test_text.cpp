@@ -1,0 +1,302 @@
+// The small pure pieces of the conversion: class table, name cleaning, text
+// decoding, number checks and the state catalogue.
+
+#include "clean_text.h"
+#include "gnis_records.h"
+#include "map_type.h"
+#include "states.h"
+#include "text_lines.h"
+
+#include <QStringList>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+using namespace gnis;
+
+namespace {
+
+class StringSource : public ByteSource {
+public:
+    StringSource(std::string bytes, std::size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
+    std::ptrdiff_t read(char* buffer, std::size_t size) override {
+        const std::size_t n = std::min({size, chunk_, bytes_.size() - pos_});
+        std::copy_n(bytes_.data() + pos_, n, buffer);
+        pos_ += n;
+        return static_cast<std::ptrdiff_t>(n);
+    }
+
+private:
+    std::string bytes_;
+    std::size_t chunk_;
+    std::size_t pos_ = 0;
+};
+
+std::string utf16(const std::u16string& text, bool littleEndian, bool bom = true) {
+    std::string out;
+    std::u16string all = bom ? u"\uFEFF" + text : text;
+    for (char16_t u : all) {
+        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+        out += littleEndian ? lo : hi;
+        out += littleEndian ? hi : lo;
+    }
+    return out;
+}
+
+QStringList readLines(const std::string& bytes, std::size_t chunk) {
+    StringSource source(bytes, chunk);
+    TextLineReader reader(source);
+    QStringList lines;
+    TextLineReader::Line line;
+    while (reader.next(line))
+        lines << (line.tooLong ? QStringLiteral("<too long>") : QString::fromUtf8(line.text.data(), qsizetype(line.text.size())));
+    return lines;
+}
+
+} // namespace
+
+class TextTest : public QObject {
+    Q_OBJECT
+private slots:
+    void mapType_data() {
+        QTest::addColumn<QString>("cls");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("lower") << "summit" << "0x6616";
+        QTest::newRow("capitalised") << "Summit" << "0x6616";
+        QTest::newRow("upper") << "SUMMIT" << "0x6616";
+        QTest::newRow("two words") << "Populated Place" << "0x0D00";
+        QTest::newRow("first row") << "Airport" << "0x2F04";
+        QTest::newRow("last row") << "Well" << "0x6414";
+        QTest::newRow("real dam class") << "Dam" << "0x5500";
+        QTest::newRow("old dam row") << "damn" << "0x5500";
+        QTest::newRow("leading space") << " Summit" << "delete";
+        QTest::newRow("trailing space") << "Summit " << "delete";
+        QTest::newRow("double inner space") << "Populated  Place" << "delete";
+        QTest::newRow("empty") << "" << "delete";
+        QTest::newRow("prefix only") << "Sum" << "delete";
+        QTest::newRow("longer") << "Summits" << "delete";
+        QTest::newRow("contains") << "Old Mine Shaft" << "delete";
+        QTest::newRow("unlisted") << "Beach" << "delete";
+        QTest::newRow("non-letter start") << "1summit" << "delete";
+        QTest::newRow("too long") << "populated place and more" << "delete";
+    }
+    void mapType() {
+        QFETCH(QString, cls);
+        QFETCH(QString, code);
+        const std::string c = cls.toStdString();
+        QCOMPARE(QString::fromStdString(std::string(GetMapType(c))), code);
+    }
+
+    void cleanText_data() {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("plain ascii") << "Mount Greylock 3" << "Mount Greylock 3";
+        QTest::newRow("A range") << "ÀÁÂÃÄÅ" << "AAAAAA";
+        QTest::newRow("ligatures grow") << "Æsop æ" << "AEsop ae";
+        QTest::newRow("upper half") << "ÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞß" << "CEEEEIIIIDNOOOOOxOUUUUYpB";
+        QTest::newRow("lower half") << "àáâãäåçèéêëìíîïðñòóôõöøùúûüýþÿ" << "aaaaaaceeeeiiiionoooooouuuuypy";
+        QTest::newRow("division sign kept") << "a÷b" << "a÷b";
+        QTest::newRow("below 192 kept") << "45°N ¿ ©" << "45°N ¿ ©";
+        QTest::newRow("beyond Latin-1 kept") << "Hā‘ele‘ele Ridge" << "Hā‘ele‘ele Ridge";
+        QTest::newRow("ampersand once") << "&" << "&amp;";
+        QTest::newRow("existing entity not recognised") << "A &amp; B" << "A &amp;amp; B";
+        QTest::newRow("all four") << "<a href=\"x\">&</a>" << "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;";
+        QTest::newRow("apostrophe stays") << "O'Brien" << "O'Brien";
+        QTest::newRow("fold then escape") << "É&È" << "E&amp;E";
+        QTest::newRow("controls dropped") << QString("a\x01" "b\x1f" "c") << "abc";
+        QTest::newRow("tab kept") << "a\tb" << "a\tb";
+        QTest::newRow("noncharacters dropped") << QString("a") + QChar(0xFFFE) + "b" + QChar(0xFFFF) << "ab";
+    }
+    void cleanText() {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QCOMPARE(QString::fromStdString(CleanText(in.toStdString())), out);
+    }
+
+    void xmlEscapedKeepsAccents() {
+        std::string out;
+        AppendXmlEscaped(out, "Ménard & <Co> \"x\"\x02");
+        QCOMPARE(QString::fromStdString(out), QString("Ménard &amp; &lt;Co&gt; &quot;x&quot;"));
+    }
+
+    void utf8Validity_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("ascii long") << QByteArray("abcdefghijklmnopqrstuvwxyz0123456789") << true;
+        QTest::newRow("two byte") << QByteArray("caf\xC3\xA9") << true;
+        QTest::newRow("three byte") << QByteArray("\xE2\x80\x98") << true;
+        QTest::newRow("four byte") << QByteArray("\xF0\x9F\x97\xBB") << true;
+        QTest::newRow("latin1 byte") << QByteArray("caf\xE9 au lait") << false;
+        QTest::newRow("overlong") << QByteArray("\xC0\xAF") << false;
+        QTest::newRow("overlong three") << QByteArray("\xE0\x80\xAF") << false;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
+        QTest::newRow("above max") << QByteArray("\xF4\x90\x80\x80") << false;
+        QTest::newRow("cut off") << QByteArray("abc\xE2\x80") << false;
+        QTest::newRow("lone continuation") << QByteArray("\x80") << false;
+    }
+    void utf8Validity() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        QCOMPARE(IsValidUtf8(std::string_view(bytes.constData(), std::size_t(bytes.size()))), valid);
+    }
+
+    void windows1252() {
+        std::string out;
+        AppendWindows1252AsUtf8(out, "Caf\xE9 \x93q\x94 \x80 \x81");
+        QCOMPARE(QString::fromStdString(out), QString("Café “q” € ") + QChar(0x81));
+    }
+
+    void lineSplitting_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+        QTest::newRow("LF") << QByteArray("a\nb\n") << QStringList{"a", "b"};
+        QTest::newRow("no final line end") << QByteArray("a\nb") << QStringList{"a", "b"};
+        QTest::newRow("lone CR stays") << QByteArray("a\rb\n") << QStringList{"a\rb"};
+        QTest::newRow("blank lines") << QByteArray("a\n\n\r\nb\n") << QStringList{"a", "", "", "b"};
+        QTest::newRow("empty") << QByteArray() << QStringList{};
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFh\xC3\xA9\n") << QStringList{"hé"};
+        QTest::newRow("mixed encodings per line")
+            << QByteArray("Caf\xE9\nCaf\xC3\xA9\n") << QStringList{"Café", "Café"};
+        const std::u16string text = u"H\u0101\u2018ele\r\nx\U0001F5FB\r\n";
+        QTest::newRow("utf16le") << QByteArray::fromStdString(utf16(text, true))
+                                 << QStringList{"Hā‘ele", QString("x") + QString::fromUcs4(U"\U0001F5FB")};
+        QTest::newRow("utf16be") << QByteArray::fromStdString(utf16(text, false))
+                                 << QStringList{"Hā‘ele", QString("x") + QString::fromUcs4(U"\U0001F5FB")};
+        QTest::newRow("utf16 lone surrogate") << QByteArray::fromStdString(utf16(u"a\xD800" "b\n", true))
+                                              << QStringList{QString("a") + QChar(0xFFFD) + "b"};
+        QTest::newRow("utf16 odd byte at end") << QByteArray::fromStdString(utf16(u"ab", true) + "x")
+                                               << QStringList{QString("ab") + QChar(0xFFFD)};
+    }
+    void lineSplitting() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
+        // Every chunk size, so lines, surrogate pairs and marks are cut at every point.
+        for (std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(7), std::size_t(4096)})
+            QCOMPARE(readLines(bytes.toStdString(), chunk), lines);
+    }
+
+    void overlongLineIsReportedAndSkipped() {
+        std::string bytes = "first\n" + std::string(TextLineReader::kMaxLineLength + 10, 'x') + "\nlast";
+        QCOMPARE(readLines(bytes, 65536), (QStringList{"first", "<too long>", "last"}));
+        bytes = "first\n" + std::string(TextLineReader::kMaxLineLength * 3, 'x');
+        QCOMPARE(readLines(bytes, 65536), (QStringList{"first", "<too long>"}));
+    }
+
+    void decimals_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("zero");
+        QTest::addColumn<bool>("above90");
+        QTest::newRow("plain") << "42.5" << true << false << false;
+        QTest::newRow("negative") << "-71.25" << true << false << false;
+        QTest::newRow("plus") << "+1" << true << false << false;
+        QTest::newRow("leading point") << ".5" << true << false << false;
+        QTest::newRow("trailing point") << "5." << true << false << false;
+        QTest::newRow("zero") << "0" << true << true << false;
+        QTest::newRow("zero point zero") << "0.0" << true << true << false;
+        QTest::newRow("minus zero") << "-0" << true << true << false;
+        QTest::newRow("padded zero") << "00.000" << true << true << false;
+        QTest::newRow("exactly 90") << "90.000" << true << false << false;
+        QTest::newRow("just above 90") << "90.0000000000000000001" << true << false << true;
+        QTest::newRow("minus 91") << "-91" << true << false << true;
+        QTest::newRow("leading zeros") << "0090" << true << false << false;
+        QTest::newRow("big") << "12345" << true << false << true;
+        QTest::newRow("empty") << "" << false << false << false;
+        QTest::newRow("sign only") << "-" << false << false << false;
+        QTest::newRow("point only") << "." << false << false << false;
+        QTest::newRow("exponent") << "1e5" << false << false << false;
+        QTest::newRow("comma") << "42,5" << false << false << false;
+        QTest::newRow("space") << " 42" << false << false << false;
+        QTest::newRow("two points") << "1.2.3" << false << false << false;
+        QTest::newRow("nan") << "nan" << false << false << false;
+    }
+    void decimals() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(bool, zero);
+        QFETCH(bool, above90);
+        const std::string s = text.toStdString();
+        Decimal d;
+        QCOMPARE(ParseDecimal(s, d), valid);
+        if (valid) {
+            QCOMPARE(d.isZero(), zero);
+            QCOMPARE(d.magnitudeAbove(90), above90);
+        }
+    }
+
+    void elevation_data() {
+        QTest::addColumn<QString>("metres");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("feet");
+        QTest::newRow("floors first") << "1234.9" << true << 4049;
+        QTest::newRow("zero") << "0" << true << 0;
+        QTest::newRow("negative floors down") << "-3" << true << -10;
+        QTest::newRow("negative fraction") << "-2.1" << true << -10;
+        QTest::newRow("plus sign") << "+100" << true << 328;
+        QTest::newRow("leading point") << ".9" << true << 0;
+        QTest::newRow("Mount Greylock") << "1063" << true << 3488;
+        QTest::newRow("largest that fits") << "654553014.7" << true << 2147483645;
+        QTest::newRow("one metre more") << "654553015" << false << 0;
+        QTest::newRow("lowest that fits") << "-654553015" << true << -2147483647 - 1;
+        QTest::newRow("one metre less") << "-654553015.5" << false << 0;
+        QTest::newRow("far too big") << std::string(400, '9').c_str() << false << 0;
+        QTest::newRow("text") << "high" << false << 0;
+        QTest::newRow("blank") << " " << false << 0;
+    }
+    void elevation() {
+        QFETCH(QString, metres);
+        QFETCH(bool, valid);
+        QFETCH(int, feet);
+        std::int32_t got = 0;
+        const std::string s = metres.toStdString();
+        QCOMPARE(ElevationFeet(s, got), valid);
+        if (!valid)
+            return;
+        QCOMPARE(got, feet);
+    }
+
+    void stateCatalogue() {
+        QCOMPARE(stateCodes[0], std::string_view("AL"));
+        QCOMPARE(stateCodes[10], std::string_view("GU"));
+        QCOMPARE(stateNames[10], std::string_view("Guam"));
+        QCOMPARE(stateCodes[50], std::string_view("WY"));
+        QCOMPARE(stateCodes[21], std::string_view("MA"));
+
+        std::vector<std::string> list{"already there"};
+        LoadStates(list);
+        QCOMPARE(list.size(), std::size_t(52));
+        QCOMPARE(list.front(), std::string("already there"));
+        QCOMPARE(list[1], std::string("Alabama"));
+        QStringList qtList;
+        LoadStates(qtList);
+        QCOMPARE(qtList.size(), 51);
+        QCOMPARE(qtList.removeDuplicates(), 0);
+        QVERIFY(std::is_sorted(qtList.begin(), qtList.end()));
+        for (std::size_t i = 0; i < kStateCount; ++i)
+            QCOMPARE(stateCodes[i].size(), std::size_t(2));
+    }
+
+    void findState_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("index");
+        QTest::newRow("code") << "MA" << 21;
+        QTest::newRow("code lower") << "ma" << 21;
+        QTest::newRow("name") << "Massachusetts" << 21;
+        QTest::newRow("name any case") << "nEW yORK" << 32;
+        QTest::newRow("Guam") << "gu" << 10;
+        QTest::newRow("not in catalogue") << "DC" << -1;
+        QTest::newRow("partial name") << "New" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+    void findState() {
+        QFETCH(QString, query);
+        QFETCH(int, index);
+        QCOMPARE(FindState(query.toStdString()), index);
+    }
+};
+
+QTEST_APPLESS_MAIN(TextTest)
+#include "test_text.moc"
