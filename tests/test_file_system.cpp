@@ -71,14 +71,16 @@ private slots:
 
         TextFileWriter w;
         QVERIFY(w.open(fsPath(target)).ok());
-        w.writeLine("line one");
-        w.write(std::string(3 << 20, 'x')); // past the internal buffer
-        w.writeLine("");
+        // Small and large pieces in turn: order kept however each is buffered.
+        QByteArray expected;
+        for (const std::size_t size : {std::size_t(9), std::size_t(100000), std::size_t(3), std::size_t(3 << 20),
+                                       std::size_t(70000), std::size_t(5)}) {
+            const std::string piece(size, char('a' + expected.size() % 26));
+            w.writeLine(piece);
+            expected += QByteArray::fromStdString(piece) + "\r\n";
+        }
         QVERIFY(w.commit().ok());
-        const QByteArray written = readAll(target);
-        QVERIFY(written.startsWith("line one\r\nxxx"));
-        QVERIFY(written.endsWith("x\r\n"));
-        QCOMPARE(written.size(), qsizetype(10 + (3 << 20) + 2));
+        QCOMPARE(readAll(target), expected);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
     }
 

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace gnis {
 namespace {
 
@@ -26,6 +30,19 @@ constexpr std::array<char16_t, 32> kCp1252High{
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+// Bytes that the copy loop must stop at: controls, the four reserved characters,
+// and the lead bytes of the sequences that are folded (C3) or dropped (EF).
+constexpr std::array<bool, 256> makeSpecial() {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 0x20; ++c)
+        t[static_cast<std::size_t>(c)] = true;
+    for (unsigned char c : {'&', '<', '>', '"'})
+        t[c] = true;
+    t[0xC3] = t[0xEF] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kSpecial = makeSpecial();
+
 // Appends text, escaping the four reserved characters and dropping what XML 1.0
 // does not allow. With fold set, U+00C0..U+00FF are folded first.
 template <bool fold>
@@ -35,15 +52,8 @@ void appendEscaped(std::string& out, std::string_view text) {
     while (p < end) {
         // Copy the run of characters that need nothing in one go.
         const auto* run = p;
-        while (p < end) {
-            const unsigned char c = *p;
-            if (c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '"')
-                ++p;
-            else if (c >= 0x80 && c != 0xC3 && c != 0xEF)
-                ++p;
-            else
-                break;
-        }
+        while (p < end && !kSpecial[*p])
+            ++p;
         out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
         if (p == end)
             break;
@@ -96,7 +106,11 @@ bool IsValidUtf8(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p < end) {
-        // ASCII eight bytes at a time: the common case for gazetteer text.
+        // Runs of ASCII in wide steps: the common case for gazetteer text.
+#if defined(__SSE2__)
+        while (end - p >= 16 && _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0)
+            p += 16;
+#endif
         while (end - p >= 8) {
             std::uint64_t word;
             std::memcpy(&word, p, 8);

@@ -62,7 +62,8 @@ std::string convertText(const fs::path& input, const fs::path& output, StatusRep
     const auto total = static_cast<std::int64_t>(fs::file_size(input, ec));
 
     TextFileWriter writer;
-    if (Outcome opened = writer.open(output); !opened)
+    // The GPX is made again by the next run, so it is not worth a disk sync.
+    if (Outcome opened = writer.open(output, TextFileWriter::Durability::Replaced); !opened)
         return opened.error();
 
     writer.writeLine(R"(<?xml version="1.0" encoding="UTF-8"?>)");

@@ -32,46 +32,68 @@ constexpr std::array<Row, 41> kRows{{
 
 constexpr std::size_t kLongestClass = 15; // "populated place"
 
-// For each initial letter, the range of rows that start with it, so a lookup
-// compares against a handful of rows at most.
-struct Buckets {
-    std::array<unsigned char, 27> begin{};
-};
+// Open addressing over a small hash of length, first, second and last letter:
+// one comparison for nearly every class, whatever the table holds.
+constexpr std::size_t kSlots = 256;
 
-constexpr Buckets makeBuckets() {
-    Buckets b;
-    std::size_t row = 0;
-    for (std::size_t letter = 0; letter < 26; ++letter) {
-        b.begin[letter] = static_cast<unsigned char>(row);
-        while (row < kRows.size() && static_cast<std::size_t>(kRows[row].cls[0] - 'a') == letter)
-            ++row;
-    }
-    b.begin[26] = static_cast<unsigned char>(row);
-    return b;
+constexpr std::size_t slotOf(std::size_t size, char first, char second, char last) {
+    const auto c = [](char ch) { return static_cast<std::size_t>(static_cast<unsigned char>(ch)); };
+    return (size * 67 + c(first) * 31 + c(second) * 7 + c(last)) % kSlots;
 }
 
-constexpr Buckets kBuckets = makeBuckets();
-static_assert(kBuckets.begin[26] == kRows.size(), "table must be sorted by first letter");
+struct Slots {
+    std::array<unsigned char, kSlots> row{}; // row index + 1, 0 when empty
+};
+
+constexpr Slots makeSlots() {
+    Slots s;
+    for (std::size_t r = 0; r < kRows.size(); ++r) {
+        const std::string_view cls = kRows[r].cls;
+        std::size_t i = slotOf(cls.size(), cls[0], cls[1], cls.back());
+        while (s.row[i] != 0)
+            i = (i + 1) % kSlots;
+        s.row[i] = static_cast<unsigned char>(r + 1);
+    }
+    return s;
+}
+
+constexpr Slots kSlotTable = makeSlots();
+
+constexpr std::size_t findRow(std::string_view cls) {
+    std::size_t r = 0;
+    while (kRows[r].cls != cls)
+        ++r;
+    return r;
+}
+constexpr std::size_t kSummitRow = findRow("summit");
 
 } // namespace
 
+MapType LookupMapType(std::string_view featureClass) {
+    const std::size_t size = featureClass.size();
+    if (size < 2 || size > kLongestClass)
+        return {};
+    const auto lower = [&](std::size_t i) {
+        const char c = featureClass[i];
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (std::size_t i = slotOf(size, lower(0), lower(1), lower(size - 1)); kSlotTable.row[i] != 0; i = (i + 1) % kSlots) {
+        const std::size_t r = kSlotTable.row[i] - 1u;
+        const std::string_view cls = kRows[r].cls;
+        if (cls.size() != size)
+            continue;
+        std::size_t k = 0;
+        while (k < size && cls[k] == lower(k))
+            ++k;
+        if (k == size)
+            return {kRows[r].code, r == kSummitRow};
+    }
+    return {};
+}
+
 std::string_view GetMapType(std::string_view featureClass) {
-    if (featureClass.empty() || featureClass.size() > kLongestClass)
-        return kDeleteType;
-    char lower[kLongestClass];
-    for (std::size_t i = 0; i < featureClass.size(); ++i) {
-        char c = featureClass[i];
-        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    const std::string_view key(lower, featureClass.size());
-    if (key[0] < 'a' || key[0] > 'z')
-        return kDeleteType;
-    const std::size_t letter = static_cast<std::size_t>(key[0] - 'a');
-    for (std::size_t r = kBuckets.begin[letter]; r < kBuckets.begin[letter + 1]; ++r) {
-        if (kRows[r].cls == key)
-            return kRows[r].code;
-    }
-    return kDeleteType;
+    const MapType type = LookupMapType(featureClass);
+    return type.code.empty() ? kDeleteType : type.code;
 }
 
 } // namespace gnis

@@ -10,4 +10,12 @@ inline constexpr std::string_view kDeleteType = "delete";
 // and otherwise exactly; "delete" for a class that does not go on the map.
 std::string_view GetMapType(std::string_view featureClass);
 
+// The same look-up for the conversion loop: an empty code for a class that does
+// not go on the map, and whether the class is "summit".
+struct MapType {
+    std::string_view code;
+    bool summit = false;
+};
+MapType LookupMapType(std::string_view featureClass);
+
 } // namespace gnis

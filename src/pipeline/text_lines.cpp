@@ -11,17 +11,18 @@ TextLineReader::TextLineReader(ByteSource& source) : source_(source) {
     text_.reserve(2 * kBlockSize);
 }
 
-bool TextLineReader::readRaw() {
-    const std::size_t old = raw_.size();
-    raw_.resize(old + kBlockSize);
-    const std::ptrdiff_t n = source_.read(raw_.data() + old, kBlockSize);
+// Appends up to a block from the source to buf.
+bool TextLineReader::readInto(std::string& buf) {
+    const std::size_t old = buf.size();
+    buf.resize(old + kBlockSize);
+    const std::ptrdiff_t n = source_.read(buf.data() + old, kBlockSize);
     if (n < 0) {
         failed_ = true;
         eof_ = true;
-        raw_.resize(old);
+        buf.resize(old);
         return false;
     }
-    raw_.resize(old + static_cast<std::size_t>(n));
+    buf.resize(old + static_cast<std::size_t>(n));
     bytesRead_ += n;
     if (n == 0)
         eof_ = true;
@@ -74,11 +75,11 @@ bool TextLineReader::fill() {
         scanned_ -= pos_;
         pos_ = 0;
     }
-    readRaw();
     if (!started_) {
         started_ = true;
+        // Enough bytes to tell the byte-order mark.
         while (!eof_ && raw_.size() < 3)
-            readRaw();
+            readInto(raw_);
         const auto b = [&](std::size_t i) { return i < raw_.size() ? static_cast<unsigned char>(raw_[i]) : 0u; };
         if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) {
             encoding_ = TextEncoding::Utf8Bom;
@@ -90,8 +91,12 @@ bool TextLineReader::fill() {
             encoding_ = TextEncoding::Utf16BE;
             raw_.erase(0, 2);
         }
+    } else if (utf16()) {
+        readInto(raw_);
+    } else {
+        readInto(text_); // 8-bit text needs no decoding: straight into the line buffer
     }
-    if (encoding_ == TextEncoding::Utf16LE || encoding_ == TextEncoding::Utf16BE) {
+    if (utf16()) {
         decodeUtf16(eof_);
     } else {
         text_ += raw_;
@@ -103,7 +108,7 @@ bool TextLineReader::fill() {
 std::string_view TextLineReader::finishLine(std::string_view raw) {
     if (!raw.empty() && raw.back() == '\r')
         raw.remove_suffix(1);
-    if (encoding_ == TextEncoding::Utf16LE || encoding_ == TextEncoding::Utf16BE || IsValidUtf8(raw))
+    if (utf16() || IsValidUtf8(raw))
         return raw;
     converted_.clear();
     AppendWindows1252AsUtf8(converted_, raw);

@@ -42,7 +42,8 @@ public:
 
 private:
     bool fill();
-    bool readRaw();
+    bool readInto(std::string& buffer);
+    bool utf16() const { return encoding_ == TextEncoding::Utf16LE || encoding_ == TextEncoding::Utf16BE; }
     void decodeUtf16(bool flush);
     std::string_view finishLine(std::string_view raw);
 

@@ -2,6 +2,7 @@
 
 #include "outcome.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -29,7 +30,12 @@ public:
     TextFileWriter(const TextFileWriter&) = delete;
     TextFileWriter& operator=(const TextFileWriter&) = delete;
 
-    Outcome open(const std::filesystem::path& target);
+    // Synced: on disk before it takes the target's place, for what cannot be made
+    // again (settings). Replaced: the rename alone, for output a run can redo; a
+    // crash of the program still never leaves a partial file as the target.
+    enum class Durability { Synced, Replaced };
+
+    Outcome open(const std::filesystem::path& target, Durability durability = Durability::Synced);
     // Raw text, buffered; the first failure sticks and is reported by commit().
     void write(std::string_view text);
     void writeLine(std::string_view text);
@@ -42,6 +48,7 @@ public:
 
 private:
     void flushBuffer();
+    void writeRaw(std::string_view bytes);
     void fail(const std::string& what, int errnum);
 
     std::FILE* file_ = nullptr;
@@ -49,6 +56,9 @@ private:
     std::filesystem::path temp_;
     std::string buffer_;
     std::string error_;
+    Durability durability_ = Durability::Synced;
+    std::int64_t written_ = 0;
+    std::int64_t synced_ = 0;
 };
 
 } // namespace gnis
