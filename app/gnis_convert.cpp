@@ -4,7 +4,9 @@
 
 #include "create_gpx.h"
 #include "states.h"
+#include "zip_extraction.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -23,15 +25,21 @@ constexpr const char* kUsage =
     "Usage: gnis-convert COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
-    "  gpx     Convert a state's GNIS gazetteer text into DIR/gnis.gpx\n"
+    "  gpx       Convert a state's GNIS gazetteer into DIR/gnis.gpx\n"
+    "  extract   Unpack a zip archive into DIR\n"
     "\n"
-    "Options of gpx:\n"
+    "gnis-convert gpx --state STATE --output DIR [--input FILE]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case\n"
     "  --output DIR    output folder; it must exist\n"
-    "  --input FILE    convert this gazetteer text instead of the state's text file in DIR;\n"
-    "                  FILE is only read, never changed or deleted\n"
+    "  --input FILE    convert this gazetteer text, or this state archive (.zip), instead of\n"
+    "                  the state's text file in DIR; FILE is only read, never changed or deleted\n"
+    "  Without --input, DIR/<CODE>_Features_20090401.txt is converted and then deleted.\n"
+    "  An archive's state text is unpacked into DIR, converted and deleted.\n"
     "\n"
-    "Without --input, DIR/<CODE>_Features_20090401.txt is converted and then deleted.\n"
+    "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing]\n"
+    "  --output DIR      folder to unpack into; it is made when missing\n"
+    "  --flat            drop the archive's folders, write every file into DIR\n"
+    "  --keep-existing   leave files that already exist alone (default: replace them)\n"
     "\n"
     "  -h, --help      show this help and exit\n"
     "  -V, --version   show the version and exit\n";
@@ -52,11 +60,19 @@ public:
 struct Options {
     std::string command;
     std::map<std::string, std::string> values;
+    std::vector<std::string> positional;
+};
+
+struct OptionSpec {
+    std::string name;
+    bool takesValue;
 };
 
 Options parse(const std::vector<std::string>& args) {
-    static const std::map<std::string, std::vector<std::string>> known{
-        {"gpx", {"--state", "--output", "--input"}},
+    static const std::map<std::string, std::pair<std::vector<OptionSpec>, std::size_t>> known{
+        // command: its options, and how many positional arguments it takes
+        {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}}, 0}},
+        {"extract", {{{"--output", true}, {"--flat", false}, {"--keep-existing", false}}, 1}},
     };
     Options options;
     if (args.empty())
@@ -65,28 +81,59 @@ Options parse(const std::vector<std::string>& args) {
     const auto command = known.find(options.command);
     if (command == known.end())
         throw UsageError{"unknown command '" + options.command + "'"};
+    const auto& [specs, positionals] = command->second;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i];
+        if (name.rfind("--", 0) != 0 || name == "--") {
+            if (name == "--" && i + 1 < args.size())
+                name = args[++i];
+            if (options.positional.size() >= positionals)
+                throw UsageError{"unexpected argument '" + name + "' for " + options.command};
+            options.positional.push_back(name);
+            continue;
+        }
         std::optional<std::string> value;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+        if (const auto eq = name.find('='); eq != std::string::npos) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        bool isKnown = false;
-        for (const auto& k : command->second)
-            isKnown = isKnown || k == name;
-        if (!isKnown)
+        const OptionSpec* spec = nullptr;
+        for (const auto& k : specs)
+            spec = k.name == name ? &k : spec;
+        if (!spec)
             throw UsageError{"unknown option '" + name + "' for " + options.command};
-        if (!value) {
+        if (!spec->takesValue && value)
+            throw UsageError{"option " + name + " takes no value"};
+        if (spec->takesValue && !value) {
             if (i + 1 >= args.size())
                 throw UsageError{"option " + name + " needs a value"};
             value = args[++i];
         }
         if (options.values.count(name))
             throw UsageError{"option " + name + " given twice"};
-        options.values[name] = *value;
+        options.values[name] = value.value_or("");
     }
+    if (options.positional.size() < positionals)
+        throw UsageError{options.command + " needs an archive to read"};
     return options;
+}
+
+bool given(const Options& o, const std::string& name) { return o.values.count(name) != 0; }
+
+// A zip archive by its name or by its first bytes.
+bool looksLikeZip(const fs::path& path) {
+    std::string ext = path.extension().string();
+    for (auto& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".zip")
+        return true;
+    char magic[2] = {};
+    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    if (!f)
+        return false;
+    const bool pk = std::fread(magic, 1, 2, f) == 2 && magic[0] == 'P' && magic[1] == 'K';
+    std::fclose(f);
+    return pk;
 }
 
 std::string value(const Options& o, const std::string& name) {
@@ -114,8 +161,16 @@ int runGpx(const Options& options) {
         return 1;
     }
     settings.outputFolder = fs::absolute(output, ec);
-    if (!input.empty())
-        settings.inputText = fs::absolute(input, ec);
+    if (!input.empty()) {
+        const fs::path file = fs::absolute(input, ec);
+        if (looksLikeZip(file)) {
+            if (state.empty())
+                throw UsageError{"gpx with an archive as --input needs --state STATE"};
+            settings.inputArchive = file;
+        } else {
+            settings.inputText = file;
+        }
+    }
 
     TerminalReporter reporter;
     gnis::GpxStats stats;
@@ -142,6 +197,45 @@ int runGpx(const Options& options) {
     return 0;
 }
 
+// Status lines and errors on standard error; progress in steps of ten percent.
+class TerminalZipListener : public gnis::ZipListener {
+public:
+    void onProgress(int percent, bool& cancel) override {
+        (void)cancel;
+        if (percent / 10 != lastShown_ / 10 || (percent == 100 && lastShown_ != 100)) {
+            std::cerr << percent << "%\n";
+            lastShown_ = percent;
+        }
+    }
+    void onStatus(const std::string& text) override { std::cerr << text << '\n'; }
+    void onError(int number, const std::string& description) override {
+        std::cerr << "gnis-convert: error " << number << ": " << description << '\n';
+        ++errors;
+    }
+    int errors = 0;
+
+private:
+    int lastShown_ = 0;
+};
+
+int runExtract(const Options& options) {
+    const std::string archive = options.positional.at(0);
+    const std::string output = value(options, "--output");
+    if (output.empty())
+        throw UsageError{"extract needs --output DIR"};
+    TerminalZipListener listener;
+    gnis::ZipExtractionClass zip(listener);
+    bool ok = zip.OpenZip(archive);
+    ok = ok && zip.Extract(output, !given(options, "--flat"), !given(options, "--keep-existing"));
+    zip.CloseZip();
+    if (!ok || listener.errors > 0) {
+        std::cerr << "gnis-convert: extraction of " << archive << " failed\n";
+        return 1;
+    }
+    std::cout << archive << ": extracted into " << output << std::endl;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -158,7 +252,7 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parse(args);
-        return runGpx(options);
+        return options.command == "extract" ? runExtract(options) : runGpx(options);
     } catch (const UsageError& e) {
         std::cerr << "gnis-convert: " << e.message << "\nTry 'gnis-convert --help' for more information.\n";
         return 2;

@@ -11,7 +11,9 @@ packages=(
   unzip           # test setup and benchmark reference
   gdal-bin        # ogr2ogr: benchmark reference and later the shapefile stage
   time            # /usr/bin/time -v measures peak memory in benchmarks
-  python3
+  python3         # makes test archives with its zipfile module
+  zip p7zip-full libarchive-tools  # other programs' archives for the zip reader tests
+  clang libclang-rt-14-dev         # libFuzzer for the zip reader's fuzz target
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the main job on the bundled sample:
-# the Massachusetts gazetteer of 2009-04-01 becomes sample-output/gnis.gpx.
+# the Massachusetts gazetteer archive of 2009-04-01 is unpacked and becomes
+# sample-output/gnis.gpx.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,8 +10,7 @@ dir=$(bash scripts/build.sh | tail -n 1)
 
 out=sample-output
 mkdir -p "$out"
-unzip -o -q data/MA_Features_20090401.zip -d "$out"
-"$dir/app/gnis-convert" gpx --state MA --output "$out"
+"$dir/app/gnis-convert" gpx --state MA --output "$out" --input data/MA_Features_20090401.zip
 
 gpx="$(cd "$out" && pwd)/gnis.gpx"
 echo "The waypoint file is $gpx; it holds $(grep -c '<wpt ' "$gpx") waypoints."

@@ -1,8 +1,10 @@
 // gnis-convert end to end, as a user runs it from a terminal.
 
 #include "test_support.h"
+#include "zip_builder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,6 +52,15 @@ private slots:
                                        << "unknown state 'Atlantis'";
         QTest::newRow("twice") << QStringList{"gpx", "--state=MA", "--state", "HI", "--output", "/tmp"}
                                << "option --state given twice";
+        QTest::newRow("archive without state") << QStringList{"gpx", "--output", "/tmp", "--input", "x.zip"}
+                                               << "needs --state";
+        QTest::newRow("extract without archive") << QStringList{"extract", "--output", "/tmp"}
+                                                 << "extract needs an archive";
+        QTest::newRow("extract without output") << QStringList{"extract", "a.zip"} << "extract needs --output DIR";
+        QTest::newRow("flag with value") << QStringList{"extract", "a.zip", "--output", "/tmp", "--flat=yes"}
+                                         << "option --flat takes no value";
+        QTest::newRow("two archives") << QStringList{"extract", "a.zip", "b.zip", "--output", "/tmp"}
+                                      << "unexpected argument 'b.zip'";
     }
     void usageErrors() {
         QFETCH(QStringList, args);
@@ -110,6 +121,87 @@ private slots:
         }
         const ToolRun noState = convert({"gpx", "--output", out.path(), "--input", input});
         QCOMPARE(noState.exitCode, 0);
+    }
+
+    void extract_data() {
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QByteArray>("topLevel"); // what out/d.txt holds afterwards
+        QTest::newRow("keeps folders, replaces") << QStringList{} << 0 << QStringList{"d.txt", "x/d.txt", "y/d.txt"}
+                                                 << "Extraction Complete" << QByteArray("old");
+        QTest::newRow("flat, replaces") << QStringList{"--flat"} << 0 << QStringList{"d.txt"} << "Extracting .../d.txt"
+                                        << QByteArray("y");
+        QTest::newRow("flat, keeps existing") << QStringList{"--flat", "--keep-existing"} << 1
+                                              << QStringList{"d.txt"} << "error 11: The file" << QByteArray("old");
+    }
+    void extract() {
+        QFETCH(QStringList, flags);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, files);
+        QFETCH(QString, message);
+        QFETCH(QByteArray, topLevel);
+        QTemporaryDir dir;
+        Archive a;
+        a.members << Member{"x/d.txt", "x"} << Member{"y/d.txt", "y"};
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        QDir().mkpath(dir.path() + "/out");
+        writeAll(dir.path() + "/out/d.txt", "old");
+        const ToolRun run = convert(QStringList{"extract", dir.path() + "/a.zip", "--output", dir.path() + "/out"} + flags);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(QString::fromUtf8(run.err).contains(message), run.err.constData());
+        QVERIFY(run.err.contains("100%"));
+        QStringList found;
+        QDirIterator it(dir.path() + "/out", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << QDir(dir.path() + "/out").relativeFilePath(it.next());
+        found.sort();
+        QCOMPARE(found, files);
+        QCOMPARE(readAll(dir.path() + "/out/d.txt"), topLevel);
+    }
+
+    void extractFailures() {
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/not.zip", "just text");
+        const ToolRun notZip = convert({"extract", dir.path() + "/not.zip", "--output", dir.path() + "/out"});
+        QCOMPARE(notZip.exitCode, 1);
+        QVERIFY(notZip.err.contains("error 2: The file " + dir.path().toUtf8() + "/not.zip is not a Zip file"));
+        const ToolRun missing = convert({"extract", dir.path() + "/none.zip", "--output", dir.path() + "/out"});
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(missing.err.contains("error 10:"));
+    }
+
+    void archiveAsInput() {
+        QTemporaryDir dir;
+        const QString out = dir.path() + "/out";
+        QDir().mkpath(out);
+        Archive a;
+        a.members << Member{"MA_Features_20090401.txt", kText};
+        const QByteArray archive = a.bytes();
+        // The user's archive, even when it lies in the output folder under the name the pipeline removes.
+        for (const QString& path : {dir.path() + "/mine.zip", out + "/gnis.zip"}) {
+            writeAll(path, archive);
+            const ToolRun run = convert({"gpx", "--state", "MA", "--output", out, "--input", path});
+            QCOMPARE(run.exitCode, 0);
+            QVERIFY(run.err.contains("Extracting GNIS Zip File"));
+            QVERIFY(run.out.contains(": 1 waypoints written from 3 records"));
+            QCOMPARE(readAll(path), archive);
+            QVERIFY(!QFileInfo::exists(out + "/MA_Features_20090401.txt"));
+        }
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), (QStringList{"gnis.gpx", "gnis.zip"}));
+
+        // An archive without the state's text: the job fails and says so.
+        const ToolRun wrongState = convert({"gpx", "--state", "HI", "--output", out, "--input", dir.path() + "/mine.zip"});
+        QCOMPARE(wrongState.exitCode, 1);
+        QVERIFY2(wrongState.err.contains("GNIS ERROR: No GNIS text file exists"), wrongState.err.constData());
+
+        writeAll(dir.path() + "/broken.zip", "PK not really");
+        const ToolRun broken = convert({"gpx", "--state", "MA", "--output", out, "--input", dir.path() + "/broken.zip"});
+        QCOMPARE(broken.exitCode, 1);
+        QVERIFY2(broken.err.contains("GNIS ERROR: The file " + dir.path().toUtf8() + "/broken.zip is not a Zip file"),
+                 broken.err.constData());
+        QVERIFY(!broken.out.contains("created"));
     }
 };
 

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "utf8.h"
+
 namespace gnis {
 
 // Folds the accented letters U+00C0..U+00FF (but not U+00F7) to plain ASCII and
@@ -14,10 +16,6 @@ void AppendCleanText(std::string& out, std::string_view text);
 // The same escaping and dropping, without the folding: for texts written as read.
 void AppendXmlEscaped(std::string& out, std::string_view text);
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view bytes);
-
-void AppendUtf8(std::string& out, char32_t codePoint);
 // Reads bytes as Windows-1252; the five codes it leaves undefined become the
 // C1 controls of the same value, as Windows itself maps them.
 void AppendWindows1252AsUtf8(std::string& out, std::string_view bytes);

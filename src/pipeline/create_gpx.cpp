@@ -1,5 +1,6 @@
 #include "create_gpx.h"
 
+#include "extract_gnis_zip.h"
 #include "file_system.h"
 #include "states.h"
 #include "text_lines.h"
@@ -133,8 +134,6 @@ bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxSta
     GpxStats& stats = statsOut ? *statsOut : localStats;
     stats = GpxStats{};
 
-    reporter.setStatusText("Creating GNIS GPX File");
-
     const bool usersText = !settings.inputText.empty();
     const std::string stateFile = StateTextFileName(settings.stateIndex);
     if (!usersText && stateFile.empty()) {
@@ -143,24 +142,39 @@ bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxSta
     }
     const fs::path folder = settings.outputFolder;
     const fs::path input = usersText ? settings.inputText : folder / stateFile;
+    const fs::path leftoverZip = folder / kZipFileName;
 
+    // The state's text and the archive are leftovers whatever happens; what the
+    // user handed in is never removed.
+    auto cleanUp = [&]() -> std::string {
+        if (usersText)
+            return {};
+        std::string failure;
+        for (const fs::path& leftover : {input, leftoverZip}) {
+            std::error_code ec;
+            if (!FileExists(leftover) || (!settings.inputArchive.empty() && fs::equivalent(leftover, settings.inputArchive, ec)))
+                continue;
+            if (Outcome removed = DeleteFile(leftover, false); !removed && failure.empty())
+                failure = removed.error();
+        }
+        return failure;
+    };
+
+    std::string memberError;
+    if (!usersText && !settings.inputArchive.empty() &&
+        !ExtractGnisZip(settings.inputArchive, folder, reporter, &memberError)) {
+        cleanUp();
+        return false;
+    }
+
+    reporter.setStatusText("Creating GNIS GPX File");
     std::string error;
     if (!FileExists(input))
-        error = "No GNIS text file exists";
+        error = memberError.empty() ? "No GNIS text file exists" : memberError;
     else
         error = convertText(input, folder / kGpxFileName, reporter, stats);
 
-    // The state's text and the archive are leftovers of the download, whatever happened.
-    std::string cleanupError;
-    if (!usersText) {
-        for (const fs::path& leftover : {input, folder / kZipFileName}) {
-            if (!FileExists(leftover))
-                continue;
-            if (Outcome removed = DeleteFile(leftover, false); !removed && cleanupError.empty())
-                cleanupError = removed.error();
-        }
-    }
-
+    const std::string cleanupError = cleanUp();
     if (!error.empty()) {
         reporter.setStatusBarText("GNIS ERROR: " + error);
         return false;

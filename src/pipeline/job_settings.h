@@ -14,6 +14,10 @@ struct JobSettings {
     // A gazetteer text of the user's own to convert instead of the state's
     // text file in the output folder. It is read only, never deleted.
     std::filesystem::path inputText;
+    // A state archive of the user's own to unpack instead of downloading one.
+    // Its state text is extracted into the output folder, converted and removed;
+    // the archive itself is never changed or deleted.
+    std::filesystem::path inputArchive;
 
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;

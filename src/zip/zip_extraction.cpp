@@ -1,0 +1,553 @@
+#include "zip_extraction.h"
+
+#include "utf8.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <system_error>
+
+namespace gnis {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kEndSignature = 0x06054B50;
+constexpr std::uint32_t kCentralSignature = 0x02014B50;
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kCentralHeaderSize = 46;
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::size_t kInChunk = 64 * 1024;
+constexpr std::size_t kOutChunk = 256 * 1024;
+constexpr std::size_t kSearchBlock = 64 * 1024;
+
+constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kFlagUtf8 = 0x0800;
+
+std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Code page 437, bytes 0x80..0xFF: what old zip tools wrote names in.
+constexpr std::array<char16_t, 128> kCp437High{
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
+    0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
+    0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA,
+    0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
+    0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+bool seekTo(std::FILE* f, std::int64_t position) {
+#if defined(_WIN32)
+    return _fseeki64(f, position, SEEK_SET) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+}
+
+// A plain file; folders do not count.
+bool HasFile(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+// A plain folder, or a plain file, of that path.
+bool HasFolder(const fs::path& path) {
+    std::error_code ec;
+    const auto st = fs::status(path, ec);
+    return !ec && (fs::is_directory(st) || fs::is_regular_file(st));
+}
+
+bool MakeFolder(const fs::path& path) {
+    std::error_code ec;
+    return fs::create_directory(path, ec) && !ec;
+}
+
+// Splits a member name at "/" and "\" (archives made on Windows use either);
+// empty and "." parts say nothing and are dropped.
+std::vector<std::string> splitName(const std::string& name) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char c : name) {
+        if (c == '/' || c == '\\') {
+            if (!part.empty() && part != ".")
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty() && part != ".")
+        parts.push_back(part);
+    return parts;
+}
+
+bool isUnsafeName(const std::string& name, const std::vector<std::string>& parts, const CentralFileHeader& entry) {
+    if (parts.empty() || name.find('\0') != std::string::npos)
+        return true;
+    if (name.front() == '/' || name.front() == '\\')
+        return true; // absolute
+    if (name.size() >= 2 && name[1] == ':' &&
+        ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
+        return true; // drive letter
+    for (const auto& p : parts) {
+        if (p == "..")
+            return true;
+    }
+    // A symbolic link member (made on Unix, file type in the high attribute bits)
+    // could point anywhere; later members would then be written through it.
+    constexpr unsigned kUnix = 3;
+    const unsigned fileType = (entry.externalAttributes >> 16) & 0170000u;
+    return (entry.versionMadeBy >> 8) == kUnix && fileType == 0120000u;
+}
+
+std::string uniqueSuffix() {
+    static unsigned counter = 0;
+    std::random_device rd;
+    return std::to_string(rd()) + "-" + std::to_string(++counter);
+}
+
+// A member being written: a temporary file beside its target, renamed into
+// place only once the member is verified, removed otherwise.
+class PartFile {
+public:
+    explicit PartFile(const fs::path& target) {
+        for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
+            path_ = target.parent_path() / ("." + target.filename().string() + ".part-" + uniqueSuffix());
+            file_ = std::fopen(path_.string().c_str(), "wbx");
+            if (!file_ && errno != EEXIST)
+                break;
+        }
+        if (file_)
+            std::setvbuf(file_, nullptr, _IONBF, 0);
+    }
+    ~PartFile() {
+        if (file_)
+            std::fclose(file_);
+        if (!committed_) {
+            std::error_code ec;
+            fs::remove(path_, ec);
+        }
+    }
+    bool ok() const { return file_ != nullptr && good_; }
+    void write(const unsigned char* data, std::size_t size) {
+        if (good_ && size > 0 && std::fwrite(data, 1, size, file_) != size)
+            good_ = false;
+    }
+    bool commit(const fs::path& target) {
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!closed || !good_)
+            return false;
+        std::error_code ec;
+        fs::rename(path_, target, ec);
+        committed_ = !ec;
+        return committed_;
+    }
+
+private:
+    fs::path path_;
+    std::FILE* file_ = nullptr;
+    bool good_ = true;
+    bool committed_ = false;
+};
+
+} // namespace
+
+std::string DecodeZipName(const std::string& raw, bool utf8Flag) {
+    if (IsValidUtf8(raw))
+        return raw;
+    (void)utf8Flag; // a flagged name that is not valid UTF-8 is read like an unflagged one
+    std::string out;
+    for (const char ch : raw) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80)
+            out += ch;
+        else
+            AppendUtf8(out, kCp437High[c - 0x80]);
+    }
+    return out;
+}
+
+ZipExtractionClass::ZipExtractionClass(ZipListener& listener)
+    : listener_(listener), zlibVersion_(&::zlibVersion), in_(kInChunk), out_(kOutChunk) {}
+
+ZipExtractionClass::~ZipExtractionClass() { CloseZip(); }
+
+std::string ZipExtractionClass::ZLibVersion() {
+    const char* version = zlibVersion_ ? zlibVersion_() : nullptr;
+    if (!version) {
+        error(kZipErrZlibMissing, "Zlib is not installed");
+        return {};
+    }
+    return version;
+}
+
+bool ZipExtractionClass::OpenZip(const std::string& zipPath) {
+    status("Opening Zip");
+    CloseZip();
+    if (!HasFile(zipPath)) {
+        error(kZipErrNoFile, "The file " + zipPath + " doesn't exist");
+        return false;
+    }
+    archiveFile_ = std::fopen(zipPath.c_str(), "rb");
+    if (!archiveFile_) {
+        error(kZipErrNoFile, "The file " + zipPath + " can't be read: " +
+                                 std::error_code(errno, std::generic_category()).message());
+        return false;
+    }
+    zipPath_ = zipPath;
+    std::error_code ec;
+    archiveSize_ = static_cast<std::int64_t>(fs::file_size(zipPath, ec));
+    if (ec)
+        archiveSize_ = 0;
+    endRecordPosition_ = FindEndRecord();
+    if (endRecordPosition_ > 0) {
+        status("Zip Opened");
+        return true;
+    }
+    error(kZipErrNotZip, "The file " + zipPath + " is not a Zip file");
+    return false;
+}
+
+void ZipExtractionClass::CloseZip() {
+    if (archiveFile_) {
+        std::fclose(archiveFile_);
+        archiveFile_ = nullptr;
+        status("Zip Closed");
+    }
+    endRecordPosition_ = 0;
+}
+
+bool ZipExtractionClass::readAt(std::int64_t position, void* buffer, std::size_t size) {
+    if (position < 0 || position > archiveSize_ || static_cast<std::int64_t>(size) > archiveSize_ - position)
+        return false;
+    return seekTo(archiveFile_, position) && std::fread(buffer, 1, size, archiveFile_) == size;
+}
+
+void ZipExtractionClass::damaged() { error(kZipErrDamaged, "The file " + zipPath_ + " is damaged"); }
+
+// The first end-record signature counted from the end of the file, found by
+// reading backwards in blocks; each block overlaps the next by three bytes so a
+// signature across a block boundary is seen.
+std::int64_t ZipExtractionClass::FindEndRecord() {
+    std::vector<unsigned char> block(kSearchBlock);
+    std::int64_t high = archiveSize_;
+    while (high >= 4) {
+        const std::int64_t low = high > static_cast<std::int64_t>(kSearchBlock) ? high - static_cast<std::int64_t>(kSearchBlock) : 0;
+        const auto length = static_cast<std::size_t>(high - low);
+        if (!readAt(low, block.data(), length))
+            return 0;
+        for (std::size_t i = length - 4 + 1; i-- > 0;) {
+            if (le32(&block[i]) == kEndSignature)
+                return low + static_cast<std::int64_t>(i) + 1;
+        }
+        if (low == 0)
+            break;
+        high = low + 3;
+    }
+    return 0;
+}
+
+ZipExtractionClass::ReadResult ZipExtractionClass::ReadEndRecord(std::int64_t position) {
+    unsigned char b[kEndRecordSize];
+    if (!readAt(position - 1, b, sizeof b))
+        return ReadResult::Damaged;
+    endRecord_.signature = le32(b);
+    endRecord_.thisDisk = le16(b + 4);
+    endRecord_.centralDirDisk = le16(b + 6);
+    endRecord_.entriesOnDisk = le16(b + 8);
+    endRecord_.totalEntries = le16(b + 10);
+    endRecord_.centralDirSize = le32(b + 12);
+    endRecord_.centralDirOffset = le32(b + 16);
+    endRecord_.commentLength = le16(b + 20);
+    if (endRecord_.thisDisk != endRecord_.centralDirDisk)
+        return ReadResult::Mismatch;
+    // ZIP64 archives (4 GiB and more, or 65535 entries and more) are not read.
+    unsigned char locator[4];
+    if (endRecord_.centralDirOffset == 0xFFFFFFFFu ||
+        (position - 1 >= 20 && readAt(position - 1 - 20, locator, 4) && le32(locator) == kZip64LocatorSignature))
+        return ReadResult::Damaged;
+    if (endRecord_.centralDirOffset > archiveSize_)
+        return ReadResult::Damaged;
+    return ReadResult::Ok;
+}
+
+ZipExtractionClass::ReadResult ZipExtractionClass::ReadCentralEntry(std::string& name) {
+    unsigned char b[kCentralHeaderSize];
+    if (!readAt(readPosition_, b, sizeof b))
+        return ReadResult::Damaged;
+    CentralFileHeader& e = currentEntry_;
+    e.signature = le32(b);
+    if (e.signature != kCentralSignature)
+        return ReadResult::Damaged;
+    e.versionMadeBy = le16(b + 4);
+    e.versionNeeded = le16(b + 6);
+    e.flags = le16(b + 8);
+    e.method = le16(b + 10);
+    e.modTime = le16(b + 12);
+    e.modDate = le16(b + 14);
+    e.crc32 = le32(b + 16);
+    e.compressedSize = le32(b + 20);
+    e.uncompressedSize = le32(b + 24);
+    e.nameLength = le16(b + 28);
+    e.extraLength = le16(b + 30);
+    e.commentLength = le16(b + 32);
+    e.diskStart = le16(b + 34);
+    e.internalAttributes = le16(b + 36);
+    e.externalAttributes = le32(b + 38);
+    e.localHeaderOffset = le32(b + 42);
+    std::string raw(e.nameLength, '\0');
+    if (!readAt(readPosition_ + static_cast<std::int64_t>(kCentralHeaderSize), raw.data(), raw.size()))
+        return ReadResult::Damaged;
+    readPosition_ += static_cast<std::int64_t>(kCentralHeaderSize) + e.nameLength + e.extraLength + e.commentLength;
+    if (readPosition_ > archiveSize_)
+        return ReadResult::Damaged;
+    if (e.compressedSize == 0xFFFFFFFFu || e.uncompressedSize == 0xFFFFFFFFu || e.localHeaderOffset == 0xFFFFFFFFu)
+        return ReadResult::Damaged; // ZIP64 member
+    name = DecodeZipName(raw, (e.flags & kFlagUtf8) != 0);
+    return ReadResult::Ok;
+}
+
+bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePath, bool overwrite) {
+    if (ZLibVersion().empty())
+        return false;
+    status("Extracting Files");
+    if (endRecordPosition_ == 0) {
+        error(kZipErrNotOpen, "There is no Zip File Open");
+        return false;
+    }
+    const fs::path folder(folderPath);
+    if (!HasFolder(folder) && !MakeFolder(folder)) {
+        error(kZipErrCantMakeFolder, "Can't create the folder " + folderPath);
+        return false;
+    }
+    switch (ReadEndRecord(endRecordPosition_)) {
+    case ReadResult::Mismatch:
+        status("Extraction Complete");
+        return false;
+    case ReadResult::Damaged:
+        damaged();
+        return false;
+    case ReadResult::Ok:
+        break;
+    }
+    readPosition_ = endRecord_.centralDirOffset;
+    const int total = endRecord_.totalEntries;
+    std::string name;
+    bool cancel = false;
+    for (int i = 1; i <= total; ++i) {
+        if (ReadCentralEntry(name) != ReadResult::Ok) {
+            damaged();
+            return false;
+        }
+        if (currentEntry_.uncompressedSize > 0) {
+            std::vector<std::string> parts = splitName(name);
+            if (isUnsafeName(name, parts, currentEntry_)) {
+                error(kZipErrUnsafeName, "The file " + name + " is unsafe");
+            } else {
+                if (!preservePath)
+                    parts.erase(parts.begin(), parts.end() - 1);
+                fs::path relative;
+                for (const auto& p : parts)
+                    relative /= p;
+                const fs::path target = folder / relative;
+                const std::vector<std::string> folders(parts.begin(), parts.end() - 1);
+                switch (MakeFolderPath(folder, folders)) {
+                case FolderResult::Unsafe:
+                    error(kZipErrUnsafeName, "The file " + name + " is unsafe");
+                    break;
+                case FolderResult::Failed:
+                    error(kZipErrCantWrite, "Can't write the file " + target.string());
+                    break;
+                case FolderResult::Ok: {
+                    status("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
+                    const bool exists = HasFile(target);
+                    if (exists && !overwrite) {
+                        error(kZipErrExists, "The file " + target.string() + " already exists");
+                    } else if (!ExtractEntry(target, exists)) {
+                        damaged();
+                        return false;
+                    }
+                    break;
+                }
+                }
+            }
+        }
+        listener_.onYield();
+        const int percent = static_cast<int>(std::nearbyint(static_cast<double>(i) / total * 100.0));
+        listener_.onProgress(percent, cancel);
+        if (cancel)
+            return false;
+    }
+    status("Extraction Complete");
+    return true;
+}
+
+ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const fs::path& root,
+                                                                    const std::vector<std::string>& parts) {
+    fs::path current = root;
+    for (const auto& part : parts) {
+        current /= part;
+        std::error_code ec;
+        const auto st = fs::symlink_status(current, ec);
+        // A link lying in the target folder must not carry a write outside it.
+        if (fs::is_symlink(st))
+            return FolderResult::Unsafe;
+        if (fs::is_directory(st))
+            continue;
+        if (fs::exists(st) || !MakeFolder(current))
+            return FolderResult::Failed;
+    }
+    return FolderResult::Ok;
+}
+
+// Writes the member of currentEntry_ to target through a temporary file.
+// Problems of this member alone are raised as errors and the walk goes on;
+// false means the archive's structure is damaged and the walk must stop.
+bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
+    const CentralFileHeader& entry = currentEntry_;
+    unsigned char b[kLocalHeaderSize];
+    const std::int64_t offset = entry.localHeaderOffset;
+    if (!readAt(offset, b, sizeof b) || le32(b) != kLocalSignature)
+        return false;
+    LocalFileHeader local;
+    local.signature = le32(b);
+    local.versionNeeded = le16(b + 4);
+    local.flags = le16(b + 6);
+    local.method = le16(b + 8);
+    local.modTime = le16(b + 10);
+    local.modDate = le16(b + 12);
+    local.crc32 = le32(b + 14);
+    local.compressedSize = le32(b + 18);
+    local.uncompressedSize = le32(b + 22);
+    local.nameLength = le16(b + 26);
+    local.extraLength = le16(b + 28);
+    std::string localRaw(local.nameLength, '\0');
+    if (!readAt(offset + static_cast<std::int64_t>(kLocalHeaderSize), localRaw.data(), localRaw.size()))
+        return false;
+    const std::string localName = DecodeZipName(localRaw, (local.flags & kFlagUtf8) != 0);
+    // Sizes and CRC-32 come from the central record: a streaming writer leaves
+    // them zero in the local header and puts them in a data descriptor.
+    std::int64_t position = offset + static_cast<std::int64_t>(kLocalHeaderSize) + local.nameLength + local.extraLength;
+    std::int64_t remaining = entry.compressedSize;
+    if (position > archiveSize_ || remaining > archiveSize_ - position)
+        return false;
+
+    if (entry.flags & kFlagEncrypted) {
+        error(kZipErrEncrypted, "The file " + localName + " is encrypted");
+        return true;
+    }
+    if (entry.method != 0 && entry.method != 8) {
+        error(kZipErrMethod, "The compression Method for " + localName + " is unsupported");
+        return true;
+    }
+    const std::string targetText = target.string();
+    PartFile part(target);
+    if (!part.ok()) {
+        error(kZipErrCantWrite, "Can't write the file " + targetText);
+        return true;
+    }
+
+    const std::uint64_t expected = entry.uncompressedSize;
+    std::uint64_t produced = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    bool intact = true;
+    auto emit = [&](const unsigned char* data, std::size_t size) {
+        produced += size;
+        if (produced > expected) {
+            intact = false; // more than declared: stop at once, whatever follows
+            return;
+        }
+        crc = crc32_z(crc, data, size);
+        part.write(data, size);
+    };
+    auto lastYield = std::chrono::steady_clock::now();
+    auto yieldNow = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastYield >= std::chrono::milliseconds(50)) {
+            lastYield = now;
+            listener_.onYield();
+        }
+    };
+
+    if (entry.method == 0) {
+        if (entry.compressedSize != entry.uncompressedSize)
+            intact = false;
+        while (intact && remaining > 0) {
+            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(in_.size())));
+            if (!readAt(position, in_.data(), n))
+                return false;
+            position += static_cast<std::int64_t>(n);
+            remaining -= static_cast<std::int64_t>(n);
+            emit(in_.data(), n);
+            yieldNow();
+        }
+    } else {
+        z_stream z{};
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+            error(kZipErrChecksum, "Data checksum error in " + targetText);
+            return true;
+        }
+        int rc = Z_OK;
+        while (intact && rc != Z_STREAM_END) {
+            if (z.avail_in == 0) {
+                if (remaining == 0) {
+                    intact = false; // deflate data cut off
+                    break;
+                }
+                const auto n = static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(in_.size())));
+                if (!readAt(position, in_.data(), n)) {
+                    inflateEnd(&z);
+                    return false;
+                }
+                position += static_cast<std::int64_t>(n);
+                remaining -= static_cast<std::int64_t>(n);
+                z.next_in = in_.data();
+                z.avail_in = static_cast<uInt>(n);
+            }
+            z.next_out = out_.data();
+            z.avail_out = static_cast<uInt>(out_.size());
+            rc = inflate(&z, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                intact = false;
+                break;
+            }
+            emit(out_.data(), out_.size() - z.avail_out);
+            yieldNow();
+        }
+        inflateEnd(&z);
+    }
+
+    if (!intact || produced != expected || crc != entry.crc32) {
+        error(kZipErrChecksum, "Data checksum error in " + targetText);
+        return true;
+    }
+    if (!part.ok()) {
+        error(kZipErrCantWrite, "Can't write the file " + targetText);
+        return true;
+    }
+    if (!part.commit(target)) {
+        if (replacing)
+            error(kZipErrCantRemove, "Can't remove the file " + targetText);
+        else
+            error(kZipErrCantWrite, "Can't write the file " + targetText);
+    }
+    return true;
+}
+
+} // namespace gnis

@@ -1,0 +1,495 @@
+// The zip reader against archives of other programs, the real gazetteer
+// archives, and damaged or hostile archives made byte by byte.
+
+#include "test_support.h"
+#include "zip_builder.h"
+#include "zip_extraction.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(testsupport::Member)
+
+using namespace gnis;
+using namespace testsupport;
+
+namespace {
+
+struct Recorder : ZipListener {
+    QStringList events;
+    int cancelAtProgress = 0; // 1-based; 0 never
+    int progressCount = 0;
+    void onProgress(int percent, bool& cancel) override {
+        events << "progress " + QString::number(percent);
+        if (++progressCount == cancelAtProgress)
+            cancel = true;
+    }
+    void onStatus(const std::string& text) override { events << QString::fromStdString(text); }
+    void onError(int number, const std::string& text) override {
+        events << "error " + QString::number(number) + ": " + QString::fromStdString(text);
+    }
+    QStringList errors() const { return events.filter(QRegularExpression("^error ")); }
+    QStringList progress() const { return events.filter(QRegularExpression("^progress ")); }
+};
+
+// Every file below a folder (hidden ones too, so leftovers show) with its bytes.
+QMap<QString, QByteArray> tree(const QString& root) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[QDir(root).relativeFilePath(path)] = readAll(path);
+    }
+    return files;
+}
+
+struct Outcome {
+    bool opened = false;
+    bool extracted = false;
+    QStringList events;
+};
+
+Outcome extractFile(const QString& archive, const QString& folder, bool preserve = true, bool overwrite = true,
+                    int cancelAt = 0) {
+    Recorder rec;
+    rec.cancelAtProgress = cancelAt;
+    Outcome o;
+    {
+        ZipExtractionClass zip(rec);
+        o.opened = zip.OpenZip(archive.toStdString());
+        o.extracted = zip.Extract(folder.toStdString(), preserve, overwrite);
+    }
+    o.events = rec.events;
+    return o;
+}
+
+Outcome extractBytes(const QByteArray& bytes, const QString& folder, bool preserve = true, bool overwrite = true,
+                     int cancelAt = 0) {
+    QTemporaryDir dir;
+    writeAll(dir.path() + "/a.zip", bytes);
+    return extractFile(dir.path() + "/a.zip", folder, preserve, overwrite, cancelAt);
+}
+
+QStringList errorsOf(const Outcome& o) { return o.events.filter(QRegularExpression("^error ")); }
+
+// The source tree the interoperability cases archive with each program.
+QMap<QString, QByteArray> makeSource(const QString& root) {
+    QMap<QString, QByteArray> files;
+    QByteArray noise(300 * 1024, '\0');
+    QRandomGenerator rng(42);
+    for (auto& c : noise)
+        c = char(rng.bounded(256));
+    QByteArray text;
+    for (int i = 0; i < 40000; ++i)
+        text += "607448|Mount Greylock " + QByteArray::number(i) + "|Summit|MA|25\r\n";
+    files["readme.txt"] = "hello\n";
+    files["data/sub/noise.bin"] = noise;
+    files["data/big.txt"] = text;
+    files["Ménard ünïcödé.txt"] = "accents\n";
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QDir().mkpath(QFileInfo(root + "/" + it.key()).path());
+        writeAll(root + "/" + it.key(), it.value());
+    }
+    writeAll(root + "/empty.txt", ""); // zero-size entries make no file
+    QDir().mkpath(root + "/emptydir");
+    return files;
+}
+
+} // namespace
+
+class ZipTest : public QObject {
+    Q_OBJECT
+private slots:
+    void otherProgramsArchives_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QStringList>("command"); // SRC and OUT stand for the folder and the archive
+        const QString script = sourceDir() + "/tests/make_zip.py";
+        for (const char* style : {"stored", "deflated", "streamed", "comment"})
+            QTest::newRow(qPrintable(QString("python zipfile ") + style))
+                << "python3" << QStringList{"python3", script, style, "SRC", "OUT"};
+        QTest::newRow("Info-ZIP zip") << "zip" << QStringList{"zip", "-q", "-r", "OUT", "."};
+        QTest::newRow("7z") << "7z" << QStringList{"7z", "a", "-tzip", "-bd", "OUT", "."};
+        QTest::newRow("bsdtar") << "bsdtar" << QStringList{"bsdtar", "--format", "zip", "-cf", "OUT", "."};
+    }
+    void otherProgramsArchives() {
+        QFETCH(QString, tool);
+        QFETCH(QStringList, command);
+        REQUIRE_TOOL(tool);
+        QTemporaryDir src, work;
+        const QMap<QString, QByteArray> expected = makeSource(src.path());
+        const QString archive = work.path() + "/made.zip";
+        command.replaceInStrings("SRC", src.path());
+        command.replaceInStrings("OUT", archive);
+        const ToolRun made = runTool(command.takeFirst(), command, src.path());
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        const Outcome o = extractFile(archive, work.path() + "/out");
+        QVERIFY(o.opened);
+        QVERIFY(o.extracted);
+        QCOMPARE(errorsOf(o), QStringList());
+        QCOMPARE(tree(work.path() + "/out"), expected);
+        QVERIFY(!QFileInfo::exists(work.path() + "/out/emptydir")); // folder entries make no folder
+    }
+
+    void otherProgramsOddMembers_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("bzip2 by python zipfile")
+            << "python3" << QStringList{"python3", sourceDir() + "/tests/make_zip.py", "bzip2", "SRC", "OUT"}
+            << "error 4: The compression Method for readme.txt is unsupported";
+        QTest::newRow("encrypted by Info-ZIP zip") << "zip" << QStringList{"zip", "-q", "-P", "secret", "OUT", "readme.txt"}
+                                                   << "error 8: The file readme.txt is encrypted";
+    }
+    void otherProgramsOddMembers() {
+        QFETCH(QString, tool);
+        QFETCH(QStringList, command);
+        QFETCH(QString, error);
+        REQUIRE_TOOL(tool);
+        QTemporaryDir src, work;
+        writeAll(src.path() + "/readme.txt", "hello\n");
+        command.replaceInStrings("SRC", src.path());
+        command.replaceInStrings("OUT", work.path() + "/odd.zip");
+        const ToolRun made = runTool(command.takeFirst(), command, src.path());
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        const Outcome o = extractFile(work.path() + "/odd.zip", work.path() + "/out");
+        QVERIFY(o.extracted);
+        QCOMPARE(errorsOf(o), QStringList{error});
+        QVERIFY(tree(work.path() + "/out").isEmpty());
+    }
+
+    void realGazetteerArchives_data() {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<quint32>("crc");
+        QTest::newRow("Massachusetts") << sampleArchive() << "MA_Features_20090401.txt" << qint64(3922866) << quint32(0xa4807d4e);
+        QTest::newRow("Hawaii") << dataFile("HI_Features_20090401.zip") << "HI_Features_20090401.txt" << qint64(2551902) << quint32(0xcb879e51);
+    }
+    void realGazetteerArchives() {
+        QFETCH(QString, archive);
+        QFETCH(QString, member);
+        QFETCH(qint64, size);
+        QFETCH(quint32, crc);
+        QTemporaryDir dir;
+        const Outcome o = extractFile(archive, dir.path());
+        QVERIFY(o.extracted);
+        QCOMPARE(o.events, (QStringList{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../" + member,
+                                        "progress 100", "Extraction Complete", "Zip Closed"}));
+        const QByteArray bytes = readAll(dir.path() + "/" + member);
+        QCOMPARE(bytes.size(), size);
+        QCOMPARE(quint32(crc32(0, reinterpret_cast<const Bytef*>(bytes.constData()), uInt(bytes.size()))), crc);
+        QCOMPARE(tree(dir.path()).keys(), QStringList{member});
+    }
+
+    void percentPerEntry_data() {
+        QTest::addColumn<int>("members");
+        QTest::addColumn<QStringList>("progress");
+        QTest::newRow("eight") << 8 << QStringList{"progress 12", "progress 25", "progress 38", "progress 50",
+                                                   "progress 62", "progress 75", "progress 88", "progress 100"};
+        QTest::newRow("three") << 3 << QStringList{"progress 33", "progress 67", "progress 100"};
+    }
+    void percentPerEntry() {
+        QFETCH(int, members);
+        QFETCH(QStringList, progress);
+        Archive a;
+        for (int i = 0; i < members; ++i)
+            a.members << Member{"f" + QByteArray::number(i), "x"};
+        QTemporaryDir dir;
+        const Outcome o = extractBytes(a.bytes(), dir.path());
+        QCOMPARE(o.events.filter("progress"), progress);
+        QCOMPARE(tree(dir.path()).size(), members);
+    }
+
+    void eventSequences_data() {
+        QTest::addColumn<int>("cancelAt");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("full walk, zero-size entries counted but silent")
+            << 0 << true
+            << QStringList{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../a/b/c.txt", "progress 25",
+                           "progress 50", "progress 75", "Extracting .../d.txt", "progress 100",
+                           "Extraction Complete", "Zip Closed"};
+        QTest::newRow("cancel at first") << 1 << false
+                                         << QStringList{"Opening Zip", "Zip Opened", "Extracting Files",
+                                                        "Extracting .../a/b/c.txt", "progress 25", "Zip Closed"};
+        QTest::newRow("cancel at last")
+            << 4 << false
+            << QStringList{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../a/b/c.txt", "progress 25",
+                           "progress 50", "progress 75", "Extracting .../d.txt", "progress 100", "Zip Closed"};
+    }
+    void eventSequences() {
+        QFETCH(int, cancelAt);
+        QFETCH(bool, result);
+        QFETCH(QStringList, events);
+        Archive a;
+        a.members << Member{"a/b/c.txt", "abc"} << Member{"folder/", ""} << Member{"empty.txt", ""}
+                  << Member{"d.txt", "d", 0};
+        QTemporaryDir dir;
+        const Outcome o = extractBytes(a.bytes(), dir.path(), true, true, cancelAt);
+        QCOMPARE(o.extracted, result);
+        QCOMPARE(o.events, events);
+        QCOMPARE(readAll(dir.path() + "/a/b/c.txt"), QByteArray("abc"));
+        QVERIFY(!QFileInfo::exists(dir.path() + "/folder"));
+    }
+
+    void openAndCloseEvents() {
+        QTemporaryDir dir;
+        Archive a;
+        a.members << Member{"x.txt", "x"};
+        a.comment = QByteArray(100, 'c'); // the backward search passes over a comment
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        writeAll(dir.path() + "/three", "PK\x05");
+        Recorder rec;
+        {
+            ZipExtractionClass zip(rec);
+            zip.CloseZip(); // nothing open: nothing said
+            QCOMPARE(zip.endRecordPosition(), 0);
+            QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString()));
+            QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString()));
+            QVERIFY(!zip.OpenZip((dir.path() + "/three").toStdString()));
+            QVERIFY(!zip.Extract(dir.path().toStdString(), true, true));
+            zip.CloseZip();
+            QVERIFY(!zip.OpenZip((dir.path() + "/missing.zip").toStdString()));
+            QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString()));
+        } // destroyed with an archive open
+        const QString three = dir.path() + "/three";
+        QCOMPARE(rec.events,
+                 (QStringList{"Opening Zip", "Zip Opened", "Opening Zip", "Zip Closed", "Zip Opened", "Opening Zip",
+                              "Zip Closed", "error 2: The file " + three + " is not a Zip file", "Extracting Files",
+                              "error 3: There is no Zip File Open", "Zip Closed", "Opening Zip",
+                              "error 10: The file " + dir.path() + "/missing.zip doesn't exist", "Opening Zip",
+                              "Zip Opened", "Zip Closed"}));
+    }
+
+    void zlibMissing() {
+        Archive a;
+        a.members << Member{"stored.txt", "s", 0};
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        Recorder rec;
+        ZipExtractionClass zip(rec);
+        zip.setZlibVersionFunction([]() -> const char* { return nullptr; });
+        QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString())); // opening needs no zlib
+        rec.events.clear();
+        QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
+        QCOMPARE(rec.events, QStringList{"error 1: Zlib is not installed"});
+        QCOMPARE(zip.ZLibVersion(), std::string());
+        zip.setZlibVersionFunction(&zlibVersion);
+        QCOMPARE(zip.ZLibVersion(), std::string(ZLIB_VERSION));
+    }
+
+    void emptyArchiveAndOtherDisk() {
+        QTemporaryDir dir;
+        Outcome o = extractBytes(Archive{}.bytes(), dir.path());
+        QVERIFY(o.extracted);
+        QCOMPARE(o.events, (QStringList{"Opening Zip", "Zip Opened", "Extracting Files", "Extraction Complete", "Zip Closed"}));
+        Archive other;
+        other.members << Member{"x.txt", "x"};
+        other.centralDisk = 1;
+        o = extractBytes(other.bytes(), dir.path());
+        QVERIFY(o.opened);
+        QVERIFY(!o.extracted);
+        QCOMPARE(o.events.mid(2), (QStringList{"Extracting Files", "Extraction Complete", "Zip Closed"}));
+        QVERIFY(tree(dir.path()).isEmpty());
+    }
+
+    void flatAndOverwrite() {
+        Archive a;
+        a.members << Member{"x/d.txt", "first"} << Member{"y/d.txt", "second"};
+        QTemporaryDir keep, replace;
+        Outcome o = extractBytes(a.bytes(), keep.path(), false, false);
+        QVERIFY(o.extracted);
+        QCOMPARE(errorsOf(o), QStringList{"error 11: The file " + keep.path() + "/d.txt already exists"});
+        QCOMPARE(tree(keep.path()), (QMap<QString, QByteArray>{{"d.txt", "first"}}));
+        o = extractBytes(a.bytes(), replace.path(), false, true);
+        QCOMPARE(errorsOf(o), QStringList());
+        QVERIFY(o.events.contains("Extracting .../d.txt"));
+        QCOMPARE(tree(replace.path()), (QMap<QString, QByteArray>{{"d.txt", "second"}}));
+    }
+
+    void targetFolderCannotBeMade() {
+        QTemporaryDir dir;
+        Archive a;
+        a.members << Member{"x.txt", "x"};
+        const QString target = dir.path() + "/missing/parent";
+        const Outcome o = extractBytes(a.bytes(), target);
+        QVERIFY(!o.extracted);
+        QCOMPARE(errorsOf(o), QStringList{"error 13: Can't create the folder " + target});
+    }
+
+    void memberFailures_data() {
+        QTest::addColumn<Member>("bad");
+        QTest::addColumn<QString>("error");
+        const QByteArray big(100000, 'g');
+        QTest::newRow("unsupported method") << Member{"dir/odd.bin", "data", 12}
+                                            << "error 4: The compression Method for dir/odd.bin is unsupported";
+        QTest::newRow("deflated CRC wrong") << Member{"bad.txt", big, 8, 0, 20, 0, false, -1, 0x1234}
+                                            << "error 5: Data checksum error in OUT/bad.txt";
+        QTest::newRow("stored CRC wrong") << Member{"bad.txt", big, 0, 0, 20, 0, false, -1, 0x1234}
+                                          << "error 5: Data checksum error in OUT/bad.txt";
+        QTest::newRow("inflates to more than declared") << Member{"bad.txt", big, 8, 0, 20, 0, false, 1000}
+                                                        << "error 5: Data checksum error in OUT/bad.txt";
+        QTest::newRow("inflates to less than declared") << Member{"bad.txt", big, 8, 0, 20, 0, false, 200000}
+                                                        << "error 5: Data checksum error in OUT/bad.txt";
+        QTest::newRow("encrypted") << Member{"secret.txt", "s", 0, 0x0001}
+                                   << "error 8: The file secret.txt is encrypted";
+        QTest::newRow("parent part") << Member{"../evil.txt", "e"} << "error 6: The file ../evil.txt is unsafe";
+        QTest::newRow("parent part inside") << Member{"a/../../evil.txt", "e"}
+                                            << "error 6: The file a/../../evil.txt is unsafe";
+        QTest::newRow("backslash parent") << Member{"..\\evil.txt", "e"} << "error 6: The file ..\\evil.txt is unsafe";
+        QTest::newRow("absolute") << Member{"/tmp/evil.txt", "e"} << "error 6: The file /tmp/evil.txt is unsafe";
+        QTest::newRow("drive letter") << Member{"C:\\evil.txt", "e"} << "error 6: The file C:\\evil.txt is unsafe";
+        QTest::newRow("symbolic link member") << Member{"link", "/etc", 0, 0, 0x031E, 0120777u << 16}
+                                              << "error 6: The file link is unsafe";
+        QTest::newRow("folder level is a file") << Member{"good.txt/inner.txt", "x"}
+                                                << "error 9: Can't write the file OUT/good.txt/inner.txt";
+    }
+    void memberFailures() {
+        QFETCH(Member, bad);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString out = dir.path() + "/out";
+        Archive a;
+        a.members << Member{"good.txt", "kept"} << bad << Member{"after.txt", "walk goes on"};
+        const Outcome o = extractBytes(a.bytes(), out);
+        QVERIFY(o.extracted); // one member's trouble does not stop the walk
+        QCOMPARE(errorsOf(o), QStringList{error.replace("OUT", out)});
+        // Nothing but the good members, nothing outside, no partial files.
+        QCOMPARE(tree(dir.path()), (QMap<QString, QByteArray>{{"out/good.txt", "kept"}, {"out/after.txt", "walk goes on"}}));
+    }
+
+    void streamedMembersExtract() {
+        Archive a;
+        a.members << Member{"s.txt", QByteArray(50000, 's'), 8, 0, 20, 0, true} << Member{"t.txt", "stored", 0, 0, 20, 0, true};
+        QTemporaryDir dir;
+        const Outcome o = extractBytes(a.bytes(), dir.path());
+        QCOMPARE(errorsOf(o), QStringList());
+        QCOMPARE(tree(dir.path()), (QMap<QString, QByteArray>{{"s.txt", QByteArray(50000, 's')}, {"t.txt", "stored"}}));
+    }
+
+    void linkInTargetDoesNotRedirect() {
+        QTemporaryDir dir, outside;
+        const QString out = dir.path() + "/out";
+        QDir().mkpath(out);
+        QVERIFY(QFile::link(outside.path(), out + "/sub"));
+        writeAll(outside.path() + "/victim.txt", "precious");
+        QVERIFY(QFile::link(outside.path() + "/victim.txt", out + "/victim.txt"));
+        Archive a;
+        a.members << Member{"sub/planted.txt", "x"} << Member{"victim.txt", "overwritten?"};
+        const Outcome o = extractBytes(a.bytes(), out);
+        QCOMPARE(errorsOf(o), QStringList{"error 6: The file sub/planted.txt is unsafe"});
+        QCOMPARE(tree(outside.path()), (QMap<QString, QByteArray>{{"victim.txt", "precious"}}));
+        // The link itself was replaced by the member, not written through.
+        QVERIFY(!QFileInfo(out + "/victim.txt").isSymLink());
+        QCOMPARE(readAll(out + "/victim.txt"), QByteArray("overwritten?"));
+    }
+
+    void bombStopsAtDeclaredSize() {
+        // 256 MiB of zeros declared as 1000 bytes: refused as soon as it passes the size.
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+        QByteArray zeros(1 << 20, '\0'), packed(1 << 20, '\0');
+        QByteArray payload;
+        for (int i = 0; i < 256; ++i) {
+            z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+            z.avail_in = uInt(zeros.size());
+            do {
+                z.next_out = reinterpret_cast<Bytef*>(packed.data());
+                z.avail_out = uInt(packed.size());
+                deflate(&z, i == 255 ? Z_FINISH : Z_NO_FLUSH);
+                payload += packed.left(packed.size() - qsizetype(z.avail_out));
+            } while (z.avail_out == 0);
+        }
+        deflateEnd(&z);
+        // The builder deflates what it is given, so hand it the stream as a stored member and patch the method.
+        Archive a;
+        a.members << Member{"bomb.txt", payload, 0, 0, 20, 0, false, 1000, 0};
+        QByteArray bytes = a.bytes();
+        bytes[8] = 8;                                // local header method
+        bytes[30 + 8 + payload.size() + 10] = 8;     // central header method
+        QTemporaryDir dir;
+        const Outcome o = extractBytes(bytes, dir.path());
+        QCOMPARE(errorsOf(o), QStringList{"error 5: Data checksum error in " + dir.path() + "/bomb.txt"});
+        QVERIFY(tree(dir.path()).isEmpty());
+    }
+
+    void truncatedAndFlipped() {
+        Archive a;
+        a.members << Member{"one.txt", QByteArray(2000, '1')} << Member{"two.txt", QByteArray(300, '2'), 0};
+        const QByteArray good = a.bytes();
+        const QMap<QString, QByteArray> originals{{"one.txt", QByteArray(2000, '1')}, {"two.txt", QByteArray(300, '2')}};
+        QTemporaryDir dir;
+        const QString out = dir.path() + "/out";
+        auto check = [&](const QByteArray& bytes, const QString& what, bool mustFail) {
+            QDir(out).removeRecursively();
+            const Outcome o = extractBytes(bytes, out);
+            if (mustFail && (o.extracted || errorsOf(o).isEmpty()))
+                return QString("%1: no error (%2)").arg(what, o.events.join(" | "));
+            // Whatever was written is exactly a member's content (names carry no
+            // checksum, so a flipped name byte may rename it), and no partial file is left.
+            const auto written = tree(out);
+            for (auto it = written.cbegin(); it != written.cend(); ++it) {
+                if (!originals.values().contains(it.value()) || it.key().contains(".part-"))
+                    return QString("%1: wrote %2 wrongly").arg(what, it.key());
+            }
+            return QString();
+        };
+        for (qsizetype cut = 0; cut < good.size(); ++cut) {
+            const QString problem = check(good.left(cut), QString("cut at %1").arg(cut), true);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
+        for (qsizetype at = 0; at < good.size(); ++at) {
+            QByteArray flipped = good;
+            flipped[at] = char(flipped[at] ^ 0x5A);
+            const QString problem = check(flipped, QString("byte %1 flipped").arg(at), false);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
+    }
+
+    void damagedStructure_data() {
+        QTest::addColumn<int>("field");   // offset of a 32-bit field to overwrite; negative counts from the end
+        QTest::addColumn<quint32>("value");
+        QTest::addColumn<QStringList>("written");
+        // Layout: local one.txt at 0 (30 + 7 + data), local two.txt, central one.txt, central two.txt, end record.
+        QTest::newRow("central directory offset beyond the file") << -6 << quint32(0x7FFFFF00) << QStringList{};
+        QTest::newRow("ZIP64 central directory offset") << -6 << quint32(0xFFFFFFFF) << QStringList{};
+        QTest::newRow("more entries than the directory holds") << -12 << quint32(0x00030003) << QStringList{"one.txt", "two.txt"};
+        QTest::newRow("second central signature wrong") << 1000 << quint32(0x02014B51) << QStringList{"one.txt"};
+        QTest::newRow("local header offset beyond the file") << 1042 << quint32(0x7FFFFFF0) << QStringList{"one.txt"};
+        QTest::newRow("local signature wrong") << 0 << quint32(0x04034B51) << QStringList{};
+    }
+    void damagedStructure() {
+        QFETCH(int, field);
+        QFETCH(quint32, value);
+        QFETCH(QStringList, written);
+        Archive a;
+        a.members << Member{"one.txt", QByteArray(2000, '1')} << Member{"two.txt", QByteArray(300, '2'), 0};
+        QByteArray bytes = a.bytes();
+        const auto endAt = bytes.size() - 22;
+        const auto centralAt = qsizetype(quint8(bytes[endAt + 16]) | (quint8(bytes[endAt + 17]) << 8));
+        // 1000 and 1042 stand for the second central record and its local header offset field.
+        qsizetype at = field < 0 ? bytes.size() + field : field;
+        if (field >= 1000)
+            at = centralAt + 46 + 7 + (field - 1000);
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/a.zip", bytes);
+        const Outcome o = extractFile(dir.path() + "/a.zip", dir.path() + "/out");
+        QVERIFY(o.opened);
+        QVERIFY(!o.extracted);
+        QCOMPARE(errorsOf(o), QStringList{"error 7: The file " + dir.path() + "/a.zip is damaged"});
+        QVERIFY(!o.events.contains("Extraction Complete"));
+        QCOMPARE(tree(dir.path() + "/out").keys(), written);
+    }
+};
+
+QTEST_GUILESS_MAIN(ZipTest)
+#include "test_zip.moc"
