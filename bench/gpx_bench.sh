@@ -75,9 +75,12 @@ sql="SELECT GEOMETRY, name, \"desc\", src, ele, type FROM (
 
 measure() { # label, command...: prints "seconds maxrss_kib"
   local label=$1; shift
-  /usr/bin/time -f "%e %M" -o "$work/$label.time" "$@" >/dev/null 2>"$work/$label.err" \
+  local start end
+  start=$(date +%s%N)
+  /usr/bin/time -f "%M" -o "$work/$label.time" "$@" >/dev/null 2>"$work/$label.err" \
     || { cat "$work/$label.err" >&2; exit 1; }
-  cat "$work/$label.time"
+  end=$(date +%s%N)
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", (b - a) / 1e9 }') $(cat "$work/$label.time")"
 }
 
 records=$(($(wc -l < "$work/big.txt") - 1))
