@@ -64,21 +64,16 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::newRow("lower") << "summit" << "0x6616";
         QTest::newRow("capitalised") << "Summit" << "0x6616";
-        QTest::newRow("upper") << "SUMMIT" << "0x6616";
         QTest::newRow("two words") << "Populated Place" << "0x0D00";
-        QTest::newRow("first row") << "Airport" << "0x2F04";
         QTest::newRow("last row") << "Well" << "0x6414";
         QTest::newRow("real dam class") << "Dam" << "0x5500";
         QTest::newRow("old dam row") << "damn" << "0x5500";
         QTest::newRow("leading space") << " Summit" << "delete";
         QTest::newRow("trailing space") << "Summit " << "delete";
-        QTest::newRow("double inner space") << "Populated  Place" << "delete";
         QTest::newRow("empty") << "" << "delete";
         QTest::newRow("prefix only") << "Sum" << "delete";
-        QTest::newRow("longer") << "Summits" << "delete";
         QTest::newRow("contains") << "Old Mine Shaft" << "delete";
         QTest::newRow("unlisted") << "Beach" << "delete";
-        QTest::newRow("non-letter start") << "1summit" << "delete";
         QTest::newRow("too long") << "populated place and more" << "delete";
     }
     void mapType() {
@@ -93,7 +88,6 @@ private slots:
         QTest::addColumn<QString>("out");
         QTest::newRow("empty") << "" << "";
         QTest::newRow("plain ascii") << "Mount Greylock 3" << "Mount Greylock 3";
-        QTest::newRow("A range") << "ÀÁÂÃÄÅ" << "AAAAAA";
         QTest::newRow("ligatures grow") << "Æsop æ" << "AEsop ae";
         QTest::newRow("upper half") << "ÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞß" << "CEEEEIIIIDNOOOOOxOUUUUYpB";
         QTest::newRow("lower half") << "àáâãäåçèéêëìíîïðñòóôõöøùúûüýþÿ" << "aaaaaaceeeeiiiionoooooouuuuypy";
@@ -103,10 +97,8 @@ private slots:
         QTest::newRow("ampersand once") << "&" << "&amp;";
         QTest::newRow("existing entity not recognised") << "A &amp; B" << "A &amp;amp; B";
         QTest::newRow("all four") << "<a href=\"x\">&</a>" << "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;";
-        QTest::newRow("apostrophe stays") << "O'Brien" << "O'Brien";
         QTest::newRow("fold then escape") << "É&È" << "E&amp;E";
         QTest::newRow("controls dropped") << QString("a\x01" "b\x1f" "c") << "abc";
-        QTest::newRow("tab kept") << "a\tb" << "a\tb";
         QTest::newRow("noncharacters dropped") << QString("a") + QChar(0xFFFE) + "b" + QChar(0xFFFF) << "ab";
     }
     void cleanText() {
@@ -124,17 +116,13 @@ private slots:
     void utf8Validity_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("ascii long") << QByteArray("abcdefghijklmnopqrstuvwxyz0123456789") << true;
         QTest::newRow("two byte") << QByteArray("caf\xC3\xA9") << true;
-        QTest::newRow("three byte") << QByteArray("\xE2\x80\x98") << true;
         QTest::newRow("four byte") << QByteArray("\xF0\x9F\x97\xBB") << true;
         QTest::newRow("latin1 byte") << QByteArray("caf\xE9 au lait") << false;
         QTest::newRow("overlong") << QByteArray("\xC0\xAF") << false;
-        QTest::newRow("overlong three") << QByteArray("\xE0\x80\xAF") << false;
         QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
         QTest::newRow("above max") << QByteArray("\xF4\x90\x80\x80") << false;
         QTest::newRow("cut off") << QByteArray("abc\xE2\x80") << false;
-        QTest::newRow("lone continuation") << QByteArray("\x80") << false;
     }
     void utf8Validity() {
         QFETCH(QByteArray, bytes);
@@ -191,27 +179,19 @@ private slots:
         QTest::addColumn<bool>("zero");
         QTest::addColumn<bool>("above90");
         QTest::newRow("plain") << "42.5" << true << false << false;
-        QTest::newRow("negative") << "-71.25" << true << false << false;
         QTest::newRow("plus") << "+1" << true << false << false;
         QTest::newRow("leading point") << ".5" << true << false << false;
         QTest::newRow("trailing point") << "5." << true << false << false;
         QTest::newRow("zero") << "0" << true << true << false;
-        QTest::newRow("zero point zero") << "0.0" << true << true << false;
         QTest::newRow("minus zero") << "-0" << true << true << false;
         QTest::newRow("padded zero") << "00.000" << true << true << false;
         QTest::newRow("exactly 90") << "90.000" << true << false << false;
         QTest::newRow("just above 90") << "90.0000000000000000001" << true << false << true;
         QTest::newRow("minus 91") << "-91" << true << false << true;
-        QTest::newRow("leading zeros") << "0090" << true << false << false;
-        QTest::newRow("big") << "12345" << true << false << true;
         QTest::newRow("empty") << "" << false << false << false;
-        QTest::newRow("sign only") << "-" << false << false << false;
         QTest::newRow("point only") << "." << false << false << false;
         QTest::newRow("exponent") << "1e5" << false << false << false;
-        QTest::newRow("comma") << "42,5" << false << false << false;
         QTest::newRow("space") << " 42" << false << false << false;
-        QTest::newRow("two points") << "1.2.3" << false << false << false;
-        QTest::newRow("nan") << "nan" << false << false << false;
     }
     void decimals() {
         QFETCH(QString, text);
@@ -232,18 +212,14 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("feet");
         QTest::newRow("floors first") << "1234.9" << true << 4049;
-        QTest::newRow("zero") << "0" << true << 0;
         QTest::newRow("negative floors down") << "-3" << true << -10;
         QTest::newRow("negative fraction") << "-2.1" << true << -10;
-        QTest::newRow("plus sign") << "+100" << true << 328;
         QTest::newRow("leading point") << ".9" << true << 0;
-        QTest::newRow("Mount Greylock") << "1063" << true << 3488;
         QTest::newRow("largest that fits") << "654553014.7" << true << 2147483645;
         QTest::newRow("one metre more") << "654553015" << false << 0;
         QTest::newRow("lowest that fits") << "-654553015" << true << -2147483647 - 1;
         QTest::newRow("one metre less") << "-654553015.5" << false << 0;
         QTest::newRow("far too big") << std::string(400, '9').c_str() << false << 0;
-        QTest::newRow("text") << "high" << false << 0;
         QTest::newRow("blank") << " " << false << 0;
     }
     void elevation() {
@@ -261,35 +237,25 @@ private slots:
     void stateCatalogue() {
         QCOMPARE(stateCodes[0], std::string_view("AL"));
         QCOMPARE(stateCodes[10], std::string_view("GU"));
-        QCOMPARE(stateNames[10], std::string_view("Guam"));
         QCOMPARE(stateCodes[50], std::string_view("WY"));
-        QCOMPARE(stateCodes[21], std::string_view("MA"));
-
-        std::vector<std::string> list{"already there"};
+        std::vector<std::string> list{"already there"}; // appended to, not cleared
         LoadStates(list);
         QCOMPARE(list.size(), std::size_t(52));
-        QCOMPARE(list.front(), std::string("already there"));
         QCOMPARE(list[1], std::string("Alabama"));
         QStringList qtList;
         LoadStates(qtList);
-        QCOMPARE(qtList.size(), 51);
         QCOMPARE(qtList.removeDuplicates(), 0);
         QVERIFY(std::is_sorted(qtList.begin(), qtList.end()));
-        for (std::size_t i = 0; i < kStateCount; ++i)
-            QCOMPARE(stateCodes[i].size(), std::size_t(2));
     }
 
     void findState_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<int>("index");
-        QTest::newRow("code") << "MA" << 21;
         QTest::newRow("code lower") << "ma" << 21;
         QTest::newRow("name") << "Massachusetts" << 21;
         QTest::newRow("name any case") << "nEW yORK" << 32;
-        QTest::newRow("Guam") << "gu" << 10;
         QTest::newRow("not in catalogue") << "DC" << -1;
         QTest::newRow("partial name") << "New" << -1;
-        QTest::newRow("empty") << "" << -1;
     }
     void findState() {
         QFETCH(QString, query);

@@ -365,6 +365,21 @@ private slots:
         QCOMPARE(tree(dir.path()), (QMap<QString, QByteArray>{{"out/good.txt", "kept"}, {"out/after.txt", "walk goes on"}}));
     }
 
+    void namesAndTargets() {
+        Archive a;
+        a.members << Member{"caf\x82/\x81" "ber.txt", "cp437"}            // old DOS tools: code page 437
+                  << Member{"M\xC3\xA9" "nard.txt", "utf8", 8, 0x0800}    // flagged UTF-8
+                  << Member{"win\\dows\\path.txt", "backslashes"}
+                  << Member{"taken", "a folder is in the way"};
+        QTemporaryDir dir;
+        QDir().mkpath(dir.path() + "/taken/inside");
+        const Outcome o = extractBytes(a.bytes(), dir.path());
+        QCOMPARE(errorsOf(o), QStringList{"error 9: Can't write the file " + dir.path() + "/taken"});
+        QCOMPARE(tree(dir.path()), (QMap<QString, QByteArray>{{"café/über.txt", "cp437"},
+                                                              {"Ménard.txt", "utf8"},
+                                                              {"win/dows/path.txt", "backslashes"}}));
+    }
+
     void streamedMembersExtract() {
         Archive a;
         a.members << Member{"s.txt", QByteArray(50000, 's'), 8, 0, 20, 0, true} << Member{"t.txt", "stored", 0, 0, 20, 0, true};
