@@ -6,6 +6,9 @@
 #include "states.h"
 #include "zip_extraction.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -28,13 +31,16 @@ constexpr const char* kUsage =
     "  gpx       Convert a state's GNIS gazetteer into DIR/gnis.gpx\n"
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
-    "gnis-convert gpx --state STATE --output DIR [--input FILE]\n"
+    "gnis-convert gpx --state STATE --output DIR [--server URL|FOLDER] [--input FILE] [--timing]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case\n"
     "  --output DIR    output folder; it must exist\n"
+    "  --server URL    where state archives come from (default http://geonames.usgs.gov);\n"
+    "                  a file: URL or a folder works as an offline mirror of the server\n"
     "  --input FILE    convert this gazetteer text, or this state archive (.zip), instead of\n"
-    "                  the state's text file in DIR; FILE is only read, never changed or deleted\n"
-    "  Without --input, DIR/<CODE>_Features_20090401.txt is converted and then deleted.\n"
-    "  An archive's state text is unpacked into DIR, converted and deleted.\n"
+    "                  downloading; FILE is only read, never changed or deleted\n"
+    "  --timing        show the seconds since the start before each status text\n"
+    "  The archive SERVER/docs/stategaz/<CODE>_Features_20090401.zip is downloaded to\n"
+    "  DIR/gnis.zip and unpacked; the state's text is converted and then deleted.\n"
     "\n"
     "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing]\n"
     "  --output DIR      folder to unpack into; it is made when missing\n"
@@ -50,11 +56,25 @@ struct UsageError {
 
 // Status texts go to standard error as they happen; the last status-bar text
 // is kept for the summary.
+// With timing on, each status text carries the seconds since the start, so a
+// user sees what share of a run each stage takes.
 class TerminalReporter : public gnis::StatusReporter {
 public:
-    void setStatusText(const std::string& text) override { std::cerr << text << '\n'; }
+    explicit TerminalReporter(bool timing) : timing_(timing) { clock_.start(); }
+    void setStatusText(const std::string& text) override {
+        if (timing_) {
+            char stamp[32];
+            std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", static_cast<double>(clock_.nsecsElapsed()) / 1e9);
+            std::cerr << stamp;
+        }
+        std::cerr << text << '\n';
+    }
     void setStatusBarText(const std::string& text) override { statusBar = text; }
     std::string statusBar;
+
+private:
+    bool timing_;
+    QElapsedTimer clock_;
 };
 
 struct Options {
@@ -71,7 +91,7 @@ struct OptionSpec {
 Options parse(const std::vector<std::string>& args) {
     static const std::map<std::string, std::pair<std::vector<OptionSpec>, std::size_t>> known{
         // command: its options, and how many positional arguments it takes
-        {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}}, 0}},
+        {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false}}, 0}},
         {"extract", {{{"--output", true}, {"--flat", false}, {"--keep-existing", false}}, 1}},
     };
     Options options;
@@ -172,7 +192,9 @@ int runGpx(const Options& options) {
         }
     }
 
-    TerminalReporter reporter;
+    if (given(options, "--server"))
+        settings.gnisServer = value(options, "--server");
+    TerminalReporter reporter(given(options, "--timing"));
     gnis::GpxStats stats;
     const bool ok = gnis::CreateGnisGpx(settings, reporter, &stats);
     if (!ok) {
@@ -193,7 +215,8 @@ int runGpx(const Options& options) {
         }
         summary += stats.malformed > static_cast<std::int64_t>(stats.firstMalformed.size()) ? "; ...)" : ")";
     }
-    std::cout << summary << ". " << reporter.statusBar << std::endl;
+    std::cout << summary << ". " << reporter.statusBar << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
+              << std::endl;
     return 0;
 }
 
@@ -239,6 +262,7 @@ int runExtract(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv); // downloads run in a local event loop
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const auto& a : args) {
         if (a == "--help" || a == "-h") {

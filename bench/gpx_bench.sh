@@ -12,7 +12,7 @@ convert="$build/app/gnis-convert"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-bash bench/make_big_gazetteer.sh data/MA_Features_20090401.zip "$copies" "$work/big.txt"
+bash bench/make_big_gazetteer.sh data/mirror/docs/stategaz/MA_Features_20090401.zip "$copies" "$work/big.txt"
 # The CSV driver does not read "|" separators: tabs, outside the timing.
 tr '|' '\t' < "$work/big.txt" > "$work/big.tsv"
 mkdir -p "$work/ours" "$work/ogr"

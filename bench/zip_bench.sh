@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 
 # The generated archive: one big gazetteer-like text and 1000 small files.
 mkdir -p "$work/src/small"
-bash bench/make_big_gazetteer.sh data/MA_Features_20090401.zip "$copies" "$work/src/big.txt"
+bash bench/make_big_gazetteer.sh data/mirror/docs/stategaz/MA_Features_20090401.zip "$copies" "$work/src/big.txt"
 for i in $(seq 1 1000); do
   head -c $((RANDOM % 4000 + 100)) "$work/src/big.txt" > "$work/src/small/f$i.txt"
 done
@@ -43,7 +43,7 @@ best() { # label runs command...: best wall time and largest peak memory over th
   echo "$bt $bm" > "$work/$label.result"
 }
 
-for archive in "$(pwd)/data/MA_Features_20090401.zip" "$work/generated.zip"; do
+for archive in "$(pwd)/data/mirror/docs/stategaz/MA_Features_20090401.zip" "$work/generated.zip"; do
   echo "$(basename "$archive") ($(du -m "$archive" | cut -f1) MB packed):"
   runs=5
   [ "$archive" = "$work/generated.zip" ] && runs=3

@@ -3,6 +3,7 @@
 #include "create_gpx.h"
 #include "states.h"
 #include "test_support.h"
+#include "zip_builder.h"
 
 #include <QDir>
 #include <QStringEncoder>
@@ -73,11 +74,13 @@ struct Run {
     QByteArray gpx;
 };
 
-Run convertIn(const QString& folder, const QByteArray& text, int state = kMA) {
-    writeAll(folder + "/" + QString::fromStdString(StateTextFileName(state)), text);
+// Converts a text given as the user's own file; the output folder gets gnis.gpx.
+Run convertIn(const QString& folder, const QByteArray& text) {
+    QTemporaryDir in;
+    writeAll(in.path() + "/input.txt", text);
     JobSettings settings;
     settings.outputFolder = fsPath(folder);
-    settings.stateIndex = state;
+    settings.inputText = fsPath(in.path() + "/input.txt");
     Recorder rec;
     Run run;
     run.ok = CreateGnisGpx(settings, rec, &run.stats);
@@ -292,30 +295,42 @@ private slots:
         QCOMPARE(run.gpx, QByteArray("old"));
     }
 
-    void missingTextFileFailsAndKeepsOldGpx() {
-        QTemporaryDir dir;
+    void archiveWithoutTheStatesText() {
+        QTemporaryDir dir, in;
         writeAll(dir.path() + "/gnis.gpx", "old gpx");
         writeAll(dir.path() + "/gnis.zip", "old zip");
+        Archive archive;
+        archive.members << Member{"HI_Features_20090401.txt", file({record("A", "Summit", "42.1", "-73.1")})};
+        writeAll(in.path() + "/hawaii.zip", archive.bytes());
         JobSettings settings;
         settings.outputFolder = fsPath(dir.path());
         settings.stateIndex = kMA;
+        settings.inputArchive = fsPath(in.path() + "/hawaii.zip");
         Recorder rec;
         QVERIFY(!CreateGnisGpx(settings, rec));
         QCOMPARE(rec.statusBar, QString("GNIS ERROR: No GNIS text file exists"));
         QCOMPARE(readAll(dir.path() + "/gnis.gpx"), QByteArray("old gpx"));
-        QCOMPARE(entries(dir.path()), QStringList{"gnis.gpx"}); // the archive is cleaned up all the same
+        // The archive left from an earlier run is cleaned up all the same; the other state's text stays.
+        QCOMPARE(entries(dir.path()), (QStringList{"gnis.gpx", "HI_Features_20090401.txt"}));
     }
 
     void successCleansUpLeftovers() {
-        QTemporaryDir dir;
+        QTemporaryDir dir, in;
         writeAll(dir.path() + "/gnis.zip", "zip");
         QFile old(dir.path() + "/gnis.gpx");
         writeAll(old.fileName(), "old, read-only");
         old.setPermissions(QFile::ReadOwner);
-        const Run run = convertIn(dir.path(), file({record("A", "Summit", "42.1", "-73.1")}));
-        QVERIFY(run.ok);
+        Archive archive;
+        archive.members << Member{"MA_Features_20090401.txt", file({record("A", "Summit", "42.1", "-73.1")})};
+        writeAll(in.path() + "/ma.zip", archive.bytes());
+        JobSettings settings;
+        settings.outputFolder = fsPath(dir.path());
+        settings.stateIndex = kMA;
+        settings.inputArchive = fsPath(in.path() + "/ma.zip");
+        Recorder rec;
+        QVERIFY2(CreateGnisGpx(settings, rec), qPrintable(rec.statusBar));
         QCOMPARE(entries(dir.path()), QStringList{"gnis.gpx"});
-        QCOMPARE(run.gpx.count("<wpt"), 1);
+        QCOMPARE(readAll(dir.path() + "/gnis.gpx").count("<wpt"), 1);
     }
 
     void usersTextIsNeverTouched() {
@@ -352,9 +367,9 @@ private slots:
         // A real write failure: the kernel refuses to grow any file beyond 64 KiB.
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
+        QTemporaryDir in;
+        writeAll(in.path() + "/input.txt", text); // in place before any limit applies
         if (how == "fsize") {
-            // The text must be in place before the limit applies.
-            writeAll(dir.path() + "/" + QString::fromStdString(StateTextFileName(kMA)), text);
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit small = saved;
             small.rlim_cur = 64 * 1024;
@@ -362,9 +377,7 @@ private slots:
         }
         JobSettings settings;
         settings.outputFolder = fsPath(dir.path());
-        settings.stateIndex = kMA;
-        if (how == "folder")
-            writeAll(dir.path() + "/" + QString::fromStdString(StateTextFileName(kMA)), text);
+        settings.inputText = fsPath(in.path() + "/input.txt");
         Recorder rec;
         const bool ok = CreateGnisGpx(settings, rec);
         setrlimit(RLIMIT_FSIZE, &saved);

@@ -76,24 +76,27 @@ private slots:
         QTest::addColumn<bool>("folderExists");
         QTest::addColumn<QString>("message");
         QTest::newRow("no output folder") << false << "GNIS ERROR: The output folder";
-        QTest::newRow("no state text") << true << "GNIS ERROR: No GNIS text file exists";
+        QTest::newRow("archive not on the server") << true << "GNIS ERROR: Download failed: ";
     }
     void jobFailures() {
         QFETCH(bool, folderExists);
         QFETCH(QString, message);
         QTemporaryDir dir;
         const QString out = folderExists ? dir.path() : dir.path() + "/missing";
-        const ToolRun run = convert({"gpx", "--state", "massachusetts", "--output", out});
+        const ToolRun run = convert({"gpx", "--state", "massachusetts", "--output", out, "--server", dir.path()});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(QString::fromUtf8(run.err).contains(message), run.err.constData());
         QVERIFY(!run.out.contains("created"));
         QVERIFY(!QFileInfo::exists(out + "/gnis.gpx"));
     }
 
-    void statesTextIsConvertedAndRemoved() {
-        QTemporaryDir dir;
-        writeAll(dir.path() + "/MA_Features_20090401.txt", kText);
-        const ToolRun run = convert({"gpx", "--state", "ma", "--output", dir.path()});
+    void stateArchiveFromMirrorFolder() {
+        QTemporaryDir dir, mirror;
+        Archive a;
+        a.members << Member{"MA_Features_20090401.txt", kText};
+        QDir().mkpath(mirror.path() + "/docs/stategaz");
+        writeAll(mirror.path() + "/docs/stategaz/MA_Features_20090401.zip", a.bytes());
+        const ToolRun run = convert({"gpx", "--state", "ma", "--output", dir.path(), "--server", mirror.path()});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.err.contains("Creating GNIS GPX File"));
         const QString summary = QString::fromUtf8(run.out).trimmed();

@@ -4,6 +4,8 @@
 // that a test needs. Under CI a missing tool fails the test instead of skipping it.
 
 #include <QByteArray>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -18,7 +20,7 @@ namespace testsupport {
 
 inline QString sourceDir() { return QStringLiteral(GNIS_SOURCE_DIR); }
 inline QString dataFile(const QString& name) { return sourceDir() + "/tests/data/" + name; }
-inline QString sampleArchive() { return sourceDir() + "/data/MA_Features_20090401.zip"; }
+inline QString sampleArchive() { return sourceDir() + "/data/mirror/docs/stategaz/MA_Features_20090401.zip"; }
 
 inline bool underCi() { return qEnvironmentVariable("CI") == "true"; }
 
@@ -43,15 +45,26 @@ struct ToolRun {
     QByteArray err;
 };
 
+// Runs a program to its end while this process's event loop keeps running, so a
+// server inside the test can answer it.
 inline ToolRun runTool(const QString& program, const QStringList& args, const QString& workDir = {}) {
     QProcess p;
     if (!workDir.isEmpty())
         p.setWorkingDirectory(workDir);
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&p, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
     p.start(program, args);
     p.closeWriteChannel();
     ToolRun r;
-    if (!p.waitForFinished(300000))
+    if (p.state() != QProcess::NotRunning)
+        loop.exec();
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished();
         return r;
+    }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();

@@ -1,5 +1,6 @@
 #include "create_gpx.h"
 
+#include "download_gnis_zip.h"
 #include "extract_gnis_zip.h"
 #include "file_system.h"
 #include "states.h"
@@ -161,10 +162,14 @@ bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxSta
     };
 
     std::string memberError;
-    if (!usersText && !settings.inputArchive.empty() &&
-        !ExtractGnisZip(settings.inputArchive, folder, reporter, &memberError)) {
-        cleanUp();
-        return false;
+    if (!usersText) {
+        const bool unpacked = settings.inputArchive.empty()
+                                  ? DownloadGnisZip(settings, reporter, &stats.warning, &memberError)
+                                  : ExtractGnisZip(settings.inputArchive, folder, reporter, &memberError);
+        if (!unpacked) {
+            cleanUp();
+            return false;
+        }
     }
 
     reporter.setStatusText("Creating GNIS GPX File");

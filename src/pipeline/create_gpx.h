@@ -15,10 +15,11 @@ inline constexpr const char* kZipFileName = "gnis.zip";
 // "AL_Features_20090401.txt" for the state at the given catalogue index.
 std::string StateTextFileName(int stateIndex);
 
-// Converts the state's gazetteer text in the output folder (or the user's own
-// text, when the settings name one) into gnis.gpx there. The state's text and
-// gnis.zip are removed afterwards; the user's text never is. On failure the
-// status-bar text says why and false is returned.
+// Downloads and unpacks the state's archive (or unpacks the user's own archive,
+// or takes the user's own text, when the settings name one) and converts the
+// state's gazetteer text into gnis.gpx in the output folder. The state's text
+// and gnis.zip are removed afterwards; what the user handed in never is. On
+// failure the status-bar text says why and false is returned.
 bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats* stats = nullptr);
 
 } // namespace gnis

@@ -18,6 +18,7 @@ struct GpxStats {
     std::int64_t malformed = 0;
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;
+    std::string warning; // something the user must know although the run succeeded
 };
 
 // A plain decimal number in the lexical form of xs:decimal: optional sign,

@@ -19,6 +19,12 @@ struct JobSettings {
     // the archive itself is never changed or deleted.
     std::filesystem::path inputArchive;
 
+    // Where state archives come from: an http(s) or file: URL, or a folder that
+    // mirrors the server (it holds docs/stategaz/).
+    std::string gnisServer = "http://geonames.usgs.gov";
+    int connectTimeoutMs = 30000; // give up on a server that does not answer
+    int stallTimeoutMs = 60000;   // give up on a download that stops
+
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;
     std::string host;

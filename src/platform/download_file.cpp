@@ -1,0 +1,148 @@
+#include "download_file.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrl>
+
+namespace gnis {
+namespace {
+
+QString nativePath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+
+// A local file as the source: the same temporary-file-and-rename as a download.
+Outcome copyLocal(const QString& source, const std::string& url, const std::filesystem::path& target,
+                  const DownloadOptions& options) {
+    QFile in(source);
+    if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly))
+        return Outcome::failure(url + ": no such file");
+    QSaveFile out(nativePath(target));
+    if (!out.open(QIODevice::WriteOnly))
+        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+    const qint64 total = in.size();
+    qint64 done = 0;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return Outcome::failure(url + ": " + in.errorString().toStdString());
+        if (n == 0)
+            break;
+        if (out.write(buffer.constData(), n) != n)
+            return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+        done += n;
+        if (options.progress)
+            options.progress(done, total);
+    }
+    if (!out.commit())
+        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+    return Outcome::success();
+}
+
+} // namespace
+
+Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options) {
+    const QUrl qurl = QUrl(QString::fromStdString(url));
+    const QString scheme = qurl.scheme().toLower();
+    if (scheme == "file")
+        return copyLocal(qurl.toLocalFile(), url, target, options);
+    if (scheme != "http" && scheme != "https")
+        return copyLocal(QString::fromStdString(url), url, target, options); // a plain path
+
+    QSaveFile out(nativePath(target));
+    if (!out.open(QIODevice::WriteOnly))
+        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+
+    QNetworkAccessManager manager;
+    QNetworkRequest request(qurl);
+    // A stale copy must never stand in for the server's archive.
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setRawHeader("Cache-Control", "no-cache");
+    request.setRawHeader("Pragma", "no-cache");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(10);
+
+    QNetworkReply* reply = manager.get(request);
+    QEventLoop loop;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    std::string timeout;
+    bool answered = false;
+    bool writeFailed = false;
+    qint64 received = 0;
+
+    QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
+        timeout = answered ? "no data arrived for " + std::to_string(options.stallTimeoutMs / 1000) + " s"
+                           : "no answer from the server within " + std::to_string(options.connectTimeoutMs / 1000) + " s";
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        answered = true;
+        watchdog.start(options.stallTimeoutMs);
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        answered = true;
+        watchdog.start(options.stallTimeoutMs);
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QByteArray chunk = reply->readAll();
+        received += chunk.size();
+        // Only a success body is worth keeping; an error page is never written.
+        if (status >= 200 && status < 300 && !writeFailed && out.write(chunk) != chunk.size())
+            writeFailed = true;
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 done, qint64 total) {
+        if (options.progress)
+            options.progress(done, total > 0 ? total : 0);
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    watchdog.start(options.connectTimeoutMs);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    watchdog.stop();
+
+    const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    const QString finalUrl = reply->url().toString();
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorText = reply->errorString();
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    reply->deleteLater();
+
+    received += rest.size();
+    std::string why;
+    if (!timeout.empty())
+        why = timeout;
+    else if (status != 0 && (status < 200 || status >= 300))
+        why = "HTTP " + std::to_string(status) + (reason.isEmpty() ? "" : " " + reason.toStdString());
+    else if (length.isValid() && received != length.toLongLong())
+        why = "the connection ended after " + std::to_string(received) + " of " +
+              std::to_string(length.toLongLong()) + " bytes";
+    else if (error != QNetworkReply::NoError)
+        why = errorText.toStdString();
+    else if (status == 0)
+        why = "no HTTP answer";
+    if (why.empty()) {
+        if (!rest.isEmpty() && out.write(rest) != rest.size())
+            writeFailed = true;
+        if (writeFailed)
+            return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+    }
+    if (!why.empty()) {
+        out.cancelWriting();
+        return Outcome::failure(why + " (" + (finalUrl.isEmpty() ? url : finalUrl.toStdString()) + ")");
+    }
+    if (!out.commit())
+        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+    return Outcome::success();
+}
+
+} // namespace gnis

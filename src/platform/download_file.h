@@ -1,0 +1,29 @@
+#pragma once
+
+#include "outcome.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace gnis {
+
+struct DownloadOptions {
+    int connectTimeoutMs = 30000; // no answer from the server within this: give up
+    int stallTimeoutMs = 60000;   // no byte arriving for this long: give up
+    // Bytes received so far and the total when the server said it (else 0).
+    std::function<void(std::int64_t received, std::int64_t total)> progress;
+};
+
+// Fetches a URL into a file, bypassing every cache and following redirects.
+// http(s) URLs go over the network; a file: URL or a plain path copies a local
+// file (an offline mirror). The body goes to a temporary file beside the target
+// that replaces it only when the whole body arrived with a success status, so a
+// failed download never touches an existing target. Runs a local event loop
+// while it waits, so a window stays responsive; needs a QCoreApplication.
+// On failure the message names the URL and the reason.
+Outcome DownloadFile(const std::string& url, const std::filesystem::path& target,
+                     const DownloadOptions& options = {});
+
+} // namespace gnis

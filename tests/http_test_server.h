@@ -1,0 +1,102 @@
+#pragma once
+
+// A small HTTP/1.1 server on loopback for the download tests. The first path
+// segment picks how it answers; the rest is looked up below its root folder:
+//   /ok/...        200 with the file (404 when missing)
+//   /404/..., /500/...   that status with an HTML page
+//   /redirect/...  302 to /ok/...
+//   /cut/...       200 with the full Content-Length, half the body, then closed
+//   /stall/...     200 with half the body, then nothing while the socket stays open
+//   /chunked/...   200 with the file in chunked transfer encoding
+//   /html/...      200 with an HTML error page, as a captive portal or proxy sends
+//   /silent/...    the connection is accepted and never answered
+// It runs in the test's own thread, so the test must run an event loop while a
+// client waits (DownloadFile does; runTool does for gnis-convert).
+
+#include <QFile>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace testsupport {
+
+class HttpTestServer : public QObject {
+public:
+    explicit HttpTestServer(const QString& root) : root_(root) {
+        QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = server_.nextPendingConnection()) {
+                s->setParent(this);
+                QObject::connect(s, &QTcpSocket::readyRead, this, [this, s] { onRead(s); });
+            }
+        });
+        server_.listen(QHostAddress::LocalHost, 0);
+    }
+
+    QString base(const QString& mode) const {
+        return QString("http://127.0.0.1:%1/%2").arg(server_.serverPort()).arg(mode);
+    }
+    QList<QByteArray> requests; // request heads as received
+
+private:
+    void onRead(QTcpSocket* s) {
+        QByteArray& head = pending_[s];
+        head += s->readAll();
+        if (!head.contains("\r\n\r\n"))
+            return;
+        requests << head;
+        const QByteArray target = head.split(' ').value(1);
+        head.clear();
+        const qsizetype slash = target.indexOf('/', 1);
+        const QByteArray mode = target.mid(1, slash - 1);
+        const QByteArray rest = slash < 0 ? QByteArray() : target.mid(slash);
+        QFile file(root_ + QString::fromUtf8(rest));
+        const bool found = !rest.contains("..") && file.open(QIODevice::ReadOnly);
+        const QByteArray body = found ? file.readAll() : QByteArray();
+
+        if (mode == "silent")
+            return;
+        if (mode == "404" || mode == "500" || (!found && mode != "html" && mode != "redirect")) {
+            const QByteArray status = mode == "500" ? "500 Internal Server Error" : "404 Not Found";
+            send(s, status, "text/html", "<html><body>" + status + "</body></html>", true);
+        } else if (mode == "redirect") {
+            s->write("HTTP/1.1 302 Found\r\nLocation: /ok" + rest + "\r\nContent-Length: 0\r\n\r\n");
+        } else if (mode == "html") {
+            send(s, "200 OK", "text/html", "<html><body>The proxy could not reach the server.</body></html>", true);
+        } else if (mode == "cut" || mode == "stall") {
+            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n");
+            s->write(body.left(body.size() / 2));
+            if (mode == "cut") {
+                s->flush();
+                s->disconnectFromHost();
+            }
+        } else if (mode == "chunked") {
+            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nTransfer-Encoding: chunked\r\n\r\n");
+            for (qsizetype at = 0; at < body.size(); at += 65536) {
+                const QByteArray chunk = body.mid(at, 65536);
+                s->write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
+            }
+            s->write("0\r\n\r\n");
+        } else {
+            send(s, "200 OK", "application/zip", body, false);
+        }
+    }
+
+    static void send(QTcpSocket* s, const QByteArray& status, const QByteArray& type, const QByteArray& body,
+                     bool close) {
+        s->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + (close ? "\r\nConnection: close" : "") + "\r\n\r\n" + body);
+        if (close) {
+            s->flush();
+            s->disconnectFromHost();
+        }
+    }
+
+    QString root_;
+    QTcpServer server_;
+    QHash<QTcpSocket*, QByteArray> pending_;
+};
+
+} // namespace testsupport
