@@ -3,6 +3,7 @@
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
 #include "create_gpx.h"
+#include "settings_file.h"
 #include "states.h"
 #include "zip_extraction.h"
 
@@ -33,8 +34,9 @@ constexpr const char* kUsage =
     "\n"
     "gnis-convert gpx --state STATE --output DIR [--server URL|FOLDER] [--input FILE] [--timing]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case\n"
-    "  --output DIR    output folder; it must exist\n"
-    "  --server URL    where state archives come from (default http://geonames.usgs.gov);\n"
+    "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
+    "  --server URL    where state archives come from (default: gnisserver in settings.ini,\n"
+    "                  else http://geonames.usgs.gov);\n"
     "                  a file: URL or a folder works as an offline mirror of the server\n"
     "  --input FILE    convert this gazetteer text, or this state archive (.zip), instead of\n"
     "                  downloading; FILE is only read, never changed or deleted\n"
@@ -165,9 +167,10 @@ int runGpx(const Options& options) {
     gnis::JobSettings settings;
     const std::string state = value(options, "--state");
     const std::string input = value(options, "--input");
-    const std::string output = value(options, "--output");
+    const gnis::StoredSettings stored = gnis::LoadStoredSettings(gnis::SettingsPath());
+    const std::string output = given(options, "--output") ? value(options, "--output") : stored.gnis;
     if (output.empty())
-        throw UsageError{"gpx needs --output DIR"};
+        throw UsageError{"gpx needs --output DIR (or an output folder saved in settings.ini)"};
     if (state.empty() && input.empty())
         throw UsageError{"gpx needs --state STATE (or --input FILE)"};
     if (!state.empty()) {
@@ -194,6 +197,8 @@ int runGpx(const Options& options) {
 
     if (given(options, "--server"))
         settings.gnisServer = value(options, "--server");
+    else if (!stored.gnisServer.empty())
+        settings.gnisServer = stored.gnisServer;
     TerminalReporter reporter(given(options, "--timing"));
     gnis::GpxStats stats;
     const bool ok = gnis::CreateGnisGpx(settings, reporter, &stats);
@@ -263,6 +268,7 @@ int runExtract(const Options& options) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv); // downloads run in a local event loop
+    gnis::SetApplicationIdentity();
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const auto& a : args) {
         if (a == "--help" || a == "-h") {

@@ -45,6 +45,7 @@ const int kMA = 21, kHI = 11;
 class DownloadTest : public QObject {
     Q_OBJECT
     QTemporaryDir mirror_; // a copy of the server's tree: docs/stategaz/*.zip
+    QTemporaryDir config_;
     std::unique_ptr<HttpTestServer> server_;
 
     struct Run {
@@ -73,6 +74,7 @@ class DownloadTest : public QObject {
 
 private slots:
     void initTestCase() {
+        isolateConfiguration(config_.path());
         QDir().mkpath(mirror_.path() + "/docs/stategaz");
         QVERIFY(QFile::copy(sampleArchive(), mirror_.path() + "/docs/stategaz/MA_Features_20090401.zip"));
         QVERIFY(QFile::copy(dataFile("HI_Features_20090401.zip"), mirror_.path() + "/docs/stategaz/HI_Features_20090401.zip"));
@@ -236,6 +238,17 @@ private slots:
         QVERIFY2(QString::fromUtf8(exitCode ? r.err : r.out).contains(message), (r.out + r.err).constData());
         QVERIFY(r.err.startsWith("Downloading GNIS Zip File\n"));
         QCOMPARE(filesIn(out.path()), exitCode ? QStringList{} : QStringList{"gnis.gpx"});
+    }
+
+    void gnisConvertTakesServerAndFolderFromSettings() {
+        QTemporaryDir out;
+        const QString ini = settingsFileIn(config_.path());
+        QDir().mkpath(QFileInfo(ini).path());
+        writeAll(ini, ("[Software]\ngnisserver=" + server_->base("ok") + "\n[User]\ngnis=" + out.path() + "\n").toUtf8());
+        const ToolRun r = runTool(QStringLiteral(GNIS_CONVERT), {"gpx", "--state", "MA"});
+        QFile::remove(ini);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(out.path().toUtf8() + "/gnis.gpx: 21385 waypoints"), r.out.constData());
     }
 };
 

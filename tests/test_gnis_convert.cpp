@@ -27,7 +27,10 @@ ToolRun convert(const QStringList& args) { return runTool(QStringLiteral(GNIS_CO
 
 class GnisConvertTest : public QObject {
     Q_OBJECT
+    QTemporaryDir config_;
 private slots:
+    void initTestCase() { isolateConfiguration(config_.path()); }
+
     void helpAndVersion() {
         const ToolRun help = convert({"--help"});
         QCOMPARE(help.exitCode, 0);

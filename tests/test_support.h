@@ -22,6 +22,16 @@ inline QString sourceDir() { return QStringLiteral(GNIS_SOURCE_DIR); }
 inline QString dataFile(const QString& name) { return sourceDir() + "/tests/data/" + name; }
 inline QString sampleArchive() { return sourceDir() + "/data/mirror/docs/stategaz/MA_Features_20090401.zip"; }
 
+// Points the configuration folder (and so settings.ini) of this test and the
+// programs it starts at a folder of the test's own.
+inline void isolateConfiguration(const QString& folder) {
+    qputenv("XDG_CONFIG_HOME", folder.toUtf8());
+}
+
+inline QString settingsFileIn(const QString& configFolder) {
+    return configFolder + "/Trailcrafter/trailcrafter-gnis/settings.ini";
+}
+
 inline bool underCi() { return qEnvironmentVariable("CI") == "true"; }
 
 // Empty when the tool is on PATH; otherwise the reason, for QSKIP or QFAIL.

@@ -69,7 +69,7 @@ Outcome DeleteFile(const fs::path& path, bool force) {
 
 TextFileWriter::~TextFileWriter() { discard(); }
 
-Outcome TextFileWriter::open(const fs::path& target, Durability durability) {
+Outcome TextFileWriter::open(const fs::path& target, Durability durability, Access access) {
     discard();
     durability_ = durability;
     error_.clear();
@@ -86,6 +86,15 @@ Outcome TextFileWriter::open(const fs::path& target, Durability durability) {
         const int err = errno;
         temp_.clear();
         return Outcome::failure("Can't write " + quoted(target) + ": " + ErrorText(err));
+    }
+    if (access == Access::OwnerOnly) {
+        // Before anything is written, so the content is never readable by others.
+        std::error_code ec;
+        fs::permissions(temp_, fs::perms::owner_read | fs::perms::owner_write, ec);
+        if (ec) {
+            discard();
+            return Outcome::failure("Can't write " + quoted(target) + ": " + ec.message());
+        }
     }
     // Our own buffer is the only one; stdio's would copy every byte again.
     std::setvbuf(file_, nullptr, _IONBF, 0);

@@ -35,7 +35,11 @@ public:
     // crash of the program still never leaves a partial file as the target.
     enum class Durability { Synced, Replaced };
 
-    Outcome open(const std::filesystem::path& target, Durability durability = Durability::Synced);
+    // OwnerOnly: readable and writable by its owner alone (a file holding a password).
+    enum class Access { Default, OwnerOnly };
+
+    Outcome open(const std::filesystem::path& target, Durability durability = Durability::Synced,
+                 Access access = Access::Default);
     // Raw text, buffered; the first failure sticks and is reported by commit().
     void write(std::string_view text);
     void writeLine(std::string_view text);

@@ -1,0 +1,171 @@
+#include "ini_file.h"
+
+#include "file_system.h"
+
+#include <cerrno>
+#include <fstream>
+#include <optional>
+
+namespace gnis {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// The section a header line opens, if it is one.
+std::optional<std::string> sectionOf(const std::string& line) {
+    const std::string t = trim(line);
+    if (t.size() < 2 || t.front() != '[')
+        return std::nullopt;
+    const auto close = t.find(']');
+    if (close == std::string::npos)
+        return std::nullopt;
+    return trim(t.substr(1, close - 1));
+}
+
+bool isComment(const std::string& line) {
+    const std::string t = trim(line);
+    return !t.empty() && (t.front() == ';' || t.front() == '#');
+}
+
+// Key and value of a "key=value" line.
+std::optional<std::pair<std::string, std::string>> entryOf(const std::string& line) {
+    if (isComment(line))
+        return std::nullopt;
+    const auto eq = line.find('=');
+    if (eq == std::string::npos)
+        return std::nullopt;
+    return std::pair{trim(line.substr(0, eq)), trim(line.substr(eq + 1))};
+}
+
+// The first n characters of UTF-8 text.
+std::string firstChars(const std::string& s, std::size_t n) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == n)
+            return s.substr(0, i);
+    }
+    return s;
+}
+
+struct Place {
+    std::optional<std::size_t> header;   // line of "[section]"
+    std::optional<std::size_t> entry;    // line of the key
+    std::size_t end = 0;                 // one past the section's last non-blank line
+};
+
+Place find(const std::vector<std::string>& lines, const std::string& section, const std::string& key) {
+    Place place;
+    bool inside = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (const auto s = sectionOf(lines[i])) {
+            if (inside)
+                break; // only the first section of that name counts
+            inside = sameName(*s, section);
+            if (inside) {
+                place.header = i;
+                place.end = i + 1;
+            }
+            continue;
+        }
+        if (!inside)
+            continue;
+        if (!trim(lines[i]).empty())
+            place.end = i + 1;
+        if (!place.entry) {
+            if (const auto e = entryOf(lines[i]); e && sameName(e->first, key))
+                place.entry = i;
+        }
+    }
+    return place;
+}
+
+} // namespace
+
+Outcome IniFile::load(const fs::path& path) {
+    lines_.clear();
+    eol_.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (!fs::exists(path))
+            return Outcome::success();
+        return Outcome::failure("Can't read " + path.string() + ": " + ErrorText(errno));
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+            if (eol_.empty())
+                eol_ = "\r\n";
+        } else if (eol_.empty() && !in.eof()) {
+            eol_ = "\n";
+        }
+        lines_.push_back(line);
+    }
+    if (in.bad())
+        return Outcome::failure("Can't read " + path.string());
+    return Outcome::success();
+}
+
+std::string IniFile::get(const std::string& section, const std::string& key, const std::string& fallback) const {
+    const Place place = find(lines_, section, key);
+    if (!place.entry)
+        return fallback;
+    return firstChars(entryOf(lines_[*place.entry])->second, kMaxValueLength);
+}
+
+Outcome IniFile::set(const std::string& section, const std::string& key, const std::string& value) {
+    if (value.find_first_of("\r\n") != std::string::npos)
+        return Outcome::failure("The value of " + key + " holds a line break and can't be stored");
+    if (key.empty() || key.find_first_of("=[]\r\n") != std::string::npos || trim(key) != key)
+        return Outcome::failure("\"" + key + "\" can't be stored as a key");
+    if (section.find_first_of("[]\r\n") != std::string::npos)
+        return Outcome::failure("\"" + section + "\" can't be stored as a section");
+    const std::string line = key + "=" + value;
+    const Place place = find(lines_, section, key);
+    if (place.entry) {
+        // Keep the spelling the file already uses for the key.
+        lines_[*place.entry] = entryOf(lines_[*place.entry])->first + "=" + value;
+    } else if (place.header) {
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(place.end), line);
+    } else {
+        lines_.push_back("[" + section + "]");
+        lines_.push_back(line);
+    }
+    return Outcome::success();
+}
+
+Outcome IniFile::save(const fs::path& path) const {
+#if defined(_WIN32)
+    const std::string eol = eol_.empty() ? "\r\n" : eol_;
+#else
+    const std::string eol = eol_.empty() ? "\n" : eol_;
+#endif
+    TextFileWriter writer;
+    if (Outcome opened = writer.open(path, TextFileWriter::Durability::Synced, TextFileWriter::Access::OwnerOnly); !opened)
+        return opened;
+    for (const auto& line : lines_) {
+        writer.write(line);
+        writer.write(eol);
+    }
+    return writer.commit();
+}
+
+} // namespace gnis

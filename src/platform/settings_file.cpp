@@ -1,0 +1,69 @@
+#include "settings_file.h"
+
+#include "ini_file.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+#include <array>
+
+namespace gnis {
+
+std::filesystem::path SettingsPath() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    return std::filesystem::path(folder.toStdString()) / "settings.ini";
+}
+
+void SetApplicationIdentity() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Trailcrafter"));
+    // The configuration folder is named after the desktop program for both programs.
+    QCoreApplication::setApplicationName(QStringLiteral("trailcrafter-gnis"));
+}
+
+StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
+    IniFile ini;
+    ini.load(path); // an unreadable file gives the defaults, as a missing one does
+    StoredSettings s;
+    s.fwtools = ini.get("Software", "fwtools");
+    s.postgis = ini.get("Software", "postgis");
+    s.gnisServer = ini.get("Software", "gnisserver");
+    s.host = ini.get("PostGIS", "host", "localhost");
+    s.database = ini.get("PostGIS", "database");
+    s.user = ini.get("PostGIS", "user");
+    s.pass = ini.get("PostGIS", "pass");
+    s.gnis = ini.get("User", "gnis");
+    return s;
+}
+
+namespace {
+
+Outcome update(const std::filesystem::path& path, const std::initializer_list<std::array<std::string, 3>>& values) {
+    IniFile ini;
+    if (Outcome loaded = ini.load(path); !loaded)
+        return loaded;
+    for (const auto& [section, key, value] : values) {
+        if (Outcome set = ini.set(section, key, value); !set)
+            return set; // nothing is written when one value is refused
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    return ini.save(path);
+}
+
+} // namespace
+
+Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettings& s) {
+    return update(path, {{"Software", "fwtools", s.fwtools},
+                         {"Software", "postgis", s.postgis},
+                         {"PostGIS", "host", s.host},
+                         {"PostGIS", "database", s.database},
+                         {"PostGIS", "user", s.user},
+                         {"PostGIS", "pass", s.pass}});
+}
+
+Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder) {
+    return update(path, {{"User", "gnis", folder}});
+}
+
+} // namespace gnis

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "outcome.h"
+
+#include <filesystem>
+#include <string>
+
+namespace gnis {
+
+// What settings.ini keeps between runs.
+struct StoredSettings {
+    std::string fwtools;   // [Software] fwtools: folder holding ogr2ogr
+    std::string postgis;   // [Software] postgis: folder holding shp2pgsql, psql, pgsql2shp
+    std::string gnisServer;// [Software] gnisserver: optional, where archives come from
+    std::string host = "localhost"; // [PostGIS] host
+    std::string database;  // [PostGIS] database
+    std::string user;      // [PostGIS] user
+    std::string pass;      // [PostGIS] pass, plain text in a file only its owner can read
+    std::string gnis;      // [User] gnis: the output folder
+};
+
+// settings.ini in the user's configuration folder (an installed program's own
+// folder is not writable). Needs the application's organisation and name set.
+std::filesystem::path SettingsPath();
+
+// Sets the names that place the configuration folder; both programs call it
+// first, so the window and gnis-convert share one settings.ini.
+void SetApplicationIdentity();
+
+// The seven keys and gnisserver; a missing file or key gives the defaults.
+StoredSettings LoadStoredSettings(const std::filesystem::path& path);
+
+// Writes the six values of Save Settings (not gnis, not gnisserver).
+Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettings& settings);
+
+// Writes [User] gnis alone, as a folder pick does.
+Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder);
+
+} // namespace gnis

@@ -1,0 +1,123 @@
+// settings.ini: our INI reader and writer against files written by hand, and
+// the seven settings on top of it.
+
+#include "ini_file.h"
+#include "settings_file.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace gnis;
+using namespace testsupport;
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void reading_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected"); // "<default>" when the fallback comes back
+        QTest::newRow("exact") << QByteArray("[PostGIS]\nhost=db.example\n") << "PostGIS" << "host" << "db.example";
+        QTest::newRow("any case") << QByteArray("[postgis]\nHOST=db.example\n") << "PostGIS" << "host" << "db.example";
+        QTest::newRow("blanks around") << QByteArray("[ PostGIS ]\n  host = db.example  \r\n") << "PostGIS" << "host" << "db.example";
+        QTest::newRow("empty value is a value") << QByteArray("[PostGIS]\nhost=\n") << "PostGIS" << "host" << "";
+        QTest::newRow("missing key") << QByteArray("[PostGIS]\nuser=me\n") << "PostGIS" << "host" << "<default>";
+        QTest::newRow("key in another section") << QByteArray("[Software]\nhost=x\n") << "PostGIS" << "host" << "<default>";
+        QTest::newRow("commented out") << QByteArray("[PostGIS]\n;host=x\n# host=y\n") << "PostGIS" << "host" << "<default>";
+        QTest::newRow("first of duplicates") << QByteArray("[PostGIS]\nhost=a\nhost=b\n") << "PostGIS" << "host" << "a";
+        QTest::newRow("equals sign in value") << QByteArray("[PostGIS]\npass=a=b;c\n") << "PostGIS" << "pass" << "a=b;c";
+        QTest::newRow("utf-8") << QByteArray("[User]\ngnis=/home/zoë/maps\n") << "User" << "gnis" << "/home/zoë/maps";
+        QTest::newRow("no file") << QByteArray() << "PostGIS" << "host" << "<default>";
+    }
+    void reading() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        if (!file.isNull())
+            writeAll(path, file);
+        IniFile ini;
+        QVERIFY(ini.load(fsPath(path)).ok());
+        QCOMPARE(QString::fromStdString(ini.get(section.toStdString(), key.toStdString(), "<default>")), expected);
+    }
+
+    void longValuesAreCut() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        writeAll(path, "[PostGIS]\npass=" + QByteArray(1500, 'p') + "\n[User]\ngnis=" + QString(1100, QChar(0x00E9)).toUtf8() + "\n");
+        IniFile ini;
+        QVERIFY(ini.load(fsPath(path)).ok());
+        QCOMPARE(ini.get("PostGIS", "pass"), std::string(1023, 'p'));
+        QCOMPARE(QString::fromStdString(ini.get("User", "gnis")), QString(1023, QChar(0x00E9))); // characters, not bytes
+    }
+
+    void writingKeepsEverythingElse() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        writeAll(path, "; my notes\r\n[Software]\r\nfwtools=/opt/gdal\r\n\r\n[Mine]\r\nkeep=me\r\n");
+        IniFile ini;
+        QVERIFY(ini.load(fsPath(path)).ok());
+        QVERIFY(ini.set("software", "FWTOOLS", "/usr/bin").ok()); // existing key: replaced, its spelling kept
+        QVERIFY(ini.set("Software", "postgis", "/usr/lib/postgresql/15/bin").ok()); // new key: end of its section
+        QVERIFY(ini.set("PostGIS", "host", "").ok()); // new section: end of the file
+        QVERIFY(ini.save(fsPath(path)).ok());
+        QCOMPARE(readAll(path), QByteArray("; my notes\r\n[Software]\r\nfwtools=/usr/bin\r\npostgis=/usr/lib/postgresql/15/bin\r\n"
+                                           "\r\n[Mine]\r\nkeep=me\r\n[PostGIS]\r\nhost=\r\n"));
+        namespace fs = std::filesystem;
+        QVERIFY(fs::status(fsPath(path)).permissions() == (fs::perms::owner_read | fs::perms::owner_write));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"settings.ini"});
+    }
+
+    void storedSettings() {
+        QTemporaryDir dir;
+        const auto path = fsPath(dir.path() + "/sub/settings.ini");
+        StoredSettings first = LoadStoredSettings(path); // first run: no file
+        QCOMPARE(first.host, std::string("localhost"));
+        QVERIFY(first.fwtools.empty() && first.pass.empty() && first.gnis.empty());
+
+        QVERIFY(SaveOutputFolder(path, "/home/me/maps").ok()); // picked before the first save
+        StoredSettings s;
+        s.fwtools = "/usr/bin";
+        s.postgis = "/usr/lib/postgresql/15/bin";
+        s.host = "";
+        s.database = "gis";
+        s.user = "mapper";
+        s.pass = "p@ss word";
+        QVERIFY(SaveStoredSettings(path, s).ok());
+        QCOMPARE(readAll(dir.path() + "/sub/settings.ini"),
+                 QByteArray("[User]\ngnis=/home/me/maps\n[Software]\nfwtools=/usr/bin\npostgis=/usr/lib/postgresql/15/bin\n"
+                            "[PostGIS]\nhost=\ndatabase=gis\nuser=mapper\npass=p@ss word\n"));
+        const StoredSettings back = LoadStoredSettings(path);
+        QCOMPARE(back.host, std::string()); // saved empty: stays empty
+        QCOMPARE(back.pass, s.pass);
+        QCOMPARE(back.gnis, std::string("/home/me/maps"));
+    }
+
+    void refusedAndFailedSaves() {
+        QTemporaryDir dir;
+        const auto path = fsPath(dir.path() + "/settings.ini");
+        StoredSettings s;
+        s.database = "gis";
+        QVERIFY(SaveStoredSettings(path, s).ok());
+        const QByteArray before = readAll(dir.path() + "/settings.ini");
+        s.pass = "pasted\npassword";
+        const Outcome refused = SaveStoredSettings(path, s);
+        QVERIFY(!refused.ok());
+        QCOMPARE(QString::fromStdString(refused.error()), QString("The value of pass holds a line break and can't be stored"));
+        QCOMPARE(readAll(dir.path() + "/settings.ini"), before); // nothing written
+
+        writeAll(dir.path() + "/file", "x");
+        const Outcome failed = SaveOutputFolder(fsPath(dir.path() + "/file/settings.ini"), "/maps");
+        QVERIFY(!failed.ok());
+        QVERIFY2(QString::fromStdString(failed.error()).contains("file/settings.ini"), failed.error().c_str());
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsTest)
+#include "test_settings.moc"
