@@ -11,6 +11,7 @@ packages=(
   unzip           # test setup and benchmark reference
   gdal-bin        # ogr2ogr: benchmark reference and later the shapefile stage
   time            # /usr/bin/time -v measures peak memory in benchmarks
+  curl            # download benchmark reference
   python3         # makes test archives with its zipfile module
   zip p7zip-full libarchive-tools  # other programs' archives for the zip reader tests
   clang libclang-rt-14-dev         # libFuzzer for the zip reader's fuzz target
