@@ -1,0 +1,332 @@
+#include "main_window.h"
+
+#include "create_gpx.h"
+#include "dialogs.h"
+#include "states.h"
+#include "status_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+
+namespace gnis {
+namespace {
+
+template <typename W>
+W* place(W* widget, const char* name, int left, int top, int width, int height) {
+    widget->setObjectName(name);
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int l, int t, int w, int h) {
+    return place(new QLabel(text, parent), name, l, t, w, h);
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, int l, int t, int w, int h) {
+    return place(new QPushButton(text, parent), name, l, t, w, h);
+}
+
+QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h, bool readOnly = false) {
+    QLineEdit* box = place(new QLineEdit(parent), name, l, t, w, h);
+    box->setReadOnly(readOnly);
+    return box;
+}
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+std::string ss(const QString& s) { return s.toStdString(); }
+
+} // namespace
+
+MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), boolInternet_(boolInternet), dialogs_(dialogs) {
+    setObjectName("main");
+    setWindowTitle("Trailcrafter GNIS Data Processing");
+    setWindowIcon(QIcon(":/trailcrafter-gnis.png"));
+    setFixedSize(462, 245);
+    // The layout is measured for 8-point type, as on the desktop it was drawn for.
+    QFont small = font();
+    small.setPointSizeF(8.25);
+    setFont(small);
+    buildControls();
+    loadStep();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls() {
+    tabStrip_ = place(new QTabBar(this), "TabStrip1", 0, 0, 465, 25);
+    tabStrip_->setDrawBase(false);
+    statusBar_ = place(new QStatusBar(this), "sbMain", 0, 228, 462, 17);
+    statusBar_->setSizeGripEnabled(false);
+    // A permanent label, not showMessage(): a status tip must not wipe an outcome.
+    statusBarLabel_ = new QLabel(statusBar_);
+    statusBarLabel_->setObjectName("sbMainText");
+    statusBar_->addWidget(statusBarLabel_, 1);
+
+    QGroupBox* gnis = place(new QGroupBox("USGS GNIS", this), "frmTabs1", 8, 32, 449, 193);
+    QGroupBox* settings = place(new QGroupBox("Settings", this), "frmTabs2", 8, 32, 449, 193);
+    pages_[0] = gnis;
+    pages_[1] = settings;
+    settings->setEnabled(false);
+    settings->hide();
+
+    QLabel* about = label(gnis, "Label12",
+                          "This program will download and process USGS Geonames Information System into either a "
+                          "shapefile or a GPX file.  Both files will include an MP_TYPE to allow for easy map creation.",
+                          8, 16, 433, 33);
+    about->setWordWrap(true);
+    about->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label(gnis, "Label10", "State:", 8, 48, 73, 17);
+    cmbGnisState_ = place(new QComboBox(gnis), "cmbGnisState", 40, 48, 185, 21);
+    cmbGnisState_->setEditable(false);
+    label(gnis, "Label11", "Output Folder:", 8, 72, 73, 17);
+    txtGnisOutput_ = textBox(gnis, "txtGnisOutput", 80, 72, 233, 19, true);
+    QPushButton* browseOut = button(gnis, "btnGnisBrowseOut", "Browse", 320, 72, 65, 17);
+    btnGnisGpx_ = button(gnis, "btnGnisGpx", "GNIS --> GPX", 8, 96, 81, 25);
+    btnGnisShp_ = button(gnis, "btnGnisShp", "GNIS --> SHP", 8, 128, 81, 25);
+    lblNetGnis_ = label(gnis, "lblNetGnis", "System Disabled Without Internet", 160, 120, 209, 17);
+    lblNetGnis_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    lblNetGnis_->setAlignment(Qt::AlignCenter);
+    lblNetGnis_->setAutoFillBackground(true);
+    QPalette red = lblNetGnis_->palette();
+    red.setColor(QPalette::Window, QColor(255, 128, 128));
+    lblNetGnis_->setPalette(red);
+    QFont bold = lblNetGnis_->font();
+    bold.setBold(true);
+    lblNetGnis_->setFont(bold);
+    lblNetGnis_->hide();
+    btnGnisProcess_ = button(gnis, "btnGnisProcess", "Process SHP", 8, 160, 81, 25);
+    btnGnisAll_ = button(gnis, "btnGnisAll", "All At Once", 360, 160, 81, 25);
+    for (QPushButton* b : {btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_})
+        b->setEnabled(false);
+
+    label(settings, "Label3", "FWTools Location:", 8, 24, 97, 17);
+    txtFWTools_ = textBox(settings, "txtFWTools", 104, 24, 257, 19, true);
+    QPushButton* browseFw = button(settings, "btnBrowseFWTools", "Browse", 368, 24, 65, 17);
+    label(settings, "Label2", "PostGIS Location:", 8, 56, 97, 17);
+    txtPostGIS_ = textBox(settings, "txtPostGIS", 104, 56, 257, 19, true);
+    QPushButton* browsePg = button(settings, "btnBrowsePostGIS", "Browse", 368, 56, 65, 17);
+    QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 88, 393, 65);
+    label(frame1, "Label6", "Host:", 8, 16, 33, 17);
+    txtPostGISHost_ = textBox(frame1, "txtPostGISHost", 64, 16, 89, 19);
+    txtPostGISHost_->setText("localhost");
+    label(frame1, "Label8", "Username:", 192, 16, 73, 17);
+    txtPostGISUser_ = textBox(frame1, "txtPostGISUser", 248, 16, 113, 19);
+    label(frame1, "Label7", "Database:", 8, 40, 49, 17);
+    txtPostGISDatabase_ = textBox(frame1, "txtPostGISDatabase", 64, 40, 89, 19);
+    label(frame1, "Label9", "Password:", 192, 40, 65, 17);
+    txtPostGISPass_ = textBox(frame1, "txtPostGISPass", 248, 40, 113, 19); // shown unmasked, as it always was
+    QPushButton* save = button(settings, "btnSaveSettings", "Save Settings", 8, 160, 97, 25);
+
+    // Keyboard order follows the order of the controls on each page.
+    QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
+                        browseFw, browsePg, txtPostGISHost_, txtPostGISUser_, txtPostGISDatabase_,
+                        txtPostGISPass_, save};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    connect(tabStrip_, &QTabBar::currentChanged, this, [this] { applyPageRule(); });
+    connect(cmbGnisState_, &QComboBox::currentIndexChanged, this, &MainWindow::onStateChosen);
+    connect(browseOut, &QPushButton::clicked, this, &MainWindow::browseOutput);
+    connect(browseFw, &QPushButton::clicked, this,
+            [this] { browseTool(txtFWTools_, "FWTools", toolFileName("ogr2ogr")); });
+    connect(browsePg, &QPushButton::clicked, this,
+            [this] { browseTool(txtPostGIS_, "PostGIS", toolFileName("pgsql2shp")); });
+    connect(save, &QPushButton::clicked, this, &MainWindow::saveSettings);
+    connect(btnGnisGpx_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisGpx(); }); });
+}
+
+void MainWindow::loadStep() {
+    beginStage();
+    setStatusText("Loading...");
+    {
+        const QSignalBlocker quiet(tabStrip_); // the page rule runs below, once the tabs are there
+        while (tabStrip_->count() > 0)
+            tabStrip_->removeTab(0);
+        tabStrip_->addTab("GNIS");
+        tabStrip_->setTabData(0, "gnis");
+        tabStrip_->addTab("Settings");
+        tabStrip_->setTabData(1, "settings");
+    }
+    tabStrip_->setCurrentIndex(0);
+    applyPageRule(false); // the tool folders are not loaded yet
+    settingsPath_ = SettingsPath();
+    loadSettings();
+    setStatusBarText(kSiteName);
+    if (txtFWTools_->text().isEmpty() || txtPostGIS_->text().isEmpty()) {
+        pages_[1]->setEnabled(true);
+        pages_[1]->show();
+        tabStrip_->setCurrentIndex(1);
+    }
+    if (!boolInternet_) {
+        btnGnisGpx_->setEnabled(false);
+        btnGnisAll_->setEnabled(false);
+        cmbGnisState_->setEnabled(false);
+        lblNetGnis_->show();
+    }
+    status_->hide();
+    setEnabled(true);
+    setStatusBarText(kSiteName);
+}
+
+void MainWindow::loadSettings() {
+    const StoredSettings s = LoadStoredSettings(settingsPath_);
+    txtFWTools_->setText(qs(s.fwtools));
+    txtPostGIS_->setText(qs(s.postgis));
+    txtPostGISHost_->setText(qs(s.host));
+    txtPostGISDatabase_->setText(qs(s.database));
+    txtPostGISUser_->setText(qs(s.user));
+    txtPostGISPass_->setText(qs(s.pass));
+    txtGnisOutput_->setText(qs(s.gnis));
+    gnisServer_ = s.gnisServer;
+    if (!statesLoaded_) {
+        // No state is selected until the user picks one.
+        const QSignalBlocker quiet(cmbGnisState_);
+        QStringList names;
+        LoadStates(names);
+        cmbGnisState_->addItems(names);
+        cmbGnisState_->setCurrentIndex(-1);
+        statesLoaded_ = true;
+    }
+}
+
+void MainWindow::applyPageRule(bool toolFolderRule) {
+    const int selected = tabStrip_->currentIndex();
+    for (int i = 0; i < 2; ++i) {
+        pages_[i]->setEnabled(i == selected);
+        pages_[i]->setVisible(i == selected);
+    }
+    // While a tool folder is empty the Settings page covers the GNIS page.
+    if (toolFolderRule && (txtFWTools_->text().isEmpty() || txtPostGIS_->text().isEmpty())) {
+        pages_[1]->setEnabled(true);
+        pages_[1]->show();
+    }
+}
+
+void MainWindow::onStateChosen(int index) {
+    if (index < 0)
+        return;
+    btnGnisGpx_->setEnabled(true);
+    btnGnisShp_->setEnabled(true);
+    btnGnisAll_->setEnabled(true);
+}
+
+void MainWindow::browseTool(QLineEdit* box, const QString& description, const QString& tool) {
+    const QString filter = description + " (" + tool + ")";
+    const QString chosen = dialogs_.openFile(this, box->text(), filter);
+    if (chosen.isEmpty())
+        return;
+    box->setText(folderOfChosenFile(chosen));
+}
+
+void MainWindow::browseOutput() {
+    const QString folder = dialogs_.pickFolder(this, "Select a Folder");
+    if (folder.isEmpty())
+        return;
+    txtGnisOutput_->setText(folder);
+    if (Outcome saved = SaveOutputFolder(settingsPath_, ss(folder)); !saved)
+        setStatusBarText("Output folder not saved: " + saved.error());
+}
+
+void MainWindow::saveSettings() {
+    StoredSettings s;
+    s.fwtools = ss(txtFWTools_->text());
+    s.postgis = ss(txtPostGIS_->text());
+    s.host = ss(txtPostGISHost_->text());
+    s.database = ss(txtPostGISDatabase_->text());
+    s.user = ss(txtPostGISUser_->text());
+    s.pass = ss(txtPostGISPass_->text());
+    if (Outcome saved = SaveStoredSettings(settingsPath_, s); !saved) {
+        // The boxes keep what was typed, so nothing is lost while the user mends it.
+        setStatusBarText("Settings not saved: " + saved.error());
+        return;
+    }
+    loadSettings();
+    setStatusBarText("Settings Saved");
+}
+
+JobSettings MainWindow::jobSettings() const {
+    JobSettings job;
+    job.outputFolder = ss(txtGnisOutput_->text());
+    job.stateIndex = cmbGnisState_->currentIndex();
+    job.fwToolsFolder = ss(txtFWTools_->text());
+    job.postgisFolder = ss(txtPostGIS_->text());
+    job.host = ss(txtPostGISHost_->text());
+    job.database = ss(txtPostGISDatabase_->text());
+    job.user = ss(txtPostGISUser_->text());
+    job.password = ss(txtPostGISPass_->text());
+    if (!gnisServer_.empty())
+        job.gnisServer = gnisServer_;
+    return job;
+}
+
+void MainWindow::runPipelineButton(const std::function<void()>& sequence) {
+    beginStage();
+    if (txtGnisOutput_->text().isEmpty())
+        setStatusBarText("GNIS Error: No output file set.");
+    else
+        sequence();
+    endStage();
+}
+
+void MainWindow::gnisGpx() {
+    GpxStats stats;
+    if (!CreateGnisGpx(jobSettings(), *this, &stats))
+        return; // the stage's own error stays in the status bar
+    std::string outcome = "GNIS GPX file created.";
+    if (stats.malformed > 0)
+        outcome += " " + std::to_string(stats.malformed) + " records skipped as malformed.";
+    if (!stats.warning.empty())
+        outcome += " Warning: " + stats.warning;
+    setStatusBarText(outcome);
+}
+
+QString MainWindow::statusBarText() const { return statusBarLabel_->text(); }
+
+StatusWindow* MainWindow::ensureStatusWindow() {
+    if (!status_) {
+        status_ = new StatusWindow(this);
+        // Placed once, centred over this window as it is now.
+        const QRect outer = frameGeometry();
+        status_->move(outer.left() + outer.width() / 2 - status_->width() / 2,
+                      outer.top() + outer.height() / 2 - status_->height() / 2);
+    }
+    return status_;
+}
+
+void MainWindow::setStatusText(const std::string& text) { ensureStatusWindow()->setStatusText(qs(text)); }
+
+void MainWindow::setStatusBarText(const std::string& text) { statusBarLabel_->setText(qs(text)); }
+
+void MainWindow::beginStage() {
+    ensureStatusWindow()->show();
+    setEnabled(false);
+}
+
+void MainWindow::endStage() {
+    if (status_)
+        status_->hide();
+    setEnabled(true);
+    activateWindow();
+    setFocus();
+}
+
+void MainWindow::progress(std::int64_t done, std::int64_t total) { ensureStatusWindow()->setProgress(done, total); }
+
+void MainWindow::yield() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (status_)
+        status_->close();
+    event->accept();
+}
+
+} // namespace gnis

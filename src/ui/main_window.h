@@ -1,0 +1,92 @@
+#pragma once
+
+#include "job_settings.h"
+#include "settings_file.h"
+#include "status_reporter.h"
+
+#include <QWidget>
+
+#include <filesystem>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTabBar;
+
+namespace gnis {
+
+struct Dialogs;
+class StatusWindow;
+
+inline constexpr const char* kSiteName = "Trailcrafter Maps";
+
+// The main window: the GNIS page, the Settings page and the status bar. Its
+// controls are the live settings the stages read.
+class MainWindow : public QWidget, private StatusReporter {
+    Q_OBJECT
+public:
+    MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QString statusBarText() const;
+    StatusWindow* statusWindow() const { return status_; }
+    // The values a stage reads, as the controls hold them now.
+    JobSettings jobSettings() const;
+    StatusReporter& reporter() { return *this; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void loadStep();
+    void loadSettings();
+    void applyPageRule(bool toolFolderRule = true);
+    void onStateChosen(int index);
+    void browseTool(QLineEdit* box, const QString& description, const QString& tool);
+    void browseOutput();
+    void saveSettings();
+    // Begin a stage, the output-folder check, the sequence, end a stage.
+    void runPipelineButton(const std::function<void()>& sequence);
+    void gnisGpx();
+
+    // StatusReporter: how stages reach this window.
+    void setStatusText(const std::string& text) override;
+    void setStatusBarText(const std::string& text) override;
+    void beginStage() override;
+    void endStage() override;
+    void progress(std::int64_t done, std::int64_t total) override;
+    void yield() override;
+    StatusWindow* ensureStatusWindow();
+
+    bool boolInternet_;
+    Dialogs& dialogs_;
+    std::filesystem::path settingsPath_;
+    std::string gnisServer_; // optional settings.ini key, not shown in the window
+    bool statesLoaded_ = false;
+    StatusWindow* status_ = nullptr;
+
+    QTabBar* tabStrip_ = nullptr;
+    QGroupBox* pages_[2] = {};
+    QStatusBar* statusBar_ = nullptr;
+    QLabel* statusBarLabel_ = nullptr;
+    QComboBox* cmbGnisState_ = nullptr;
+    QLineEdit* txtGnisOutput_ = nullptr;
+    QPushButton* btnGnisGpx_ = nullptr;
+    QPushButton* btnGnisShp_ = nullptr;
+    QPushButton* btnGnisProcess_ = nullptr;
+    QPushButton* btnGnisAll_ = nullptr;
+    QLabel* lblNetGnis_ = nullptr;
+    QLineEdit* txtFWTools_ = nullptr;
+    QLineEdit* txtPostGIS_ = nullptr;
+    QLineEdit* txtPostGISHost_ = nullptr;
+    QLineEdit* txtPostGISUser_ = nullptr;
+    QLineEdit* txtPostGISDatabase_ = nullptr;
+    QLineEdit* txtPostGISPass_ = nullptr;
+};
+
+} // namespace gnis

@@ -1,0 +1,322 @@
+// The windows with real widgets on the offscreen platform.
+
+#include "dialogs.h"
+#include "http_test_server.h"
+#include "main_window.h"
+#include "startup_window.h"
+#include "status_window.h"
+#include "test_support.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace gnis;
+using namespace testsupport;
+
+namespace {
+
+// Answers the dialogs as a user would, and remembers what they were asked.
+struct ScriptedDialogs : Dialogs {
+    QString file, folder;
+    QString askedFilter, askedInitial, askedTitle;
+    QString openFile(QWidget*, const QString& initial, const QString& filter) override {
+        askedInitial = initial;
+        askedFilter = filter;
+        return file;
+    }
+    QString pickFolder(QWidget*, const QString& title) override {
+        askedTitle = title;
+        return folder;
+    }
+};
+
+template <typename T = QWidget>
+T* find(QWidget* w, const char* name) {
+    T* child = w->findChild<T*>(name);
+    if (!child)
+        qFatal("no control %s", name);
+    return child;
+}
+
+void click(QWidget* w, const char* name) { QTest::mouseClick(find<QPushButton>(w, name), Qt::LeftButton); }
+
+} // namespace
+
+class UiTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir config_;
+    ScriptedDialogs dialogs_;
+
+    QString settingsFile() const { return settingsFileIn(config_.path()); }
+    void writeSettings(const QByteArray& text) {
+        QDir().mkpath(QFileInfo(settingsFile()).path());
+        writeAll(settingsFile(), text);
+    }
+    void bothToolFolders() { writeSettings("[Software]\nfwtools=/usr/bin\npostgis=/usr/lib/postgresql/15/bin\n"); }
+
+private slots:
+    void initTestCase() {
+        isolateConfiguration(config_.path());
+        SetApplicationIdentity();
+        QCOMPARE(QString::fromStdString(SettingsPath().string()), settingsFile());
+    }
+    void init() { QFile::remove(settingsFile()); }
+
+    void firstRunOpensOnSettings() {
+        MainWindow w(true, dialogs_);
+        QCOMPARE(w.windowTitle(), QString("Trailcrafter GNIS Data Processing"));
+        QCOMPARE(find<QTabBar>(&w, "TabStrip1")->currentIndex(), 1);
+        QVERIFY(find(&w, "frmTabs2")->isVisibleTo(&w));
+        QVERIFY(find(&w, "frmTabs2")->isEnabled());
+        QCOMPARE(find<QLineEdit>(&w, "txtPostGISHost")->text(), QString("localhost"));
+        QCOMPARE(find<QLineEdit>(&w, "txtFWTools")->text(), QString());
+        QCOMPARE(w.statusBarText(), QString(kSiteName));
+        QVERIFY(w.isEnabled());
+        QVERIFY(!w.statusWindow()->isVisible());
+        QCOMPARE(w.statusWindow()->statusText(), QString("Loading..."));
+        QCOMPARE(find<QComboBox>(&w, "cmbGnisState")->count(), 51);
+        QCOMPARE(find<QComboBox>(&w, "cmbGnisState")->currentIndex(), -1);
+    }
+
+    void internetModes_data() {
+        QTest::addColumn<bool>("internet");
+        QTest::newRow("with") << true;
+        QTest::newRow("without") << false;
+    }
+    void internetModes() {
+        QFETCH(bool, internet);
+        bothToolFolders();
+        MainWindow w(internet, dialogs_);
+        w.show();
+        QCOMPARE(find(&w, "lblNetGnis")->isVisible(), !internet);
+        QCOMPARE(find<QLabel>(&w, "lblNetGnis")->text(), QString("System Disabled Without Internet"));
+        QCOMPARE(find(&w, "cmbGnisState")->isEnabled(), internet);
+        for (const char* b : {"btnGnisGpx", "btnGnisShp", "btnGnisProcess", "btnGnisAll"})
+            QVERIFY(!find(&w, b)->isEnabled());
+        find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(0);
+        // A chosen state enables GPX, SHP and All; Process waits for a shapefile run.
+        QCOMPARE(find(&w, "btnGnisGpx")->isEnabled(), true);
+        QCOMPARE(find(&w, "btnGnisShp")->isEnabled(), true);
+        QCOMPARE(find(&w, "btnGnisAll")->isEnabled(), true);
+        QCOMPARE(find(&w, "btnGnisProcess")->isEnabled(), false);
+    }
+
+    void pageRule() {
+        writeSettings("[Software]\nfwtools=/usr/bin\n"); // the PostGIS folder is still empty
+        MainWindow w(true, dialogs_);
+        w.show();
+        auto* tabs = find<QTabBar>(&w, "TabStrip1");
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(0), QString("GNIS"));
+        QCOMPARE(tabs->tabText(1), QString("Settings"));
+        tabs->setCurrentIndex(0);
+        QVERIFY(find(&w, "frmTabs2")->isVisible()); // still shown over the GNIS page
+        bothToolFolders();
+        MainWindow ready(true, dialogs_);
+        ready.show();
+        auto* readyTabs = find<QTabBar>(&ready, "TabStrip1");
+        QCOMPARE(readyTabs->currentIndex(), 0);
+        QVERIFY(find(&ready, "frmTabs1")->isVisible());
+        QVERIFY(!find(&ready, "frmTabs2")->isVisible());
+        readyTabs->setCurrentIndex(1);
+        QVERIFY(!find(&ready, "frmTabs1")->isVisible());
+        QVERIFY(!find(&ready, "frmTabs1")->isEnabled());
+        QVERIFY(find(&ready, "frmTabs2")->isVisible());
+    }
+
+    void noOutputFolder() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(21);
+        click(&w, "btnGnisGpx");
+        QCOMPARE(w.statusBarText(), QString("GNIS Error: No output file set."));
+        QVERIFY(w.isEnabled());
+        QVERIFY(!w.statusWindow()->isVisible());
+    }
+
+    void browseButtons_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << "/opt/gdal/bin/ogr2ogr" << "/opt/gdal/bin";
+        QTest::newRow("tool name also a folder name") << "/opt/ogr2ogr/bin/ogr2ogr" << "/opt/ogr2ogr/bin";
+        QTest::newRow("root folder") << "/ogr2ogr" << "/";
+        QTest::newRow("cancelled") << "" << "/before";
+    }
+    void browseButtons() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, folder);
+        writeSettings("[Software]\nfwtools=/before\npostgis=/before\n");
+        MainWindow w(true, dialogs_);
+        w.show();
+        find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(1);
+        dialogs_.file = chosen;
+        click(&w, "btnBrowseFWTools");
+        QCOMPARE(dialogs_.askedFilter, QString("FWTools (ogr2ogr)"));
+        QCOMPARE(dialogs_.askedInitial, QString("/before"));
+        QCOMPARE(find<QLineEdit>(&w, "txtFWTools")->text(), folder);
+        click(&w, "btnBrowsePostGIS");
+        QCOMPARE(dialogs_.askedFilter, QString("PostGIS (pgsql2shp)"));
+        QCOMPARE(find<QLineEdit>(&w, "txtPostGIS")->text(), folder);
+        QVERIFY(!readAll(settingsFile()).contains(folder.toUtf8() + "\n") || chosen.isEmpty()); // saved only by Save
+    }
+
+    void outputFolderIsStoredAtOnce() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        dialogs_.folder = "/home/me/maps";
+        click(&w, "btnGnisBrowseOut");
+        QCOMPARE(dialogs_.askedTitle, QString("Select a Folder"));
+        QCOMPARE(find<QLineEdit>(&w, "txtGnisOutput")->text(), QString("/home/me/maps"));
+        QVERIFY(readAll(settingsFile()).endsWith("[User]\ngnis=/home/me/maps\n"));
+        dialogs_.folder.clear(); // cancelled: nothing changes
+        click(&w, "btnGnisBrowseOut");
+        QCOMPARE(find<QLineEdit>(&w, "txtGnisOutput")->text(), QString("/home/me/maps"));
+    }
+
+    void saveSettings() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(1);
+        auto* states = find<QComboBox>(&w, "cmbGnisState");
+        states->setCurrentIndex(11);
+        find<QLineEdit>(&w, "txtPostGISDatabase")->setText("gis");
+        find<QLineEdit>(&w, "txtPostGISPass")->setText("s3cret");
+        click(&w, "btnSaveSettings");
+        click(&w, "btnSaveSettings");
+        QCOMPARE(w.statusBarText(), QString("Settings Saved"));
+        QCOMPARE(states->count(), 51);
+        QCOMPARE(states->currentIndex(), 11);
+        QVERIFY(readAll(settingsFile()).contains("[PostGIS]\nhost=localhost\ndatabase=gis\nuser=\npass=s3cret\n"));
+
+        const QByteArray before = readAll(settingsFile());
+        find<QLineEdit>(&w, "txtPostGISPass")->setText("pasted\npassword");
+        click(&w, "btnSaveSettings");
+        QCOMPARE(w.statusBarText(), QString("Settings not saved: The value of pass holds a line break and can't be stored"));
+        QCOMPARE(readAll(settingsFile()), before);
+        QCOMPARE(find<QLineEdit>(&w, "txtPostGISPass")->text(), QString("pasted\npassword")); // kept for mending
+    }
+
+    void geometry_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("rect");
+        const QList<QPair<const char*, QRect>> table{
+            {"TabStrip1", {0, 0, 465, 25}},          {"sbMain", {0, 228, 462, 17}},
+            {"frmTabs1", {8, 32, 449, 193}},         {"frmTabs2", {8, 32, 449, 193}},
+            {"Label12", {8, 16, 433, 33}},           {"Label10", {8, 48, 73, 17}},
+            {"cmbGnisState", {40, 48, 185, 21}},     {"Label11", {8, 72, 73, 17}},
+            {"txtGnisOutput", {80, 72, 233, 19}},    {"btnGnisBrowseOut", {320, 72, 65, 17}},
+            {"btnGnisGpx", {8, 96, 81, 25}},         {"btnGnisShp", {8, 128, 81, 25}},
+            {"lblNetGnis", {160, 120, 209, 17}},     {"btnGnisProcess", {8, 160, 81, 25}},
+            {"btnGnisAll", {360, 160, 81, 25}},      {"Label3", {8, 24, 97, 17}},
+            {"txtFWTools", {104, 24, 257, 19}},      {"btnBrowseFWTools", {368, 24, 65, 17}},
+            {"Label2", {8, 56, 97, 17}},             {"txtPostGIS", {104, 56, 257, 19}},
+            {"btnBrowsePostGIS", {368, 56, 65, 17}}, {"Frame1", {8, 88, 393, 65}},
+            {"Label6", {8, 16, 33, 17}},             {"txtPostGISHost", {64, 16, 89, 19}},
+            {"Label8", {192, 16, 73, 17}},           {"txtPostGISUser", {248, 16, 113, 19}},
+            {"Label7", {8, 40, 49, 17}},             {"txtPostGISDatabase", {64, 40, 89, 19}},
+            {"Label9", {192, 40, 65, 17}},           {"txtPostGISPass", {248, 40, 113, 19}},
+            {"btnSaveSettings", {8, 160, 97, 25}},
+        };
+        for (const auto& [name, rect] : table)
+            QTest::newRow(name) << QString(name) << rect;
+    }
+    void geometry() {
+        QFETCH(QString, name);
+        QFETCH(QRect, rect);
+        MainWindow w(true, dialogs_);
+        QCOMPARE(w.size(), QSize(462, 245));
+        QCOMPARE(find(&w, qPrintable(name))->geometry(), rect);
+    }
+
+    void otherWindows() {
+        StatusWindow status(nullptr);
+        QCOMPARE(status.windowTitle(), QString("Status"));
+        QCOMPARE(status.size(), QSize(210, 93));
+        QCOMPARE(find(&status, "lblStatus")->geometry(), QRect(0, 16, 209, 57));
+        QVERIFY(find<QLabel>(&status, "lblStatus")->font().bold());
+
+        MainWindow* opened = nullptr;
+        bool asked = true;
+        auto* startup = new StartupWindow([&](bool internet) {
+            asked = internet;
+            opened = new MainWindow(internet, dialogs_);
+            return opened;
+        });
+        startup->setAttribute(Qt::WA_DeleteOnClose);
+        QCOMPARE(startup->size(), QSize(312, 102));
+        QCOMPARE(startup->windowTitle(), QString("Trailcrafter - GNIS Processing"));
+        QCOMPARE(find(startup, "btnInternet")->geometry(), QRect(24, 64, 121, 25));
+        QCOMPARE(find(startup, "btnNoNet")->geometry(), QRect(160, 64, 121, 25));
+        QCOMPARE(find<QLabel>(startup, "Label2")->text(), QString("To continue select the mode to operate in: "));
+        startup->show();
+        QVERIFY(QTest::qWaitForWindowActive(startup));
+        QCOMPARE(QApplication::focusWidget(), find(startup, "btnInternet"));
+        QPointer<StartupWindow> watch(startup);
+        click(startup, "btnNoNet");
+        QVERIFY(!asked);
+        QVERIFY(opened && opened->isVisible());
+        QVERIFY(!find(opened, "lblNetGnis")->isHidden()); // on the GNIS page, under the Settings page
+        QTRY_VERIFY(watch.isNull()); // the startup window closed
+        delete opened;
+    }
+
+    void statusWindowPlacedOnceAndFramesAStage() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.move(300, 200);
+        w.show();
+        const QPoint first = w.statusWindow()->pos();
+        w.move(10, 10);
+        w.reporter().beginStage();
+        QVERIFY(w.statusWindow()->isVisible());
+        QVERIFY(!w.isEnabled());
+        QCOMPARE(w.statusWindow()->pos(), first); // never moved again
+        w.reporter().progress(50, 200);
+        QCOMPARE(w.statusWindow()->progressBar()->value(), 250);
+        w.reporter().endStage();
+        w.reporter().endStage(); // twice does no harm
+        QVERIFY(!w.statusWindow()->isVisible());
+        QVERIFY(w.isEnabled());
+    }
+
+    void gnisToGpxFromTheWindow() {
+        QTemporaryDir mirror, out;
+        QDir().mkpath(mirror.path() + "/docs/stategaz");
+        QFile::copy(sampleArchive(), mirror.path() + "/docs/stategaz/MA_Features_20090401.zip");
+        HttpTestServer server(mirror.path());
+        for (const QString& mode : {QString("ok"), QString("404")}) {
+            writeSettings(("[Software]\nfwtools=/usr/bin\npostgis=/usr/bin\ngnisserver=" + server.base(mode) +
+                           "\n[User]\ngnis=" + out.path() + "\n").toUtf8());
+            MainWindow w(true, dialogs_);
+            w.show();
+            find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(21);
+            click(&w, "btnGnisGpx");
+            if (mode == "ok") {
+                QCOMPARE(w.statusBarText(), QString("GNIS GPX file created."));
+                QCOMPARE(readAll(out.path() + "/gnis.gpx").count("<wpt "), 21385);
+                QCOMPARE(w.statusWindow()->statusText(), QString("Creating GNIS GPX File"));
+            } else {
+                QVERIFY2(w.statusBarText().startsWith("GNIS ERROR: Download failed: HTTP 404"), qPrintable(w.statusBarText()));
+            }
+            QVERIFY(w.isEnabled());
+            QVERIFY(!w.statusWindow()->isVisible());
+            QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"gnis.gpx"});
+        }
+    }
+};
+
+QTEST_MAIN(UiTest)
+#include "test_ui.moc"
