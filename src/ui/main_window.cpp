@@ -2,6 +2,7 @@
 
 #include "create_gpx.h"
 #include "dialogs.h"
+#include "fonts.h"
 #include "states.h"
 #include "status_window.h"
 
@@ -51,10 +52,7 @@ MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
     setWindowTitle("Trailcrafter GNIS Data Processing");
     setWindowIcon(QIcon(":/trailcrafter-gnis.png"));
     setFixedSize(462, 245);
-    // The layout is measured for 8-point type, as on the desktop it was drawn for.
-    QFont small = font();
-    small.setPointSizeF(8.25);
-    setFont(small);
+    setFont(windowFont(8.25));
     buildControls();
     loadStep();
 }
@@ -83,6 +81,7 @@ void MainWindow::buildControls() {
                           "shapefile or a GPX file.  Both files will include an MP_TYPE to allow for easy map creation.",
                           8, 16, 433, 33);
     about->setWordWrap(true);
+    about->setFont(windowFont(7.5)); // two lines, as in the box it was drawn for
     about->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label(gnis, "Label10", "State:", 8, 48, 73, 17);
     cmbGnisState_ = place(new QComboBox(gnis), "cmbGnisState", 40, 48, 185, 21);
@@ -99,9 +98,7 @@ void MainWindow::buildControls() {
     QPalette red = lblNetGnis_->palette();
     red.setColor(QPalette::Window, QColor(255, 128, 128));
     lblNetGnis_->setPalette(red);
-    QFont bold = lblNetGnis_->font();
-    bold.setBold(true);
-    lblNetGnis_->setFont(bold);
+    lblNetGnis_->setFont(windowFont(8.25, true));
     lblNetGnis_->hide();
     btnGnisProcess_ = button(gnis, "btnGnisProcess", "Process SHP", 8, 160, 81, 25);
     btnGnisAll_ = button(gnis, "btnGnisAll", "All At Once", 360, 160, 81, 25);

@@ -1,5 +1,6 @@
 #include "startup_window.h"
 
+#include "fonts.h"
 #include "main_window.h"
 
 #include <QFrame>
@@ -13,17 +14,12 @@ StartupWindow::StartupWindow(std::function<QWidget*(bool)> openMain, QWidget* pa
     setObjectName("startup");
     setWindowTitle("Trailcrafter - GNIS Processing");
     setFixedSize(312, 102);
-    QFont small = font();
-    small.setPointSizeF(8.25);
-    setFont(small);
+    setFont(windowFont(8.25));
 
     auto* label1 = new QLabel(QString(" ") + kSiteName + " - GNIS Processing", this);
     label1->setObjectName("Label1");
     label1->setGeometry(0, 0, 313, 25);
-    QFont big = label1->font();
-    big.setPointSize(12);
-    big.setBold(true);
-    label1->setFont(big);
+    label1->setFont(windowFont(12, true));
 
     auto* line1 = new QFrame(this);
     line1->setObjectName("Line1");
@@ -34,10 +30,7 @@ StartupWindow::StartupWindow(std::function<QWidget*(bool)> openMain, QWidget* pa
     auto* label2 = new QLabel("To continue select the mode to operate in: ", this);
     label2->setObjectName("Label2");
     label2->setGeometry(0, 40, 313, 25);
-    QFont bold = label2->font();
-    bold.setPointSizeF(8.25);
-    bold.setBold(true);
-    label2->setFont(bold);
+    label2->setFont(windowFont(8.25, true));
 
     auto* withNet = new QPushButton("With Internet", this);
     withNet->setObjectName("btnInternet");

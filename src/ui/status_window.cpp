@@ -1,5 +1,7 @@
 #include "status_window.h"
 
+#include "fonts.h"
+
 #include <QLabel>
 #include <QProgressBar>
 
@@ -14,10 +16,7 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::Windo
     label_->setGeometry(0, 16, 209, 57);
     label_->setAlignment(Qt::AlignCenter);
     label_->setWordWrap(true);
-    QFont bold = label_->font();
-    bold.setPointSizeF(9.75);
-    bold.setBold(true);
-    label_->setFont(bold);
+    label_->setFont(windowFont(9.75, true));
     label_->setEnabled(false); // drawn greyed, takes no input
     progress_ = new QProgressBar(this);
     progress_->setObjectName("barProgress");
