@@ -3,6 +3,8 @@
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
 #include "create_gpx.h"
+#include "create_shp.h"
+#include "process_postgis.h"
 #include "settings_file.h"
 #include "states.h"
 #include "zip_extraction.h"
@@ -29,7 +31,10 @@ constexpr const char* kUsage =
     "Usage: gnis-convert COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
-    "  gpx       Convert a state's GNIS gazetteer into DIR/gnis.gpx\n"
+    "  gpx       Convert a state's GNIS gazetteer into DIR/gnis.gpx (\"GNIS --> GPX\")\n"
+    "  shp       The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\")\n"
+    "  process   Send DIR/gnis.shp through PostGIS and back (\"Process SHP\")\n"
+    "  all       shp, then process (\"All At Once\")\n"
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
     "gnis-convert gpx --state STATE --output DIR [--server URL|FOLDER] [--input FILE] [--timing]\n"
@@ -43,6 +48,15 @@ constexpr const char* kUsage =
     "  --timing        show the seconds since the start before each status text\n"
     "  The archive SERVER/docs/stategaz/<CODE>_Features_20090401.zip is downloaded to\n"
     "  DIR/gnis.zip and unpacked; the state's text is converted and then deleted.\n"
+    "\n"
+    "gnis-convert shp|all takes the options of gpx, and these; process takes --output, --timing and these:\n"
+    "  --fwtools DIR     folder holding ogr2ogr (default: settings.ini, else PATH)\n"
+    "  --postgis DIR     folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)\n"
+    "  --host HOST       database server (default: settings.ini, else localhost)\n"
+    "  --database NAME   database (default: settings.ini)\n"
+    "  --user NAME       database user (default: settings.ini)\n"
+    "  The password comes from PGPASSWORD, else from settings.ini; never from an option.\n"
+    "  PGPORT chooses a server port other than 5432.\n"
     "\n"
     "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing]\n"
     "  --output DIR      folder to unpack into; it is made when missing\n"
@@ -94,6 +108,12 @@ Options parse(const std::vector<std::string>& args) {
     static const std::map<std::string, std::pair<std::vector<OptionSpec>, std::size_t>> known{
         // command: its options, and how many positional arguments it takes
         {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false}}, 0}},
+        {"shp", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false},
+                  {"--fwtools", true}}, 0}},
+        {"process", {{{"--output", true}, {"--timing", false}, {"--postgis", true}, {"--host", true},
+                      {"--database", true}, {"--user", true}}, 0}},
+        {"all", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false},
+                  {"--fwtools", true}, {"--postgis", true}, {"--host", true}, {"--database", true}, {"--user", true}}, 0}},
         {"extract", {{{"--output", true}, {"--flat", false}, {"--keep-existing", false}}, 1}},
     };
     Options options;
@@ -163,51 +183,7 @@ std::string value(const Options& o, const std::string& name) {
     return it == o.values.end() ? std::string() : it->second;
 }
 
-int runGpx(const Options& options) {
-    gnis::JobSettings settings;
-    const std::string state = value(options, "--state");
-    const std::string input = value(options, "--input");
-    const gnis::StoredSettings stored = gnis::LoadStoredSettings(gnis::SettingsPath());
-    const std::string output = given(options, "--output") ? value(options, "--output") : stored.gnis;
-    if (output.empty())
-        throw UsageError{"gpx needs --output DIR (or an output folder saved in settings.ini)"};
-    if (state.empty() && input.empty())
-        throw UsageError{"gpx needs --state STATE (or --input FILE)"};
-    if (!state.empty()) {
-        settings.stateIndex = gnis::FindState(state);
-        if (settings.stateIndex < 0)
-            throw UsageError{"unknown state '" + state + "'; give a code such as MA or a name such as Massachusetts"};
-    }
-    std::error_code ec;
-    if (!fs::is_directory(output, ec)) {
-        std::cerr << "gnis-convert: GNIS ERROR: The output folder " << output << " does not exist\n";
-        return 1;
-    }
-    settings.outputFolder = fs::absolute(output, ec);
-    if (!input.empty()) {
-        const fs::path file = fs::absolute(input, ec);
-        if (looksLikeZip(file)) {
-            if (state.empty())
-                throw UsageError{"gpx with an archive as --input needs --state STATE"};
-            settings.inputArchive = file;
-        } else {
-            settings.inputText = file;
-        }
-    }
-
-    if (given(options, "--server"))
-        settings.gnisServer = value(options, "--server");
-    else if (!stored.gnisServer.empty())
-        settings.gnisServer = stored.gnisServer;
-    TerminalReporter reporter(given(options, "--timing"));
-    gnis::GpxStats stats;
-    const bool ok = gnis::CreateGnisGpx(settings, reporter, &stats);
-    if (!ok) {
-        std::cerr << "gnis-convert: " << reporter.statusBar << '\n';
-        return 1;
-    }
-    reporter.setStatusBarText("GNIS GPX file created.");
-
+std::string gpxSummary(const gnis::JobSettings& settings, const gnis::GpxStats& stats) {
     std::string summary = (settings.outputFolder / gnis::kGpxFileName).string() + ": " +
                           std::to_string(stats.waypoints) + " waypoints written from " +
                           std::to_string(stats.records) + " records, " + std::to_string(stats.malformed) +
@@ -220,7 +196,105 @@ int runGpx(const Options& options) {
         }
         summary += stats.malformed > static_cast<std::int64_t>(stats.firstMalformed.size()) ? "; ...)" : ")";
     }
-    std::cout << summary << ". " << reporter.statusBar << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
+    return summary + ".";
+}
+
+// The job as the options give it, with settings.ini for what they leave out.
+gnis::JobSettings jobFromOptions(const Options& options) {
+    const std::string& command = options.command;
+    const bool process = command == "process";
+    gnis::JobSettings settings;
+    const gnis::StoredSettings stored = gnis::LoadStoredSettings(gnis::SettingsPath());
+    auto pick = [&](const char* option, const std::string& fallback) {
+        return given(options, option) ? value(options, option) : fallback;
+    };
+    const std::string output = pick("--output", stored.gnis);
+    if (output.empty())
+        throw UsageError{command + " needs --output DIR (or an output folder saved in settings.ini)"};
+    settings.outputFolder = output;
+    settings.fwToolsFolder = pick("--fwtools", stored.fwtools);
+    settings.postgisFolder = pick("--postgis", stored.postgis);
+    settings.host = pick("--host", stored.host);
+    settings.database = pick("--database", stored.database);
+    settings.user = pick("--user", stored.user);
+    settings.password = qEnvironmentVariableIsSet("PGPASSWORD") ? qEnvironmentVariable("PGPASSWORD").toStdString()
+                                                                : stored.pass;
+    settings.gnisServer = pick("--server", stored.gnisServer.empty() ? settings.gnisServer : stored.gnisServer);
+    if (process)
+        return settings;
+
+    const std::string state = value(options, "--state");
+    const std::string input = value(options, "--input");
+    if (state.empty() && input.empty())
+        throw UsageError{command + " needs --state STATE (or --input FILE)"};
+    if (!state.empty()) {
+        settings.stateIndex = gnis::FindState(state);
+        if (settings.stateIndex < 0)
+            throw UsageError{"unknown state '" + state + "'; give a code such as MA or a name such as Massachusetts"};
+    }
+    std::error_code ec;
+    if (!input.empty()) {
+        const fs::path file = fs::absolute(input, ec);
+        if (looksLikeZip(file)) {
+            if (state.empty())
+                throw UsageError{command + " with an archive as --input needs --state STATE"};
+            settings.inputArchive = file;
+        } else {
+            settings.inputText = file;
+        }
+    }
+    return settings;
+}
+
+// The pipeline commands, with the main window's sequences and outcome texts.
+int runPipeline(const Options& options) {
+    gnis::JobSettings settings = jobFromOptions(options);
+    std::error_code ec;
+    if (!fs::is_directory(settings.outputFolder, ec)) {
+        std::cerr << "gnis-convert: GNIS ERROR: The output folder " << settings.outputFolder.string()
+                  << " does not exist\n";
+        return 1;
+    }
+    settings.outputFolder = fs::absolute(settings.outputFolder, ec);
+    TerminalReporter reporter(given(options, "--timing"));
+    gnis::GpxStats stats;
+    const std::string& command = options.command;
+    bool ok = true;
+    if (command == "gpx") {
+        ok = gnis::CreateGnisGpx(settings, reporter, &stats);
+        if (ok)
+            reporter.setStatusBarText("GNIS GPX file created.");
+    } else if (command == "shp") {
+        reporter.setStatusText("Creating GNIS GPX File");
+        ok = gnis::CreateGnisShp(settings, reporter, &stats);
+        if (ok)
+            reporter.setStatusBarText("GNIS SHP file created.");
+    } else if (command == "process") {
+        reporter.setStatusText("Processing GNIS SHP File");
+        ok = gnis::ProcessGnisPostGIS(settings, reporter);
+        if (ok)
+            reporter.setStatusBarText("GNIS SHP file processed.");
+    } else { // all: stops at the first stage that failed
+        ok = gnis::CreateGnisShp(settings, reporter, &stats);
+        if (ok) {
+            reporter.setStatusBarText("GNIS GPX file created.");
+            ok = gnis::ProcessGnisPostGIS(settings, reporter);
+        }
+    }
+    if (!ok) {
+        std::cerr << "gnis-convert: " << reporter.statusBar << '\n';
+        return 1;
+    }
+    std::string summary;
+    if (command == "gpx")
+        summary = gpxSummary(settings, stats);
+    else if (command == "process")
+        summary = (settings.outputFolder / "gnis.shp").string() + ": processed.";
+    else // the GPX was an intermediate; the shapefile is what stays
+        summary = (settings.outputFolder / "gnis.shp").string() + ": made from " + std::to_string(stats.waypoints) +
+                  " waypoints of " + std::to_string(stats.records) + " records, " +
+                  std::to_string(stats.malformed) + " skipped as malformed.";
+    std::cout << summary << " " << reporter.statusBar << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
               << std::endl;
     return 0;
 }
@@ -282,7 +356,7 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parse(args);
-        return options.command == "extract" ? runExtract(options) : runGpx(options);
+        return options.command == "extract" ? runExtract(options) : runPipeline(options);
     } catch (const UsageError& e) {
         std::cerr << "gnis-convert: " << e.message << "\nTry 'gnis-convert --help' for more information.\n";
         return 2;

@@ -9,7 +9,8 @@ packages=(
   zlib1g-dev
   libxml2-utils   # xmllint validates written GPX against the schema
   unzip           # test setup and benchmark reference
-  gdal-bin        # ogr2ogr: benchmark reference and later the shapefile stage
+  gdal-bin        # ogr2ogr: the shapefile stage, and a benchmark reference
+  postgresql postgresql-15-postgis-3 postgis  # private test cluster; shp2pgsql, psql, pgsql2shp
   time            # /usr/bin/time -v measures peak memory in benchmarks
   curl            # download benchmark reference
   python3         # makes test archives with its zipfile module

@@ -31,6 +31,8 @@ struct JobSettings {
     std::string database;
     std::string user;
     std::string password;
+    // The script run on the loaded table; empty: the one installed with the program.
+    std::filesystem::path processingScript;
 };
 
 } // namespace gnis

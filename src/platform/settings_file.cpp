@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <array>
@@ -13,6 +14,17 @@ namespace gnis {
 std::filesystem::path SettingsPath() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     return std::filesystem::path(folder.toStdString()) / "settings.ini";
+}
+
+std::filesystem::path ErrorLogPath() { return SettingsPath().parent_path() / "error.log"; }
+
+std::filesystem::path ProcessingScriptPath() {
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {dir + "/gnis.sql", dir + "/../share/trailcrafter-gnis/gnis.sql"}) {
+        if (QFileInfo(candidate).isFile())
+            return std::filesystem::path(QDir::cleanPath(candidate).toStdString());
+    }
+    return {};
 }
 
 void SetApplicationIdentity() {

@@ -23,6 +23,13 @@ struct StoredSettings {
 // folder is not writable). Needs the application's organisation and name set.
 std::filesystem::path SettingsPath();
 
+// error.log beside settings.ini: the error output of shp2pgsql.
+std::filesystem::path ErrorLogPath();
+
+// The processing script run on the loaded table: beside the executable (the
+// build tree), else in the installed data folder. Empty when neither exists.
+std::filesystem::path ProcessingScriptPath();
+
 // Sets the names that place the configuration folder; both programs call it
 // first, so the window and gnis-convert share one settings.ini.
 void SetApplicationIdentity();

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Starts a private PostgreSQL cluster with PostGIS for the tests and the sample
+# job: its own data folder, a port on loopback, password authentication, and a
+# database with the postgis extension owned by a login role. When run as root
+# the server runs as the system user postgres. Safe to run again: a running
+# cluster is reused. Prints the connection as shell assignments and writes them
+# to $GNIS_PG_DIR/connection.env.
+set -euo pipefail
+
+dir=${GNIS_PG_DIR:-/tmp/trailcrafter-gnis-pg}
+port=${GNIS_PG_PORT:-54329}
+database=gnis_test
+role=gnis_tester
+password=gnis-test-password
+
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+[ -x "$bin/initdb" ] || { echo "pg-start: PostgreSQL server binaries not found; run scripts/install-deps.sh" >&2; exit 1; }
+
+as_owner=()
+owner=$(id -un)
+if [ "$(id -u)" -eq 0 ]; then
+  owner=postgres
+  as_owner=(runuser -u postgres --)
+fi
+data="$dir/data"
+psql_admin() { "${as_owner[@]}" "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$port" -U "$owner" "$@"; }
+
+if ! "${as_owner[@]}" "$bin/pg_ctl" -D "$data" status >/dev/null 2>&1; then
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  chown "$owner" "$dir"
+  chmod 700 "$dir"
+  "${as_owner[@]}" "$bin/initdb" -D "$data" -U "$owner" --auth-local=peer --auth-host=scram-sha-256 \
+    -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
+  "${as_owner[@]}" "$bin/pg_ctl" -D "$data" -l "$dir/server.log" -w -t 60 \
+    -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories=$dir -c fsync=off" start >/dev/null \
+    || { cat "$dir/server.log" >&2; exit 1; }
+  psql_admin -d postgres -c "CREATE ROLE $role LOGIN PASSWORD '$password'" \
+                         -c "CREATE DATABASE $database OWNER $role"
+  psql_admin -d "$database" -c "CREATE EXTENSION postgis"
+fi
+
+cat > "$dir/connection.env" <<ENV
+GNIS_PG_HOST=127.0.0.1
+GNIS_PG_PORT=$port
+GNIS_PG_DATABASE=$database
+GNIS_PG_USER=$role
+GNIS_PG_PASSWORD=$password
+GNIS_PG_SOCKET_DIR=$dir
+ENV
+chmod 644 "$dir/connection.env"
+cat "$dir/connection.env"

@@ -1,0 +1,86 @@
+#include "create_shp.h"
+
+#include "create_gpx.h"
+#include "file_system.h"
+#include "run_and_wait.h"
+#include "shapefile_set.h"
+#include "states.h"
+
+namespace gnis {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Part leftovers of earlier tools: the state's _DECI.txt, gnis.gpx, and the
+// extra layers a multi-layer conversion writes beside the points.
+std::string cleanUp(const JobSettings& settings) {
+    const fs::path& out = settings.outputFolder;
+    std::vector<fs::path> doomed;
+    if (settings.stateIndex >= 0 && settings.stateIndex < static_cast<int>(kStateCount))
+        doomed.push_back(out / (std::string(stateCodes[static_cast<std::size_t>(settings.stateIndex)]) + "_DECI.txt"));
+    doomed.push_back(out / kGpxFileName);
+    for (const char* set : {"route_points", "track_points", "routes", "tracks"}) {
+        if (FileExists(out / (std::string(set) + ".shp"))) {
+            for (const char* ext : {".shp", ".dbf", ".prj", ".shx"})
+                doomed.push_back(out / (std::string(set) + ext));
+        }
+    }
+    std::string failure;
+    for (const fs::path& file : doomed) {
+        if (!FileExists(file))
+            continue;
+        if (Outcome removed = DeleteFile(file, false); !removed && failure.empty())
+            failure = removed.error();
+    }
+    return failure;
+}
+
+} // namespace
+
+bool ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter) {
+    reporter.setStatusText("Converting To Shapefile");
+    const fs::path gpx = settings.outputFolder / kGpxFileName;
+    std::string error;
+    if (!FileExists(gpx)) {
+        error = "GNIS ERROR: No gpx file exists";
+    } else {
+        ScratchFolder scratch(settings.outputFolder);
+        if (!scratch.ok()) {
+            error = "GNIS ERROR: Can't write in " + settings.outputFolder.string();
+        } else {
+            // Only the waypoints layer, as points, with UTF-8 attributes (and a .cpg saying so).
+            const fs::path ogr2ogr = ToolPath(settings.fwToolsFolder.string(), "ogr2ogr");
+            const RunResult run = RunAndWait(ogr2ogr, {"-f", "ESRI Shapefile", (scratch.path() / "gnis.shp").string(),
+                                                       gpx.string(), "waypoints", "-nlt", "POINT", "-lco",
+                                                       "ENCODING=UTF-8"});
+            if (!run.started)
+                error = "GNIS ERROR: ogr2ogr failed: " + run.startError + " (" + ogr2ogr.string() + ")";
+            else if (!run.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
+                error = "GNIS ERROR: ogr2ogr failed: " + run.lastErrorLine();
+            else if (Outcome replaced = ReplaceShapefile(scratch.path(), settings.outputFolder, "gnis"); !replaced)
+                error = "GNIS ERROR: " + replaced.error();
+        }
+    }
+    if (error.empty())
+        reporter.setStatusBarText("GNIS: Shp file created");
+    const std::string cleanupError = cleanUp(settings);
+    if (!error.empty()) {
+        reporter.setStatusBarText(error);
+        return false;
+    }
+    if (!cleanupError.empty()) {
+        reporter.setStatusBarText("GNIS ERROR: gnis.shp was written, but " + cleanupError);
+        return false;
+    }
+    return true;
+}
+
+bool CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats* stats) {
+    if (!CreateGnisGpx(settings, reporter, stats)) {
+        cleanUp(settings);
+        return false;
+    }
+    return ConvertGnisGpxToShp(settings, reporter);
+}
+
+} // namespace gnis

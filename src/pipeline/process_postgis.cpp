@@ -1,0 +1,129 @@
+#include "process_postgis.h"
+
+#include "file_system.h"
+#include "run_and_wait.h"
+#include "settings_file.h"
+#include "shapefile_set.h"
+
+namespace gnis {
+namespace fs = std::filesystem;
+
+namespace {
+
+// How every PostgreSQL tool is called: the password only ever in the
+// environment, and a server that does not answer given up on.
+RunOptions databaseEnvironment(const JobSettings& s) {
+    RunOptions options;
+    if (!s.password.empty())
+        options.environment["PGPASSWORD"] = s.password;
+    options.environment["PGCONNECT_TIMEOUT"] = "20";
+    return options;
+}
+
+std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::string> tail) {
+    // -X: no user startup file; -w: never wait for a password; stop at the first error.
+    std::vector<std::string> args{"-X", "-w", "-q", "-v", "ON_ERROR_STOP=1"};
+    if (!s.database.empty())
+        args.insert(args.end(), {"-d", s.database});
+    if (!s.host.empty())
+        args.insert(args.end(), {"-h", s.host});
+    if (!s.user.empty())
+        args.insert(args.end(), {"-U", s.user});
+    args.insert(args.end(), tail.begin(), tail.end());
+    return args;
+}
+
+std::string failure(const std::string& tool, const fs::path& path, const RunResult& run) {
+    if (!run.started)
+        return "GNIS ERROR: " + tool + " failed: " + run.startError + " (" + path.string() + ")";
+    const std::string line = run.lastErrorLine();
+    return "GNIS ERROR: " + tool + " failed: " +
+           (line.empty() ? "exit status " + std::to_string(run.exitCode) : line);
+}
+
+} // namespace
+
+bool ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
+    const fs::path out = s.outputFolder;
+    const fs::path shp = out / "gnis.shp";
+    const fs::path loadScript = out / "gnis.sql";
+    const std::string folder = s.postgisFolder.string();
+    const fs::path shp2pgsql = ToolPath(folder, "shp2pgsql");
+    const fs::path psql = ToolPath(folder, "psql");
+    const fs::path pgsql2shp = ToolPath(folder, "pgsql2shp");
+    const RunOptions db = databaseEnvironment(s);
+    auto fail = [&](const std::string& message) {
+        DeleteFile(loadScript, false); // never leave a load script behind
+        reporter.setStatusBarText(message);
+        return false;
+    };
+
+    reporter.setStatusText("Creating GNIS SQL File");
+    if (!FileExists(shp))
+        return fail("GNIS ERROR: No shp file exists");
+    const fs::path processing = s.processingScript.empty() ? ProcessingScriptPath() : s.processingScript;
+    if (processing.empty() || !FileExists(processing))
+        return fail("GNIS ERROR: The processing script gnis.sql is missing" +
+                    (processing.empty() ? std::string() : " (" + processing.string() + ")"));
+    std::error_code ec;
+    if (fs::equivalent(processing, loadScript, ec)) {
+        // The load script would overwrite it.
+        reporter.setStatusBarText("GNIS ERROR: The output folder holds the processing script; choose another folder");
+        return false;
+    }
+
+    // -d replaces the table, but its DropGeometryColumn fails when there is no
+    // table yet; a first load into a fresh database creates it instead.
+    const RunResult exists = RunAndWait(psql, psqlArguments(s, {"-A", "-t", "-c", "SELECT to_regclass('gnis') IS NOT NULL"}), db);
+    if (!exists.succeeded())
+        return fail(failure("psql", psql, exists));
+    const bool tableExists = exists.output.find('t') != std::string::npos;
+
+    RunOptions toFile;
+    toFile.standardOutputFile = loadScript;
+    toFile.standardErrorFile = ErrorLogPath();
+    fs::create_directories(toFile.standardErrorFile.parent_path(), ec);
+    const RunResult converted = RunAndWait(shp2pgsql, {tableExists ? "-d" : "-c", shp.string(), "gnis", s.database}, toFile);
+    if (!converted.succeeded() || !FileExists(loadScript) || fs::file_size(loadScript, ec) == 0)
+        return fail(failure("shp2pgsql", shp2pgsql, converted));
+    reporter.setStatusBarText("SQL File Created");
+
+    reporter.setStatusText("Loading SQL Data Into Database");
+    const RunResult loaded = RunAndWait(psql, psqlArguments(s, {"-f", loadScript.string()}), db);
+    if (!loaded.succeeded())
+        return fail(failure("psql", psql, loaded));
+    reporter.setStatusBarText("Data Loaded Into Database");
+
+    reporter.setStatusText("Removing SQL File");
+    if (Outcome removed = DeleteFile(loadScript, false); !removed)
+        return fail("GNIS ERROR: " + removed.error());
+
+    reporter.setStatusText("Processing Data");
+    const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
+    if (!processed.succeeded())
+        return fail(failure("psql", psql, processed));
+    reporter.setStatusBarText("Data Processed");
+
+    // The export goes to a scratch folder first: a failed export must not cost
+    // the user the shapefile they have.
+    reporter.setStatusText("Creating New Shapefile");
+    ScratchFolder scratch(out);
+    if (!scratch.ok())
+        return fail("GNIS ERROR: Can't write in " + out.string());
+    std::vector<std::string> exportArgs{"-k", "-f", (scratch.path() / "gnis.shp").string()};
+    if (!s.host.empty())
+        exportArgs.insert(exportArgs.end(), {"-h", s.host});
+    if (!s.user.empty())
+        exportArgs.insert(exportArgs.end(), {"-u", s.user});
+    exportArgs.insert(exportArgs.end(), {s.database, "gnis"});
+    const RunResult exported = RunAndWait(pgsql2shp, exportArgs, db);
+    if (!exported.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
+        return fail(failure("pgsql2shp", pgsql2shp, exported));
+    if (Outcome replaced = ReplaceShapefile(scratch.path(), out, "gnis"); !replaced)
+        return fail("GNIS ERROR: " + replaced.error());
+    reporter.setStatusBarText("Data Extracted");
+    reporter.setStatusBarText("GNIS Data Processed");
+    return true;
+}
+
+} // namespace gnis
