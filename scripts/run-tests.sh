@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 dir=$(bash scripts/build.sh "$@" | tail -n 1)
 
+# The private PostgreSQL cluster with PostGIS, for the database tests; stopped at the end.
+eval "$(bash scripts/pg-start.sh | sed 's/^/export /')"
+trap 'bash scripts/pg-stop.sh' EXIT
+
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -62,7 +62,10 @@ class UiTest : public QObject {
         QDir().mkpath(QFileInfo(settingsFile()).path());
         writeAll(settingsFile(), text);
     }
-    void bothToolFolders() { writeSettings("[Software]\nfwtools=/usr/bin\npostgis=/usr/lib/postgresql/15/bin\n"); }
+    void bothToolFolders() {
+        // The server is a closed port on loopback, so a download fails at once.
+        writeSettings("[Software]\nfwtools=/usr/bin\npostgis=/usr/lib/postgresql/15/bin\ngnisserver=http://127.0.0.1:9\n");
+    }
 
 private slots:
     void initTestCase() {
@@ -143,6 +146,24 @@ private slots:
         QCOMPARE(w.statusBarText(), QString("GNIS Error: No output file set."));
         QVERIFY(w.isEnabled());
         QVERIFY(!w.statusWindow()->isVisible());
+    }
+
+    void shapefileButtons() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(21);
+        click(&w, "btnGnisShp");
+        QCOMPARE(w.statusBarText(), QString("GNIS Error: No output file set."));
+        QVERIFY(find(&w, "btnGnisProcess")->isEnabled()); // enabled after any press
+        QTemporaryDir out;
+        writeAll(out.path() + "/gnis.shp", "old");
+        dialogs_.folder = out.path();
+        click(&w, "btnGnisBrowseOut");
+        click(&w, "btnGnisAll"); // the download fails: nothing further runs, nothing claims success
+        QVERIFY2(w.statusBarText().startsWith("GNIS ERROR: Download failed: "), qPrintable(w.statusBarText()));
+        QCOMPARE(readAll(out.path() + "/gnis.shp"), QByteArray("old"));
+        QVERIFY(w.isEnabled());
     }
 
     void browseButtons_data() {

@@ -1,6 +1,8 @@
 #include "main_window.h"
 
 #include "create_gpx.h"
+#include "create_shp.h"
+#include "process_postgis.h"
 #include "dialogs.h"
 #include "fonts.h"
 #include "states.h"
@@ -139,6 +141,12 @@ void MainWindow::buildControls() {
             [this] { browseTool(txtPostGIS_, "PostGIS", toolFileName("pgsql2shp")); });
     connect(save, &QPushButton::clicked, this, &MainWindow::saveSettings);
     connect(btnGnisGpx_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisGpx(); }); });
+    connect(btnGnisShp_, &QPushButton::clicked, this, [this] {
+        runPipelineButton([this] { gnisShp(); });
+        btnGnisProcess_->setEnabled(true); // after every press, whatever came of it
+    });
+    connect(btnGnisProcess_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisProcess(); }); });
+    connect(btnGnisAll_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisAll(); }); });
 }
 
 void MainWindow::loadStep() {
@@ -274,16 +282,46 @@ void MainWindow::runPipelineButton(const std::function<void()>& sequence) {
     endStage();
 }
 
-void MainWindow::gnisGpx() {
-    GpxStats stats;
-    if (!CreateGnisGpx(jobSettings(), *this, &stats))
-        return; // the stage's own error stays in the status bar
-    std::string outcome = "GNIS GPX file created.";
+namespace {
+
+// The success text, and what the user must know besides.
+std::string withNotes(std::string outcome, const GpxStats& stats) {
     if (stats.malformed > 0)
         outcome += " " + std::to_string(stats.malformed) + " records skipped as malformed.";
     if (!stats.warning.empty())
         outcome += " Warning: " + stats.warning;
-    setStatusBarText(outcome);
+    return outcome;
+}
+
+} // namespace
+
+// Each sequence posts its success text only after its stages succeeded; after a
+// failure the stage's own error stays in the status bar.
+void MainWindow::gnisGpx() {
+    GpxStats stats;
+    if (CreateGnisGpx(jobSettings(), *this, &stats))
+        setStatusBarText(withNotes("GNIS GPX file created.", stats));
+}
+
+void MainWindow::gnisShp() {
+    setStatusText("Creating GNIS GPX File");
+    GpxStats stats;
+    if (CreateGnisShp(jobSettings(), *this, &stats))
+        setStatusBarText(withNotes("GNIS SHP file created.", stats));
+}
+
+void MainWindow::gnisProcess() {
+    setStatusText("Processing GNIS SHP File");
+    if (ProcessGnisPostGIS(jobSettings(), *this))
+        setStatusBarText("GNIS SHP file processed.");
+}
+
+void MainWindow::gnisAll() {
+    GpxStats stats;
+    if (!CreateGnisShp(jobSettings(), *this, &stats))
+        return; // an old shapefile is never processed in place of the new one
+    setStatusBarText("GNIS GPX file created.");
+    ProcessGnisPostGIS(jobSettings(), *this); // its last text is the outcome
 }
 
 QString MainWindow::statusBarText() const { return statusBarLabel_->text(); }

@@ -53,6 +53,9 @@ private:
     // Begin a stage, the output-folder check, the sequence, end a stage.
     void runPipelineButton(const std::function<void()>& sequence);
     void gnisGpx();
+    void gnisShp();
+    void gnisProcess();
+    void gnisAll();
 
     // StatusReporter: how stages reach this window.
     void setStatusText(const std::string& text) override;

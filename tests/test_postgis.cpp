@@ -1,0 +1,323 @@
+// RunAndWait, the shapefile stage with real ogr2ogr, and the PostGIS round trip
+// against the private PostgreSQL cluster that scripts/pg-start.sh starts.
+
+#include "create_gpx.h"
+#include "create_shp.h"
+#include "http_test_server.h"
+#include "process_postgis.h"
+#include "run_and_wait.h"
+#include "test_support.h"
+#include "zip_builder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace gnis;
+using namespace testsupport;
+
+namespace {
+
+struct Recorder : StatusReporter {
+    QStringList status, statusBar;
+    void setStatusText(const std::string& t) override { status << QString::fromStdString(t); }
+    void setStatusBarText(const std::string& t) override { statusBar << QString::fromStdString(t); }
+};
+
+const QByteArray kHeader =
+    "FEATURE_ID|FEATURE_NAME|FEATURE_CLASS|STATE_ALPHA|STATE_NUMERIC|COUNTY_NAME|COUNTY_NUMERIC|PRIMARY_LAT_DMS|"
+    "PRIM_LONG_DMS|PRIM_LAT_DEC|PRIM_LONG_DEC|SOURCE_LAT_DMS|SOURCE_LONG_DMS|SOURCE_LAT_DEC|SOURCE_LONG_DEC|"
+    "ELEVATION|MAP_NAME|DATE_CREATED|DATE_EDITED\r\n";
+
+QByteArray smallText() {
+    return kHeader +
+           "1|Mount Greylock|Summit|MA|25|B|003|x|y|42.6375821|-73.1662155|||||1063|Williamstown||\r\n"
+           "2|  Quabbin Dam |Dam|MA|25|B|003|x|y|42.28|-72.34|||||160|Winsor Dam||\r\n"
+           "3|Quabbin Dam|Dam|MA|25|B|003|x|y|42.28|-72.34|||||160|Winsor Dam||\r\n";
+}
+
+// name|type of every feature of a shapefile, read back with ogr2ogr.
+QStringList shapefileFeatures(const QString& shp) {
+    const ToolRun r = runTool("ogr2ogr", {"-f", "CSV", "/vsistdout/", shp, "-select", "name,type", "-lco", "SEPARATOR=TAB"});
+    QStringList rows = QString::fromUtf8(r.out).split("\n", Qt::SkipEmptyParts);
+    if (!rows.isEmpty())
+        rows.removeFirst(); // header
+    for (QString& row : rows) {
+        QStringList fields = row.split('\t');
+        for (QString& f : fields) {
+            if (f.endsWith(QChar(13)))
+                f.chop(1);
+            if (f.size() >= 2 && f.startsWith('"') && f.endsWith('"'))
+                f = f.mid(1, f.size() - 2).replace("\"\"", "\"");
+        }
+        row = fields.join('|');
+    }
+    return rows;
+}
+
+// name|type of every waypoint of a GPX file, with the entities undone.
+QStringList gpxFeatures(const QByteArray& gpx) {
+    QStringList rows;
+    static const QRegularExpression wpt("<name>(.*?)</name>.*?<type>(.*?)</type>", QRegularExpression::DotMatchesEverythingOption);
+    for (auto it = wpt.globalMatch(QString::fromUtf8(gpx)); it.hasNext();) {
+        const auto m = it.next();
+        QString name = m.captured(1);
+        name.replace("&quot;", "\"").replace("&lt;", "<").replace("&gt;", ">").replace("&amp;", "&");
+        rows << name.trimmed() + "|" + m.captured(2);
+    }
+    return rows;
+}
+
+} // namespace
+
+class PostgisTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir config_;
+    JobSettings db_; // the connection to the private cluster
+    bool haveDatabase_ = false;
+
+    // Fails under CI, skips elsewhere, when the private cluster is not running.
+    bool requireDatabase() {
+        if (haveDatabase_)
+            return true;
+        const QString why = "no private PostgreSQL cluster (scripts/pg-start.sh sets GNIS_PG_*)";
+        if (underCi())
+            QTest::qFail(qPrintable(why), __FILE__, __LINE__);
+        else
+            QTest::qSkip(qPrintable(why), __FILE__, __LINE__);
+        return false;
+    }
+    QString psql(const QString& sql, const JobSettings& s) {
+        qputenv("PGPASSWORD", QByteArray::fromStdString(s.password));
+        const ToolRun r = runTool("psql", {"-X", "-w", "-A", "-t", "-h", QString::fromStdString(s.host), "-U",
+                                           QString::fromStdString(s.user), "-d", QString::fromStdString(s.database),
+                                           "-c", sql});
+        qunsetenv("PGPASSWORD");
+        return QString::fromUtf8(r.out + r.err).trimmed();
+    }
+    JobSettings job(const QString& out) const {
+        JobSettings s = db_;
+        s.outputFolder = fsPath(out);
+        s.stateIndex = 21;
+        s.processingScript = fsPath(sourceDir() + "/data/gnis.sql");
+        return s;
+    }
+    // A small shapefile made through the real stage, as "GNIS --> SHP" leaves it.
+    void makeShapefile(const QString& out) {
+        QTemporaryDir in;
+        Archive a;
+        a.members << Member{"MA_Features_20090401.txt", smallText()};
+        writeAll(in.path() + "/ma.zip", a.bytes());
+        JobSettings s = job(out);
+        s.inputArchive = fsPath(in.path() + "/ma.zip");
+        Recorder rec;
+        QVERIFY2(CreateGnisShp(s, rec), qPrintable(rec.statusBar.join(" | ")));
+    }
+
+private slots:
+    void initTestCase() {
+        isolateConfiguration(config_.path());
+        const QByteArray port = qgetenv("GNIS_PG_PORT");
+        haveDatabase_ = !port.isEmpty();
+        qputenv("PGPORT", port);
+        db_.host = qEnvironmentVariable("GNIS_PG_HOST").toStdString();
+        db_.database = qEnvironmentVariable("GNIS_PG_DATABASE").toStdString();
+        db_.user = qEnvironmentVariable("GNIS_PG_USER").toStdString();
+        db_.password = qEnvironmentVariable("GNIS_PG_PASSWORD").toStdString();
+        qunsetenv("PGPASSWORD"); // the stages must hand it over themselves
+    }
+
+    void runAndWait() {
+        REQUIRE_TOOL("python3");
+        const std::string echo = "import sys; print('\\n'.join(sys.argv[1:])); print(sys.stdin.read() == '')";
+        RunResult r = RunAndWait("python3", {"-c", echo, "two words", "\"quoted\"", "it's", "a;b|c", ""});
+        QVERIFY(r.succeeded());
+        QCOMPARE(QString::fromStdString(r.output), QString("two words\n\"quoted\"\nit's\na;b|c\n\nTrue\n"));
+
+        r = RunAndWait("python3", {"-c", "import sys; print('partial'); sys.stderr.write('first\\nthe reason\\n'); sys.exit(3)"});
+        QVERIFY(r.started && !r.succeeded());
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(r.lastErrorLine(), std::string("the reason"));
+
+        RunOptions options;
+        options.environment["GNIS_SECRET"] = "pass word";
+        QTemporaryDir dir;
+        options.standardOutputFile = fsPath(dir.path() + "/out.txt");
+        r = RunAndWait("python3", {"-c", "import os; print(os.environ['GNIS_SECRET'])"}, options);
+        QVERIFY(r.succeeded());
+        QCOMPARE(readAll(dir.path() + "/out.txt"), QByteArray("pass word\n"));
+
+        r = RunAndWait("/nonexistent/tool", {});
+        QVERIFY(!r.started);
+        QVERIFY(!r.startError.empty());
+    }
+
+    void shapefileFromGpx() {
+        REQUIRE_TOOL("ogr2ogr");
+        QTemporaryDir out;
+        writeAll(out.path() + "/MA_DECI.txt", "x");
+        writeAll(out.path() + "/HI_DECI.txt", "other state's");
+        writeAll(out.path() + "/tracks.dbf", "no .shp beside it");
+        for (const char* ext : {".shp", ".dbf", ".prj", ".shx"})
+            writeAll(out.path() + "/routes" + ext, "old layer");
+        makeShapefile(out.path());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "HI_DECI.txt", "tracks.dbf"}));
+        QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
+                 (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500", "Quabbin Dam|0x5500"}));
+        QCOMPARE(readAll(out.path() + "/gnis.cpg").trimmed(), QByteArray("UTF-8"));
+        makeShapefile(out.path()); // a second run replaces the first
+    }
+
+    void shapefileFailures_data() {
+        QTest::addColumn<QString>("fwtools");
+        QTest::addColumn<QByteArray>("gpx");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("tools folder wrong") << "/nonexistent" << QByteArray("<gpx/>") << "GNIS ERROR: ogr2ogr failed: ";
+        QTest::newRow("damaged gnis.gpx") << "" << QByteArray("<gpx><wpt lat=") << "GNIS ERROR: ogr2ogr failed: ";
+        QTest::newRow("no gnis.gpx") << "" << QByteArray() << "GNIS ERROR: No gpx file exists";
+    }
+    void shapefileFailures() {
+        QFETCH(QString, fwtools);
+        QFETCH(QByteArray, gpx);
+        QFETCH(QString, message);
+        REQUIRE_TOOL("ogr2ogr");
+        QTemporaryDir out;
+        makeShapefile(out.path());
+        const QByteArray before = readAll(out.path() + "/gnis.shp");
+        if (!gpx.isNull())
+            writeAll(out.path() + "/gnis.gpx", gpx);
+        JobSettings s = job(out.path());
+        s.fwToolsFolder = fsPath(fwtools);
+        Recorder rec;
+        QVERIFY(!ConvertGnisGpxToShp(s, rec));
+        QVERIFY2(rec.statusBar.last().startsWith(message), qPrintable(rec.statusBar.last()));
+        QVERIFY(!rec.statusBar.contains("GNIS: Shp file created"));
+        QCOMPARE(readAll(out.path() + "/gnis.shp"), before);
+        QVERIFY(!QFileInfo::exists(out.path() + "/gnis.gpx")); // cleaned up all the same
+    }
+
+    void roundTrip() {
+        REQUIRE_TOOL("ogr2ogr");
+        if (!requireDatabase())
+            return;
+        QTemporaryDir out;
+        makeShapefile(out.path());
+        psql("DROP TABLE IF EXISTS gnis", db_); // the first load into a fresh database
+        for (int run = 0; run < 2; ++run) {
+            Recorder rec;
+            QVERIFY2(ProcessGnisPostGIS(job(out.path()), rec), qPrintable(rec.statusBar.join(" | ")));
+            QCOMPARE(rec.status, (QStringList{"Creating GNIS SQL File", "Loading SQL Data Into Database",
+                                              "Removing SQL File", "Processing Data", "Creating New Shapefile"}));
+            QCOMPARE(rec.statusBar, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
+                                                 "Data Extracted", "GNIS Data Processed"}));
+        }
+        // The exact duplicate gone; field names kept as ogr2ogr wrote them.
+        QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
+                 (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500"}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx"}));
+        QCOMPARE(psql("SELECT Find_SRID('public', 'gnis', 'geom')", db_), QString("4326"));
+        QCOMPARE(psql("SELECT count(*) FROM pg_indexes WHERE indexname = 'gnis_geom_idx'", db_), QString("1"));
+        // The processing script a second time changes nothing.
+        const QString digest = "SELECT md5(string_agg(gid || name || ST_AsText(geom), ',' ORDER BY gid)) FROM gnis";
+        const QString before = psql(digest, db_);
+        qputenv("PGPASSWORD", QByteArray::fromStdString(db_.password));
+        const ToolRun again = runTool("psql", {"-X", "-w", "-q", "-h", QString::fromStdString(db_.host), "-U",
+                                               QString::fromStdString(db_.user), "-d",
+                                               QString::fromStdString(db_.database), "-f", sourceDir() + "/data/gnis.sql"});
+        qunsetenv("PGPASSWORD");
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(psql(digest, db_), before);
+    }
+
+    void processingFailures_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("wrong password") << "password" << "GNIS ERROR: psql failed: FATAL:  password authentication failed for user";
+        QTest::newRow("database missing") << "database" << "GNIS ERROR: psql failed: FATAL:  database \"no_such_db\" does not exist";
+        QTest::newRow("tools folder wrong") << "folder" << "GNIS ERROR: psql failed: ";
+        QTest::newRow("pgsql2shp fails") << "export" << "GNIS ERROR: pgsql2shp failed: ";
+        QTest::newRow("processing script fails") << "script" << "GNIS ERROR: psql failed: ERROR:  ";
+    }
+    void processingFailures() {
+        QFETCH(QString, what);
+        QFETCH(QString, message);
+        REQUIRE_TOOL("ogr2ogr");
+        if (!requireDatabase())
+            return;
+        QTemporaryDir out, scripts;
+        makeShapefile(out.path());
+        const QByteArray before = readAll(out.path() + "/gnis.shp");
+        JobSettings s = job(out.path());
+        if (what == "password")
+            s.password = "not the password";
+        if (what == "database")
+            s.database = "no_such_db";
+        if (what == "folder")
+            s.postgisFolder = "/nonexistent";
+        if (what == "export") { // the table is gone when pgsql2shp looks for it
+            writeAll(scripts.path() + "/drop.sql", "DROP TABLE gnis;\n");
+            s.processingScript = fsPath(scripts.path() + "/drop.sql");
+        }
+        if (what == "script") {
+            writeAll(scripts.path() + "/bad.sql", "SELECT no_such_column FROM gnis;\n");
+            s.processingScript = fsPath(scripts.path() + "/bad.sql");
+        }
+        Recorder rec;
+        QVERIFY(!ProcessGnisPostGIS(s, rec));
+        QVERIFY2(rec.statusBar.last().startsWith(message), qPrintable(rec.statusBar.last()));
+        QVERIFY(!rec.statusBar.contains("GNIS Data Processed"));
+        QCOMPARE(readAll(out.path() + "/gnis.shp"), before); // the only shapefile survives
+        QVERIFY(!QFileInfo::exists(out.path() + "/gnis.sql"));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+    }
+
+    void allAtOnceFromTheServer_data() {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("spot");
+        QTest::newRow("Massachusetts") << "MA" << sampleArchive() << "Mount Greylock, 3488|0x6616";
+        QTest::newRow("Hawaii") << "HI" << dataFile("HI_Features_20090401.zip") << "Hā‘ele‘ele Ridge|0x6613";
+    }
+    void allAtOnceFromTheServer() {
+        QFETCH(QString, code);
+        QFETCH(QString, archive);
+        QFETCH(QString, spot);
+        REQUIRE_TOOL("ogr2ogr");
+        if (!requireDatabase())
+            return;
+        QTemporaryDir mirror, out, reference;
+        QDir().mkpath(mirror.path() + "/docs/stategaz");
+        QFile::copy(archive, mirror.path() + "/docs/stategaz/" + code + "_Features_20090401.zip");
+        HttpTestServer server(mirror.path());
+        // The GPX the shapefile must agree with, made on the side.
+        JobSettings gpxJob = job(reference.path());
+        gpxJob.stateIndex = code == "MA" ? 21 : 11;
+        gpxJob.gnisServer = server.base("ok").toStdString();
+        Recorder rec;
+        QVERIFY(CreateGnisGpx(gpxJob, rec));
+        const QStringList expected = gpxFeatures(readAll(reference.path() + "/gnis.gpx"));
+
+        const QStringList args{"all", "--state", code, "--output", out.path(), "--server", server.base("ok"),
+                               "--host", QString::fromStdString(db_.host), "--database",
+                               QString::fromStdString(db_.database), "--user", QString::fromStdString(db_.user)};
+        qputenv("PGPASSWORD", QByteArray::fromStdString(db_.password));
+        const ToolRun run = runTool(QStringLiteral(GNIS_CONVERT), args);
+        qunsetenv("PGPASSWORD");
+        QVERIFY2(run.exitCode == 0, run.err.right(2000).constData());
+        QVERIFY(run.out.trimmed().endsWith("GNIS Data Processed"));
+        const QStringList features = shapefileFeatures(out.path() + "/gnis.shp");
+        QVERIFY(features.contains(spot));
+        // The same names and types as the GPX, less the exact duplicates the processing removed.
+        QCOMPARE(QSet<QString>(features.begin(), features.end()), QSet<QString>(expected.begin(), expected.end()));
+        QVERIFY(features.size() <= expected.size() && features.size() > expected.size() - 50);
+        QCOMPARE(psql("SELECT count(*) FROM gnis", db_), QString::number(features.size()));
+    }
+};
+
+QTEST_GUILESS_MAIN(PostgisTest)
+#include "test_postgis.moc"
