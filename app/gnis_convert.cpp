@@ -99,13 +99,13 @@ struct Options {
     std::vector<std::string> positional;
 };
 
-struct OptionSpec {
+struct OptionRule {
     std::string name;
     bool takesValue;
 };
 
 Options parse(const std::vector<std::string>& args) {
-    static const std::map<std::string, std::pair<std::vector<OptionSpec>, std::size_t>> known{
+    static const std::map<std::string, std::pair<std::vector<OptionRule>, std::size_t>> known{
         // command: its options, and how many positional arguments it takes
         {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false}}, 0}},
         {"shp", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false},
@@ -123,7 +123,7 @@ Options parse(const std::vector<std::string>& args) {
     const auto command = known.find(options.command);
     if (command == known.end())
         throw UsageError{"unknown command '" + options.command + "'"};
-    const auto& [specs, positionals] = command->second;
+    const auto& [rules, positionals] = command->second;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i];
         if (name.rfind("--", 0) != 0 || name == "--") {
@@ -139,14 +139,14 @@ Options parse(const std::vector<std::string>& args) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const OptionSpec* spec = nullptr;
-        for (const auto& k : specs)
-            spec = k.name == name ? &k : spec;
-        if (!spec)
+        const OptionRule* rule = nullptr;
+        for (const auto& k : rules)
+            rule = k.name == name ? &k : rule;
+        if (!rule)
             throw UsageError{"unknown option '" + name + "' for " + options.command};
-        if (!spec->takesValue && value)
+        if (!rule->takesValue && value)
             throw UsageError{"option " + name + " takes no value"};
-        if (spec->takesValue && !value) {
+        if (rule->takesValue && !value) {
             if (i + 1 >= args.size())
                 throw UsageError{"option " + name + " needs a value"};
             value = args[++i];

@@ -8,8 +8,9 @@ bash scripts/install-deps.sh
 dir=$(bash scripts/build.sh "$@" | tail -n 1)
 
 # The private PostgreSQL cluster with PostGIS, for the database tests; stopped at the end.
+root=$(pwd)
 eval "$(bash scripts/pg-start.sh | sed 's/^/export /')"
-trap 'bash scripts/pg-stop.sh' EXIT
+trap 'rc=$?; bash "$root/scripts/pg-stop.sh"; exit $rc' EXIT
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}

@@ -170,7 +170,6 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("statusBar");
         QTest::newRow("404") << "404" << kMA << "GNIS ERROR: Download failed: HTTP 404 Not Found (URL)";
-        QTest::newRow("500") << "500" << kMA << "GNIS ERROR: Download failed: HTTP 500 Internal Server Error (URL)";
         QTest::newRow("cut off") << "cut" << kMA << "GNIS ERROR: Download failed: the connection ended after ";
         QTest::newRow("stalled") << "stall" << kMA << "GNIS ERROR: Download failed: no data arrived for 1 s (URL)";
         QTest::newRow("error page with 200")

@@ -13,23 +13,11 @@ using namespace testsupport;
 class FileSystemTest : public QObject {
     Q_OBJECT
 private slots:
-    void fileExists() {
-        QTemporaryDir dir;
-        writeAll(dir.path() + "/a.txt", "x");
-        QDir(dir.path()).mkdir("folder");
-        QFile::link(dir.path() + "/a.txt", dir.path() + "/link.txt");
-        QVERIFY(FileExists(fsPath(dir.path() + "/a.txt")));
-        QVERIFY(FileExists(fsPath(dir.path() + "/link.txt")));
-        QVERIFY(!FileExists(fsPath(dir.path() + "/folder")));
-        QVERIFY(!FileExists(fsPath(dir.path() + "/missing")));
-    }
-
     void deleteFile_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("force");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("gone");
-        QTest::newRow("plain") << "plain" << false << true << true;
         QTest::newRow("read-only without force") << "readonly" << false << false << false;
         QTest::newRow("read-only with force") << "readonly" << true << true << true;
         QTest::newRow("missing") << "missing" << false << true << true;

@@ -380,15 +380,6 @@ private slots:
                                                               {"win/dows/path.txt", "backslashes"}}));
     }
 
-    void streamedMembersExtract() {
-        Archive a;
-        a.members << Member{"s.txt", QByteArray(50000, 's'), 8, 0, 20, 0, true} << Member{"t.txt", "stored", 0, 0, 20, 0, true};
-        QTemporaryDir dir;
-        const Outcome o = extractBytes(a.bytes(), dir.path());
-        QCOMPARE(errorsOf(o), QStringList());
-        QCOMPARE(tree(dir.path()), (QMap<QString, QByteArray>{{"s.txt", QByteArray(50000, 's')}, {"t.txt", "stored"}}));
-    }
-
     void linkInTargetDoesNotRedirect() {
         QTemporaryDir dir, outside;
         const QString out = dir.path() + "/out";

@@ -2,6 +2,7 @@
 
 #include "clean_text.h"
 #include "map_type.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -23,13 +24,6 @@ std::string_view trimSpaces(std::string_view s) {
     while (!s.empty() && s.back() == ' ')
         s.remove_suffix(1);
     return s;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-               return up(x) == up(y);
-           });
 }
 
 // For messages: a column's text, cut short and without anything unprintable.
@@ -144,7 +138,7 @@ bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
         const std::size_t bar = header.find('|', start);
         const std::string_view column = trimSpaces(header.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
         auto take = [&](int& slot, std::string_view wanted) {
-            if (slot < 0 && equalsIgnoreCase(column, wanted))
+            if (slot < 0 && EqualsIgnoringCase(column, wanted))
                 slot = index;
         };
         take(name, "FEATURE_NAME");

@@ -1,5 +1,7 @@
 #include "states.h"
 
+#include "utf8.h"
+
 namespace gnis {
 
 const std::array<std::string_view, kStateCount> stateNames{
@@ -23,24 +25,9 @@ const std::array<std::string_view, kStateCount> stateCodes{
     "RI", "SC", "SD", "TN", "TX", "UT", "VT", "VA", "WA", "WV", "WI", "WY",
 };
 
-namespace {
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 int FindState(std::string_view codeOrName) {
     for (std::size_t i = 0; i < kStateCount; ++i) {
-        if (equalsIgnoreCase(codeOrName, stateCodes[i]) || equalsIgnoreCase(codeOrName, stateNames[i]))
+        if (EqualsIgnoringCase(codeOrName, stateCodes[i]) || EqualsIgnoringCase(codeOrName, stateNames[i]))
             return static_cast<int>(i);
     }
     return -1;

@@ -1,6 +1,7 @@
 #include "ini_file.h"
 
 #include "file_system.h"
+#include "utf8.h"
 
 #include <cerrno>
 #include <fstream>
@@ -18,16 +19,6 @@ std::string trim(const std::string& s) {
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // The section a header line opens, if it is one.
 std::optional<std::string> sectionOf(const std::string& line) {
@@ -78,7 +69,7 @@ Place find(const std::vector<std::string>& lines, const std::string& section, co
         if (const auto s = sectionOf(lines[i])) {
             if (inside)
                 break; // only the first section of that name counts
-            inside = sameName(*s, section);
+            inside = EqualsIgnoringCase(*s, section);
             if (inside) {
                 place.header = i;
                 place.end = i + 1;
@@ -90,7 +81,7 @@ Place find(const std::vector<std::string>& lines, const std::string& section, co
         if (!trim(lines[i]).empty())
             place.end = i + 1;
         if (!place.entry) {
-            if (const auto e = entryOf(lines[i]); e && sameName(e->first, key))
+            if (const auto e = entryOf(lines[i]); e && EqualsIgnoringCase(e->first, key))
                 place.entry = i;
         }
     }

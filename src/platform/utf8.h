@@ -10,4 +10,7 @@ bool IsValidUtf8(std::string_view bytes);
 
 void AppendUtf8(std::string& out, char32_t codePoint);
 
+// Equal but for the case of ASCII letters: names in headers, settings and options.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 } // namespace gnis
