@@ -57,12 +57,6 @@ QByteArray blocks(const QByteArray& gpx) {
     return gpx.mid(start, end - start);
 }
 
-struct Recorder : StatusReporter {
-    QStringList status;
-    QString statusBar;
-    void setStatusText(const std::string& t) override { status << QString::fromStdString(t); }
-    void setStatusBarText(const std::string& t) override { statusBar = QString::fromStdString(t); }
-};
 
 const int kMA = 21; // Massachusetts in the catalogue
 
@@ -84,7 +78,7 @@ Run convertIn(const QString& folder, const QByteArray& text) {
     Recorder rec;
     Run run;
     run.ok = CreateGnisGpx(settings, rec, &run.stats);
-    run.statusBar = rec.statusBar;
+    run.statusBar = rec.statusBar();
     run.status = rec.status;
     run.gpx = readAll(folder + "/gnis.gpx");
     return run;
@@ -307,7 +301,7 @@ private slots:
         settings.stateIndex = kMA;
         settings.inputArchive = fsPath(in.path() + "/ma.zip");
         Recorder rec;
-        QVERIFY2(CreateGnisGpx(settings, rec), qPrintable(rec.statusBar));
+        QVERIFY2(CreateGnisGpx(settings, rec), qPrintable(rec.statusBar()));
         QCOMPARE(entries(dir.path()), QStringList{"gnis.gpx"});
         QCOMPARE(readAll(dir.path() + "/gnis.gpx").count("<wpt"), 1);
     }
@@ -347,10 +341,10 @@ private slots:
         const bool ok = CreateGnisGpx(settings, rec);
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(!ok);
-        QVERIFY2(rec.statusBar.startsWith("GNIS ERROR: Can't ") && rec.statusBar.contains(dir.path() + "/gnis.gpx"),
-                 qPrintable(rec.statusBar));
+        QVERIFY2(rec.statusBar().startsWith("GNIS ERROR: Can't ") && rec.statusBar().contains(dir.path() + "/gnis.gpx"),
+                 qPrintable(rec.statusBar()));
         if (how == "fsize") {
-            QVERIFY2(rec.statusBar.contains("too large"), qPrintable(rec.statusBar));
+            QVERIFY2(rec.statusBar().contains("too large"), qPrintable(rec.statusBar()));
             QCOMPARE(readAll(dir.path() + "/gnis.gpx"), QByteArray("old gpx"));
         } else {
             QVERIFY(QFileInfo(dir.path() + "/gnis.gpx").isDir());
@@ -384,7 +378,7 @@ private slots:
         settings.inputArchive = fsPath(archive);
         Recorder rec;
         GpxStats stats;
-        QVERIFY2(CreateGnisGpx(settings, rec, &stats), qPrintable(rec.statusBar));
+        QVERIFY2(CreateGnisGpx(settings, rec, &stats), qPrintable(rec.statusBar()));
         QCOMPARE(rec.status.first(), QString("Extracting GNIS Zip File"));
         QCOMPARE(rec.status.last(), QString("Creating GNIS GPX File"));
         QCOMPARE(stats.waypoints, expectedWaypoints);

@@ -97,8 +97,7 @@ private slots:
         QTemporaryDir dir, mirror;
         Archive a;
         a.members << Member{"MA_Features_20090401.txt", kText};
-        QDir().mkpath(mirror.path() + "/docs/stategaz");
-        writeAll(mirror.path() + "/docs/stategaz/MA_Features_20090401.zip", a.bytes());
+        putInMirror(mirror.path(), "MA", a.bytes());
         const ToolRun run = convert({"gpx", "--state", "ma", "--output", dir.path(), "--server", mirror.path()});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.err.contains("Creating GNIS GPX File"));

@@ -21,11 +21,6 @@ using namespace testsupport;
 
 namespace {
 
-struct Recorder : StatusReporter {
-    QStringList status, statusBar;
-    void setStatusText(const std::string& t) override { status << QString::fromStdString(t); }
-    void setStatusBarText(const std::string& t) override { statusBar << QString::fromStdString(t); }
-};
 
 const QByteArray kHeader =
     "FEATURE_ID|FEATURE_NAME|FEATURE_CLASS|STATE_ALPHA|STATE_NUMERIC|COUNTY_NAME|COUNTY_NUMERIC|PRIMARY_LAT_DMS|"
@@ -114,7 +109,7 @@ class PostgisTest : public QObject {
         JobSettings s = job(out);
         s.inputArchive = fsPath(in.path() + "/ma.zip");
         Recorder rec;
-        QVERIFY2(CreateGnisShp(s, rec), qPrintable(rec.statusBar.join(" | ")));
+        QVERIFY2(CreateGnisShp(s, rec), qPrintable(rec.statusBarTexts.join(" | ")));
     }
 
 private slots:
@@ -194,8 +189,8 @@ private slots:
         s.fwToolsFolder = fsPath(fwtools);
         Recorder rec;
         QVERIFY(!ConvertGnisGpxToShp(s, rec));
-        QVERIFY2(rec.statusBar.last().startsWith(message), qPrintable(rec.statusBar.last()));
-        QVERIFY(!rec.statusBar.contains("GNIS: Shp file created"));
+        QVERIFY2(rec.statusBar().startsWith(message), qPrintable(rec.statusBar()));
+        QVERIFY(!rec.statusBarTexts.contains("GNIS: Shp file created"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before);
         QVERIFY(!QFileInfo::exists(out.path() + "/gnis.gpx")); // cleaned up all the same
     }
@@ -209,10 +204,10 @@ private slots:
         psql("DROP TABLE IF EXISTS gnis", db_); // the first load into a fresh database
         for (int run = 0; run < 2; ++run) {
             Recorder rec;
-            QVERIFY2(ProcessGnisPostGIS(job(out.path()), rec), qPrintable(rec.statusBar.join(" | ")));
+            QVERIFY2(ProcessGnisPostGIS(job(out.path()), rec), qPrintable(rec.statusBarTexts.join(" | ")));
             QCOMPARE(rec.status, (QStringList{"Creating GNIS SQL File", "Loading SQL Data Into Database",
                                               "Removing SQL File", "Processing Data", "Creating New Shapefile"}));
-            QCOMPARE(rec.statusBar, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
+            QCOMPARE(rec.statusBarTexts, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
                                                  "Data Extracted", "GNIS Data Processed"}));
         }
         // The exact duplicate gone; field names kept as ogr2ogr wrote them.
@@ -269,8 +264,8 @@ private slots:
         }
         Recorder rec;
         QVERIFY(!ProcessGnisPostGIS(s, rec));
-        QVERIFY2(rec.statusBar.last().startsWith(message), qPrintable(rec.statusBar.last()));
-        QVERIFY(!rec.statusBar.contains("GNIS Data Processed"));
+        QVERIFY2(rec.statusBar().startsWith(message), qPrintable(rec.statusBar()));
+        QVERIFY(!rec.statusBarTexts.contains("GNIS Data Processed"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before); // the only shapefile survives
         QVERIFY(!QFileInfo::exists(out.path() + "/gnis.sql"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
@@ -291,8 +286,7 @@ private slots:
         if (!requireDatabase())
             return;
         QTemporaryDir mirror, out, reference;
-        QDir().mkpath(mirror.path() + "/docs/stategaz");
-        QFile::copy(archive, mirror.path() + "/docs/stategaz/" + code + "_Features_20090401.zip");
+        putInMirror(mirror.path(), code, readAll(archive));
         HttpTestServer server(mirror.path());
         // The GPX the shapefile must agree with, made on the side.
         JobSettings gpxJob = job(reference.path());

@@ -3,7 +3,10 @@
 // Helpers shared by the test programs: where the data lives, and outside tools
 // that a test needs. Under CI a missing tool fails the test instead of skipping it.
 
+#include "status_reporter.h"
+
 #include <QByteArray>
+#include <QDir>
 #include <QEventLoop>
 #include <QTimer>
 #include <QFile>
@@ -92,5 +95,25 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
 }
 
 inline std::filesystem::path fsPath(const QString& p) { return std::filesystem::path(p.toStdString()); }
+
+// Where a state's archive lies in a folder laid out like the USGS server.
+inline QString mirrorArchive(const QString& root, const QString& code) {
+    return root + "/docs/stategaz/" + code + "_Features_20090401.zip";
+}
+inline bool putInMirror(const QString& root, const QString& code, const QByteArray& archive) {
+    QDir().mkpath(root + "/docs/stategaz");
+    return writeAll(mirrorArchive(root, code), archive);
+}
+
+// A stage's listener that keeps everything it was told.
+struct Recorder : gnis::StatusReporter {
+    QStringList status;
+    QStringList statusBarTexts;
+    std::int64_t lastDone = 0;
+    void setStatusText(const std::string& t) override { status << QString::fromStdString(t); }
+    void setStatusBarText(const std::string& t) override { statusBarTexts << QString::fromStdString(t); }
+    void progress(std::int64_t done, std::int64_t) override { lastDone = done; }
+    QString statusBar() const { return statusBarTexts.isEmpty() ? QString() : statusBarTexts.last(); }
+};
 
 } // namespace testsupport

@@ -315,8 +315,7 @@ private slots:
 
     void gnisToGpxFromTheWindow() {
         QTemporaryDir mirror, out;
-        QDir().mkpath(mirror.path() + "/docs/stategaz");
-        QFile::copy(sampleArchive(), mirror.path() + "/docs/stategaz/MA_Features_20090401.zip");
+        putInMirror(mirror.path(), "MA", readAll(sampleArchive()));
         HttpTestServer server(mirror.path());
         for (const QString& mode : {QString("ok"), QString("404")}) {
             writeSettings(("[Software]\nfwtools=/usr/bin\npostgis=/usr/bin\ngnisserver=" + server.base(mode) +

@@ -22,7 +22,7 @@ using namespace testsupport;
 
 namespace {
 
-struct Recorder : ZipListener {
+struct ZipRecorder : ZipListener {
     QStringList events;
     int cancelAtProgress = 0; // 1-based; 0 never
     int progressCount = 0;
@@ -58,7 +58,7 @@ struct Outcome {
 
 Outcome extractFile(const QString& archive, const QString& folder, bool preserve = true, bool overwrite = true,
                     int cancelAt = 0) {
-    Recorder rec;
+    ZipRecorder rec;
     rec.cancelAtProgress = cancelAt;
     Outcome o;
     {
@@ -246,7 +246,7 @@ private slots:
         a.comment = QByteArray(100, 'c'); // the backward search passes over a comment
         writeAll(dir.path() + "/a.zip", a.bytes());
         writeAll(dir.path() + "/three", "PK\x05");
-        Recorder rec;
+        ZipRecorder rec;
         {
             ZipExtractionClass zip(rec);
             zip.CloseZip(); // nothing open: nothing said
@@ -273,7 +273,7 @@ private slots:
         a.members << Member{"stored.txt", "s", 0};
         QTemporaryDir dir;
         writeAll(dir.path() + "/a.zip", a.bytes());
-        Recorder rec;
+        ZipRecorder rec;
         ZipExtractionClass zip(rec);
         zip.setZlibVersionFunction([]() -> const char* { return nullptr; });
         QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString())); // opening needs no zlib
