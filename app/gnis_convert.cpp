@@ -341,8 +341,6 @@ int runExtract(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv); // downloads run in a local event loop
-    gnis::SetApplicationIdentity();
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const auto& a : args) {
         if (a == "--help" || a == "-h") {
@@ -356,7 +354,11 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parse(args);
-        return options.command == "extract" ? runExtract(options) : runPipeline(options);
+        if (options.command == "extract")
+            return runExtract(options); // the zip reader needs no Qt
+        QCoreApplication app(argc, argv); // downloads and tools are waited for in a local event loop
+        gnis::SetApplicationIdentity();
+        return runPipeline(options);
     } catch (const UsageError& e) {
         std::cerr << "gnis-convert: " << e.message << "\nTry 'gnis-convert --help' for more information.\n";
         return 2;
