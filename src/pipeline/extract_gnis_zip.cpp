@@ -20,6 +20,9 @@ public:
             firstError = description;
     }
     void onYield() override { reporter_.yield(); }
+    void onMemberProgress(std::uint64_t written, std::uint64_t size) override {
+        reporter_.progress(static_cast<std::int64_t>(written), static_cast<std::int64_t>(size));
+    }
     std::string firstError;
 
 private:

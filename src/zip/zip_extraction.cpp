@@ -481,6 +481,7 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastYield >= std::chrono::milliseconds(50)) {
             lastYield = now;
+            listener_.onMemberProgress(produced, expected);
             listener_.onYield();
         }
     };

@@ -18,8 +18,11 @@ struct ZipListener {
     virtual void onProgress(int percent, bool& cancel) { (void)percent; (void)cancel; }
     virtual void onStatus(const std::string& text) { (void)text; }
     virtual void onError(int number, const std::string& description) { (void)number; (void)description; }
-    // Between entries, so a window can repaint.
+    // Between entries, and now and then inside a long member, so a window can repaint.
     virtual void onYield() {}
+    // How far the member being written has come, in bytes; sent with the yields
+    // inside a long member, so a progress bar can move before the entry ends.
+    virtual void onMemberProgress(std::uint64_t written, std::uint64_t size) { (void)written; (void)size; }
 };
 
 // Error numbers raised through ZipListener::onError.
