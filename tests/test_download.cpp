@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 using namespace gnis;
@@ -117,6 +118,20 @@ private slots:
         }
         QCOMPARE(filesIn(dir.path()), QStringList{"gnis.zip"});
         QVERIFY(server_->requests.last().contains("Cache-Control: no-cache"));
+    }
+
+    void eventLoopServedWhileWaiting() {
+        // A window repaints from its event loop: it must keep running during a slow download.
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(50);
+        QTemporaryDir dir;
+        DownloadOptions options;
+        options.stallTimeoutMs = 1000;
+        const Outcome result = DownloadFile(url("stall", "MA").toStdString(), fsPath(dir.path() + "/gnis.zip"), options);
+        QVERIFY(!result.ok());
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     }
 
     void connectionRefused() {

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 using namespace gnis;
@@ -144,6 +145,16 @@ private slots:
         r = RunAndWait("python3", {"-c", "import os; print(os.environ['GNIS_SECRET'])"}, options);
         QVERIFY(r.succeeded());
         QCOMPARE(readAll(dir.path() + "/out.txt"), QByteArray("pass word\n"));
+
+        // The event loop keeps running while a tool works, so windows repaint.
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(50);
+        r = RunAndWait("python3", {"-c", "import time; time.sleep(0.8)"});
+        timer.stop();
+        QVERIFY(r.succeeded());
+        QVERIFY2(ticks >= 8, qPrintable(QString::number(ticks)));
 
         r = RunAndWait("/nonexistent/tool", {});
         QVERIFY(!r.started);

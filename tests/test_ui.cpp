@@ -279,6 +279,9 @@ private slots:
         startup->setAttribute(Qt::WA_DeleteOnClose);
         QCOMPARE(startup->size(), QSize(312, 102));
         QCOMPARE(startup->windowTitle(), QString("Trailcrafter - GNIS Processing"));
+        QCOMPARE(find(startup, "Label1")->geometry(), QRect(0, 0, 313, 25));
+        QCOMPARE(find(startup, "Label2")->geometry(), QRect(0, 40, 313, 25));
+        QCOMPARE(find(startup, "Line1")->geometry().top(), 23); // a two-pixel rule across y = 24
         QCOMPARE(find(startup, "btnInternet")->geometry(), QRect(24, 64, 121, 25));
         QCOMPARE(find(startup, "btnNoNet")->geometry(), QRect(160, 64, 121, 25));
         QCOMPARE(find<QLabel>(startup, "Label2")->text(), QString("To continue select the mode to operate in: "));
