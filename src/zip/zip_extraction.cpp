@@ -486,16 +486,24 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
         }
     };
 
+    // The next chunk of the member's data into in_: its size, 0 at the end, -1 on a short read.
+    auto readChunk = [&]() -> std::ptrdiff_t {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(in_.size())));
+        if (n > 0 && !readAt(position, in_.data(), n))
+            return -1;
+        position += static_cast<std::int64_t>(n);
+        remaining -= static_cast<std::int64_t>(n);
+        return static_cast<std::ptrdiff_t>(n);
+    };
+
     if (entry.method == 0) {
         if (entry.compressedSize != entry.uncompressedSize)
             intact = false;
         while (intact && remaining > 0) {
-            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(in_.size())));
-            if (!readAt(position, in_.data(), n))
+            const std::ptrdiff_t n = readChunk();
+            if (n < 0)
                 return false;
-            position += static_cast<std::int64_t>(n);
-            remaining -= static_cast<std::int64_t>(n);
-            emit(in_.data(), n);
+            emit(in_.data(), static_cast<std::size_t>(n));
             yieldNow();
         }
     } else {
@@ -511,13 +519,11 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
                     intact = false; // deflate data cut off
                     break;
                 }
-                const auto n = static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(in_.size())));
-                if (!readAt(position, in_.data(), n)) {
+                const std::ptrdiff_t n = readChunk();
+                if (n < 0) {
                     inflateEnd(&z);
                     return false;
                 }
-                position += static_cast<std::int64_t>(n);
-                remaining -= static_cast<std::int64_t>(n);
                 z.next_in = in_.data();
                 z.avail_in = static_cast<uInt>(n);
             }
