@@ -78,6 +78,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     bool answered = false;
     bool writeFailed = false;
     qint64 received = 0;
+    qint64 announced = 0; // the body's length as the final response gave it, when it did
 
     QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
         timeout = answered ? "no data arrived for " + std::to_string(options.stallTimeoutMs / 1000) + " s"
@@ -99,6 +100,8 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
             writeFailed = true;
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 done, qint64 total) {
+        if (total > 0)
+            announced = total;
         if (options.progress)
             options.progress(done, total > 0 ? total : 0);
     });
@@ -114,7 +117,10 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     const QString finalUrl = reply->url().toString();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    // The progress reports speak for the final response; after a redirect the
+    // header may still be the redirect's own, so it only stands in for them.
+    if (announced <= 0)
+        announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     reply->deleteLater();
 
     received += rest.size();
@@ -123,9 +129,8 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
         why = timeout;
     else if (status != 0 && (status < 200 || status >= 300))
         why = "HTTP " + std::to_string(status) + (reason.isEmpty() ? "" : " " + reason.toStdString());
-    else if (length.isValid() && received != length.toLongLong())
-        why = "the connection ended after " + std::to_string(received) + " of " +
-              std::to_string(length.toLongLong()) + " bytes";
+    else if (announced > 0 && received != announced)
+        why = "the connection ended after " + std::to_string(received) + " of " + std::to_string(announced) + " bytes";
     else if (error != QNetworkReply::NoError)
         why = errorText.toStdString();
     else if (status == 0)
