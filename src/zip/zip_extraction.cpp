@@ -29,7 +29,6 @@ constexpr std::size_t kOutChunk = 256 * 1024;
 constexpr std::size_t kSearchBlock = 64 * 1024;
 
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
-constexpr std::uint16_t kFlagUtf8 = 0x0800;
 
 std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t le32(const unsigned char* p) {
@@ -168,10 +167,9 @@ private:
 
 } // namespace
 
-std::string DecodeZipName(const std::string& raw, bool utf8Flag) {
+std::string DecodeZipName(const std::string& raw) {
     if (IsValidUtf8(raw))
         return raw;
-    (void)utf8Flag; // a flagged name that is not valid UTF-8 is read like an unflagged one
     std::string out;
     for (const char ch : raw) {
         const auto c = static_cast<unsigned char>(ch);
@@ -319,7 +317,7 @@ ZipExtractionClass::ReadResult ZipExtractionClass::ReadCentralEntry(std::string&
         return ReadResult::Damaged;
     if (e.compressedSize == 0xFFFFFFFFu || e.uncompressedSize == 0xFFFFFFFFu || e.localHeaderOffset == 0xFFFFFFFFu)
         return ReadResult::Damaged; // ZIP64 member
-    name = DecodeZipName(raw, (e.flags & kFlagUtf8) != 0);
+    name = DecodeZipName(raw);
     return ReadResult::Ok;
 }
 
@@ -440,7 +438,7 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
     std::string localRaw(local.nameLength, '\0');
     if (!readAt(offset + static_cast<std::int64_t>(kLocalHeaderSize), localRaw.data(), localRaw.size()))
         return false;
-    const std::string localName = DecodeZipName(localRaw, (local.flags & kFlagUtf8) != 0);
+    const std::string localName = DecodeZipName(localRaw);
     // Sizes and CRC-32 come from the central record: a streaming writer leaves
     // them zero in the local header and puts them in a data descriptor.
     std::int64_t position = offset + static_cast<std::int64_t>(kLocalHeaderSize) + local.nameLength + local.extraLength;

@@ -136,7 +136,8 @@ private:
     std::vector<unsigned char> in_, out_; // fixed-size buffers for one member at a time
 };
 
-// An entry name as text: UTF-8 when flagged or already valid, else code page 437.
-std::string DecodeZipName(const std::string& raw, bool utf8Flag);
+// An entry name as text: kept when it is valid UTF-8 (flagged as such or not),
+// else read as code page 437, which old zip tools wrote.
+std::string DecodeZipName(const std::string& raw);
 
 } // namespace gnis
