@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Part leftovers of earlier tools: the state's _DECI.txt, gnis.gpx, and the
+// Leftovers of the run and of earlier tools: the state's _DECI.txt, gnis.gpx, and the
 // extra layers a multi-layer conversion writes beside the points.
 std::string cleanUp(const JobSettings& settings) {
     const fs::path& out = settings.outputFolder;
