@@ -19,9 +19,7 @@ url="$base/docs/stategaz/MA_Features_20090401.zip"
 for _ in $(seq 50); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
 export XDG_CONFIG_HOME="$work/config" # no settings.ini of the user's in the way
 
-now() { date +%s%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b - a) / 1e9 }'; }
-min() { printf '%s\n' "$@" | sort -g | head -n 1; }
+. bench/timing.sh
 
 chain=() download=() extract=() gpx=() curl_only=() reference=()
 for ((r = 0; r < runs; r++)); do
@@ -31,8 +29,8 @@ for ((r = 0; r < runs; r++)); do
   t1=$(now)
   chain+=("$(secs "$t0" "$t1")")
   # Stage shares from the status texts' time stamps.
-  ex=$(grep 'Extracting GNIS Zip File' "$work/timing" | sed 's/^\[ *\([0-9.]*\) s\].*/\1/')
-  cr=$(grep 'Creating GNIS GPX File' "$work/timing" | sed 's/^\[ *\([0-9.]*\) s\].*/\1/')
+  ex=$(stamp 'Extracting GNIS Zip File' "$work/timing")
+  cr=$(stamp 'Creating GNIS GPX File' "$work/timing")
   total=$(secs "$t0" "$t1")
   download+=("$ex")
   extract+=("$(awk -v a="$ex" -v b="$cr" 'BEGIN { printf "%.4f", b - a }')")

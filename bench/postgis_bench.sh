@@ -15,9 +15,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME="$work/config"
 
-now() { date +%s%N; }
-stamp() { grep "$1" "$work/timing" | head -n 1 | sed 's/^\[ *\([0-9.]*\) s\].*/\1/'; }
-min() { printf '%s\n' "$@" | sort -g | head -n 1; }
+. bench/timing.sh
 
 total=() gpx=() shp=() sql=() load=() process=() export_=() direct=()
 for ((r = 0; r < runs; r++)); do
@@ -26,9 +24,10 @@ for ((r = 0; r < runs; r++)); do
   "$convert" all --state MA --output "$work/out" --server data/mirror --fwtools /usr/bin --postgis /usr/bin \
     --host "$GNIS_PG_HOST" --database "$GNIS_PG_DATABASE" --user "$GNIS_PG_USER" --timing >/dev/null 2>"$work/timing"
   t1=$(now)
-  end=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-  c=$(stamp 'Converting To Shapefile'); q=$(stamp 'Creating GNIS SQL File'); l=$(stamp 'Loading SQL Data')
-  p=$(stamp 'Processing Data'); e=$(stamp 'Creating New Shapefile')
+  end=$(secs "$t0" "$t1")
+  c=$(stamp 'Converting To Shapefile' "$work/timing"); q=$(stamp 'Creating GNIS SQL File' "$work/timing")
+  l=$(stamp 'Loading SQL Data' "$work/timing"); p=$(stamp 'Processing Data' "$work/timing")
+  e=$(stamp 'Creating New Shapefile' "$work/timing")
   total+=("$end")
   gpx+=("$c")
   shp+=("$(awk -v a="$c" -v b="$q" 'BEGIN { printf "%.3f", b - a }')")
@@ -43,7 +42,7 @@ for ((r = 0; r < runs; r++)); do
   ogr2ogr -f PostgreSQL "PG:host=$GNIS_PG_HOST port=$GNIS_PG_PORT dbname=$GNIS_PG_DATABASE user=$GNIS_PG_USER" \
     "$work/out/gnis.gpx" waypoints -nln gnis_direct -overwrite -lco GEOMETRY_NAME=geom
   t1=$(now)
-  direct+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')")
+  direct+=("$(secs "$t0" "$t1")")
 done
 
 echo "All At Once, Massachusetts, best of $runs (seconds):"

@@ -9,7 +9,7 @@ out=build-fuzz
 mkdir -p "$out"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -Isrc/zip -Isrc/platform src/zip/zip_extraction.cpp src/platform/utf8.cpp tests/fuzz_zip.cpp \
+  -Isrc/zip -Isrc/platform src/zip/zip_extraction.cpp src/platform/utf8.cpp src/platform/file_system.cpp tests/fuzz_zip.cpp \
   -lz -o "$out/fuzz_zip"
 
 # Seeds: small archives of every style the tests use.

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (fs::exists(out)) {
         for (const auto& entry : fs::recursive_directory_iterator(out)) {
-            if (entry.path().filename().string().find(".part-") != std::string::npos)
+            if (entry.path().filename().string().find(".tmp-") != std::string::npos)
                 std::abort(); // a member left half written
         }
         fs::remove_all(out);

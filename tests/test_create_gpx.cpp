@@ -89,9 +89,6 @@ Run convert(const QByteArray& text) {
     return convertIn(dir.path(), text);
 }
 
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 } // namespace
 
@@ -302,7 +299,7 @@ private slots:
         settings.inputArchive = fsPath(in.path() + "/ma.zip");
         Recorder rec;
         QVERIFY2(CreateGnisGpx(settings, rec), qPrintable(rec.statusBar()));
-        QCOMPARE(entries(dir.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
         QCOMPARE(readAll(dir.path() + "/gnis.gpx").count("<wpt"), 1);
     }
 
@@ -349,7 +346,7 @@ private slots:
         } else {
             QVERIFY(QFileInfo(dir.path() + "/gnis.gpx").isDir());
         }
-        QCOMPARE(entries(dir.path()), how == "fsize" ? QStringList{"gnis.gpx"} : QStringList{});
+        QCOMPARE(filesIn(dir.path()), how == "fsize" ? QStringList{"gnis.gpx"} : QStringList{});
     }
 
     void realGazetteers_data() {
@@ -386,7 +383,7 @@ private slots:
         const QByteArray gpx = readAll(dir.path() + "/gnis.gpx");
         QCOMPARE(gpx.count("<wpt "), expectedWaypoints);
         QVERIFY(gpx.contains(spot));
-        QCOMPARE(entries(dir.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
         const ToolRun lint = runTool("xmllint", {"--noout", "--schema", dataFile("gpx10.xsd"), dir.path() + "/gnis.gpx"});
         QVERIFY2(lint.exitCode == 0, lint.err.left(2000).constData());
     }

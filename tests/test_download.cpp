@@ -21,9 +21,6 @@ using namespace testsupport;
 namespace {
 
 
-QStringList filesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 // gnis.gpx without its time line, which differs from run to run.
 QByteArray withoutTime(QByteArray gpx) {

@@ -96,6 +96,11 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
 
 inline std::filesystem::path fsPath(const QString& p) { return std::filesystem::path(p.toStdString()); }
 
+// The plain files of a folder, hidden ones too (so leftovers show).
+inline QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 // Where a state's archive lies in a folder laid out like the USGS server.
 inline QString mirrorArchive(const QString& root, const QString& code) {
     return root + "/docs/stategaz/" + code + "_Features_20090401.zip";

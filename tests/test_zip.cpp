@@ -442,7 +442,7 @@ private slots:
             // checksum, so a flipped name byte may rename it), and no partial file is left.
             const auto written = tree(out);
             for (auto it = written.cbegin(); it != written.cend(); ++it) {
-                if (!originals.values().contains(it.value()) || it.key().contains(".part-"))
+                if (!originals.values().contains(it.value()) || it.key().contains(".tmp-"))
                     return QString("%1: wrote %2 wrongly").arg(what, it.key());
             }
             return QString();

@@ -92,9 +92,7 @@ std::string convertText(const fs::path& input, const fs::path& output, StatusRep
         }
         if (line.tooLong) {
             ++stats.records;
-            ++stats.malformed;
-            if (stats.firstMalformed.size() < GpxStats::kMalformedKept)
-                stats.firstMalformed.push_back({line.number, "the line is longer than 1 MiB"});
+            stats.noteMalformed(line.number, "the line is longer than 1 MiB");
             continue;
         }
         if (line.text.find_first_not_of(" \t") == std::string_view::npos)

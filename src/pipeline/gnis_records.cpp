@@ -165,10 +165,10 @@ bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
     return true;
 }
 
-void WaypointConverter::malformed(GpxStats& stats, std::int64_t line, std::string reason) {
-    ++stats.malformed;
-    if (stats.firstMalformed.size() < GpxStats::kMalformedKept)
-        stats.firstMalformed.push_back({line, std::move(reason)});
+void GpxStats::noteMalformed(std::int64_t line, std::string reason) {
+    ++malformed;
+    if (firstMalformed.size() < kMalformedKept)
+        firstMalformed.push_back({line, std::move(reason)});
 }
 
 void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber, std::string& out,
@@ -192,7 +192,7 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
             count += splitColumns(record.substr(rest + 1), columns_.data() + classEnd, needed_ - classEnd);
     }
     if (count < needed_) {
-        malformed(stats, lineNumber, "it has " + std::to_string(count) + " columns, " +
+        stats.noteMalformed(lineNumber, "it has " + std::to_string(count) + " columns, " +
                                          std::to_string(needed_) + " are needed");
         return;
     }
@@ -201,21 +201,21 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     const std::string_view latText = column(lat_), lonText = column(lon_);
     Decimal lat, lon;
     if (!ParseDecimal(latText, lat)) {
-        malformed(stats, lineNumber, "latitude " + shown(latText) + " is not a decimal number");
+        stats.noteMalformed(lineNumber, "latitude " + shown(latText) + " is not a decimal number");
         return;
     }
     if (!ParseDecimal(lonText, lon)) {
-        malformed(stats, lineNumber, "longitude " + shown(lonText) + " is not a decimal number");
+        stats.noteMalformed(lineNumber, "longitude " + shown(lonText) + " is not a decimal number");
         return;
     }
     if (lat.isZero() || lon.isZero())
         return; // no known position
     if (lat.magnitudeAbove(90)) {
-        malformed(stats, lineNumber, "latitude " + shown(latText) + " is outside -90..90");
+        stats.noteMalformed(lineNumber, "latitude " + shown(latText) + " is outside -90..90");
         return;
     }
     if (lon.magnitudeAbove(180)) {
-        malformed(stats, lineNumber, "longitude " + shown(lonText) + " is outside -180..180");
+        stats.noteMalformed(lineNumber, "longitude " + shown(lonText) + " is outside -180..180");
         return;
     }
     const std::string_view cls = column(class_);
@@ -224,7 +224,7 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     std::int32_t feet = 0;
     const bool hasElevation = !elevationText.empty();
     if (hasElevation && !ElevationFeet(elevationText, feet)) {
-        malformed(stats, lineNumber, "elevation " + shown(elevationText) + " is not a usable number of metres");
+        stats.noteMalformed(lineNumber, "elevation " + shown(elevationText) + " is not a usable number of metres");
         return;
     }
     char feetText[16];

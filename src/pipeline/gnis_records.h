@@ -19,6 +19,9 @@ struct GpxStats {
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;
     std::string warning; // something the user must know although the run succeeded
+
+    // Counts a record that could not be read, keeping the reason of the first few.
+    void noteMalformed(std::int64_t line, std::string reason);
 };
 
 // A plain decimal number in the lexical form of xs:decimal: optional sign,
@@ -48,8 +51,6 @@ public:
     void convert(std::string_view record, std::int64_t lineNumber, std::string& out, GpxStats& stats);
 
 private:
-    void malformed(GpxStats& stats, std::int64_t line, std::string reason);
-
     int name_ = 1, class_ = 2, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
     std::size_t needed_ = 17; // columns a record must have
     std::vector<std::string_view> columns_;

@@ -37,7 +37,6 @@ public:
     // False at the end of the text or after a read error (see failed()).
     bool next(Line& line);
     bool failed() const { return failed_; }
-    TextEncoding encoding() const { return encoding_; }
     std::int64_t bytesRead() const { return bytesRead_; }
 
 private:

@@ -125,6 +125,11 @@ void TextFileWriter::flushBuffer() {
     buffer_.clear();
 }
 
+bool TextFileWriter::flush() {
+    flushBuffer();
+    return file_ && error_.empty();
+}
+
 void TextFileWriter::writeRaw(std::string_view bytes) {
     if (!file_ || !error_.empty() || bytes.empty())
         return;

@@ -43,6 +43,8 @@ public:
     // Raw text, buffered; the first failure sticks and is reported by commit().
     void write(std::string_view text);
     void writeLine(std::string_view text);
+    // Writes out what is buffered; false once anything failed.
+    bool flush();
     // Flushes, syncs and renames over the target. The temporary file is removed on failure.
     Outcome commit();
     // Drops the temporary file; the target stays as it was.

@@ -1,5 +1,6 @@
 #include "zip_extraction.h"
 
+#include "file_system.h"
 #include "utf8.h"
 
 #include <zlib.h>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <system_error>
 
 namespace gnis {
@@ -113,57 +113,6 @@ bool isUnsafeName(const std::string& name, const std::vector<std::string>& parts
     const unsigned fileType = (entry.externalAttributes >> 16) & 0170000u;
     return (entry.versionMadeBy >> 8) == kUnix && fileType == 0120000u;
 }
-
-std::string uniqueSuffix() {
-    static unsigned counter = 0;
-    std::random_device rd;
-    return std::to_string(rd()) + "-" + std::to_string(++counter);
-}
-
-// A member being written: a temporary file beside its target, renamed into
-// place only once the member is verified, removed otherwise.
-class PartFile {
-public:
-    explicit PartFile(const fs::path& target) {
-        for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-            path_ = target.parent_path() / ("." + target.filename().string() + ".part-" + uniqueSuffix());
-            file_ = std::fopen(path_.string().c_str(), "wbx");
-            if (!file_ && errno != EEXIST)
-                break;
-        }
-        if (file_)
-            std::setvbuf(file_, nullptr, _IONBF, 0);
-    }
-    ~PartFile() {
-        if (file_)
-            std::fclose(file_);
-        if (!committed_) {
-            std::error_code ec;
-            fs::remove(path_, ec);
-        }
-    }
-    bool ok() const { return file_ != nullptr && good_; }
-    void write(const unsigned char* data, std::size_t size) {
-        if (good_ && size > 0 && std::fwrite(data, 1, size, file_) != size)
-            good_ = false;
-    }
-    bool commit(const fs::path& target) {
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (!closed || !good_)
-            return false;
-        std::error_code ec;
-        fs::rename(path_, target, ec);
-        committed_ = !ec;
-        return committed_;
-    }
-
-private:
-    fs::path path_;
-    std::FILE* file_ = nullptr;
-    bool good_ = true;
-    bool committed_ = false;
-};
 
 } // namespace
 
@@ -455,8 +404,11 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
         return true;
     }
     const std::string targetText = target.string();
-    PartFile part(target);
-    if (!part.ok()) {
+    // Written beside the target and renamed into place only once verified; a
+    // member given up on leaves no file. It can be had again from the archive,
+    // so it is not worth a disk sync.
+    TextFileWriter part;
+    if (!part.open(target, TextFileWriter::Durability::Replaced)) {
         error(kZipErrCantWrite, "Can't write the file " + targetText);
         return true;
     }
@@ -472,7 +424,7 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
             return;
         }
         crc = crc32_z(crc, data, size);
-        part.write(data, size);
+        part.write(std::string_view(reinterpret_cast<const char*>(data), size));
     };
     auto lastYield = std::chrono::steady_clock::now();
     auto yieldNow = [&] {
@@ -542,11 +494,11 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
         error(kZipErrChecksum, "Data checksum error in " + targetText);
         return true;
     }
-    if (!part.ok()) {
+    if (!part.flush()) {
         error(kZipErrCantWrite, "Can't write the file " + targetText);
         return true;
     }
-    if (!part.commit(target)) {
+    if (!part.commit()) {
         if (replacing)
             error(kZipErrCantRemove, "Can't remove the file " + targetText);
         else
