@@ -37,17 +37,23 @@ constexpr const char* kUsage =
     "  all       shp, then process (\"All At Once\")\n"
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
-    "gnis-convert gpx --state STATE --output DIR [--server URL|FOLDER] [--input FILE] [--timing]\n"
-    "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case\n"
+    "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
+    "                 [--input FILE] [--timing]\n"
+    "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
+    "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
-    "  --server URL    where state archives come from (default: gnisserver in settings.ini,\n"
-    "                  else http://geonames.usgs.gov);\n"
+    "  --source NAME   current (Domestic Names, the default), 2021 (the frozen 2021 archive,\n"
+    "                  with schools, churches, mines and elevations) or 2009\n"
+    "                  (default: gnissource in settings.ini, else current)\n"
+    "  --server URL    where the source is served (default: gnisserver in settings.ini, else\n"
+    "                  https://prd-tnm.s3.amazonaws.com, or http://geonames.usgs.gov for 2009);\n"
     "                  a file: URL or a folder works as an offline mirror of the server\n"
-    "  --input FILE    convert this gazetteer text, or this state archive (.zip), instead of\n"
-    "                  downloading; FILE is only read, never changed or deleted\n"
+    "  --input FILE    convert this gazetteer text, or read the states' texts from this\n"
+    "                  archive (.zip), instead of downloading; FILE is only read, never changed\n"
     "  --timing        show the seconds since the start before each status text\n"
-    "  The archive SERVER/docs/stategaz/<CODE>_Features_20090401.zip is downloaded to\n"
-    "  DIR/gnis.zip and unpacked; the state's text is converted and then deleted.\n"
+    "  Each state's file is downloaded to DIR/gnis.zip (gnis.txt for the 2021 state files),\n"
+    "  its text streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
+    "  several states' files share goes in once.\n"
     "\n"
     "gnis-convert shp|all takes the options of gpx, and these; process takes --output, --timing and these:\n"
     "  --fwtools DIR     folder holding ogr2ogr (default: settings.ini, else PATH)\n"
@@ -107,12 +113,12 @@ struct OptionRule {
 Options parse(const std::vector<std::string>& args) {
     static const std::map<std::string, std::pair<std::vector<OptionRule>, std::size_t>> known{
         // command: its options, and how many positional arguments it takes
-        {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false}}, 0}},
-        {"shp", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false},
+        {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--source", true}, {"--timing", false}}, 0}},
+        {"shp", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--source", true}, {"--timing", false},
                   {"--fwtools", true}}, 0}},
         {"process", {{{"--output", true}, {"--timing", false}, {"--postgis", true}, {"--host", true},
                       {"--database", true}, {"--user", true}}, 0}},
-        {"all", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--timing", false},
+        {"all", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--source", true}, {"--timing", false},
                   {"--fwtools", true}, {"--postgis", true}, {"--host", true}, {"--database", true}, {"--user", true}}, 0}},
         {"extract", {{{"--output", true}, {"--flat", false}, {"--keep-existing", false}}, 1}},
     };
@@ -183,11 +189,9 @@ std::string value(const Options& o, const std::string& name) {
     return it == o.values.end() ? std::string() : it->second;
 }
 
-std::string gpxSummary(const gnis::JobSettings& settings, const gnis::GpxStats& stats) {
-    std::string summary = (settings.outputFolder / gnis::kGpxFileName).string() + ": " +
-                          std::to_string(stats.waypoints) + " waypoints written from " +
-                          std::to_string(stats.records) + " records, " + std::to_string(stats.malformed) +
-                          " skipped as malformed";
+// What the conversion wrote and what it left out, with the first malformed records.
+std::string countsSummary(const gnis::GpxStats& stats) {
+    std::string summary = stats.countsText();
     if (!stats.firstMalformed.empty()) {
         summary += " (";
         for (std::size_t i = 0; i < stats.firstMalformed.size(); ++i) {
@@ -196,7 +200,7 @@ std::string gpxSummary(const gnis::JobSettings& settings, const gnis::GpxStats& 
         }
         summary += stats.malformed > static_cast<std::int64_t>(stats.firstMalformed.size()) ? "; ...)" : ")";
     }
-    return summary + ".";
+    return summary;
 }
 
 // The job as the options give it, with settings.ini for what they leave out.
@@ -219,7 +223,11 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     settings.user = pick("--user", stored.user);
     settings.password = qEnvironmentVariableIsSet("PGPASSWORD") ? qEnvironmentVariable("PGPASSWORD").toStdString()
                                                                 : stored.pass;
-    settings.gnisServer = pick("--server", stored.gnisServer.empty() ? settings.gnisServer : stored.gnisServer);
+    settings.gnisServer = pick("--server", stored.gnisServer);
+    const std::string source = pick("--source", stored.gnisSource);
+    if (!source.empty() && !gnis::ParseGnisSource(source, settings.source))
+        throw UsageError{"unknown source '" + source + "'" + (given(options, "--source") ? "" : " in settings.ini") +
+                         "; give current, 2021 or 2009"};
     if (process)
         return settings;
 
@@ -228,9 +236,9 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     if (state.empty() && input.empty())
         throw UsageError{command + " needs --state STATE (or --input FILE)"};
     if (!state.empty()) {
-        settings.stateIndex = gnis::FindState(state);
-        if (settings.stateIndex < 0)
-            throw UsageError{"unknown state '" + state + "'; give a code such as MA or a name such as Massachusetts"};
+        std::string unknown;
+        if (!gnis::FindStates(state, settings.states, unknown))
+            throw UsageError{"unknown state '" + unknown + "'; give a code such as MA or a name such as Massachusetts"};
     }
     std::error_code ec;
     if (!input.empty()) {
@@ -287,13 +295,11 @@ int runPipeline(const Options& options) {
     }
     std::string summary;
     if (command == "gpx")
-        summary = gpxSummary(settings, stats);
+        summary = (settings.outputFolder / gnis::kGpxFileName).string() + ": " + countsSummary(stats) + ".";
     else if (command == "process")
         summary = (settings.outputFolder / "gnis.shp").string() + ": processed.";
     else // the GPX was an intermediate; the shapefile is what stays
-        summary = (settings.outputFolder / "gnis.shp").string() + ": made from " + std::to_string(stats.waypoints) +
-                  " waypoints of " + std::to_string(stats.records) + " records, " +
-                  std::to_string(stats.malformed) + " skipped as malformed.";
+        summary = (settings.outputFolder / "gnis.shp").string() + ": made from " + countsSummary(stats) + ".";
     std::cout << summary << " " << reporter.statusBar << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
               << std::endl;
     return 0;

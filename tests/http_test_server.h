@@ -3,7 +3,7 @@
 // A small HTTP/1.1 server on loopback for the download tests. The first path
 // segment picks how it answers; the rest is looked up below its root folder:
 //   /ok/...        200 with the file (404 when missing)
-//   /404/..., /500/...   that status with an HTML page
+//   /403/..., /404/..., /500/...   that status with an HTML page
 //   /redirect/...  302 to /ok/...
 //   /cut/...       200 with the full Content-Length, half the body, then closed
 //   /stall/...     200 with half the body, then nothing while the socket stays open
@@ -57,8 +57,10 @@ private:
 
         if (mode == "silent")
             return;
-        if (mode == "404" || mode == "500" || (!found && mode != "html" && mode != "redirect")) {
-            const QByteArray status = mode == "500" ? "500 Internal Server Error" : "404 Not Found";
+        if (mode == "403" || mode == "404" || mode == "500" || (!found && mode != "html" && mode != "redirect")) {
+            const QByteArray status = mode == "500"   ? "500 Internal Server Error"
+                                      : mode == "403" ? "403 Forbidden"
+                                                      : "404 Not Found";
             send(s, status, "text/html", "<html><body>" + status + "</body></html>", true);
         } else if (mode == "redirect") {
             s->write("HTTP/1.1 302 Found\r\nLocation: /ok" + rest + "\r\nContent-Length: 0\r\n\r\n");

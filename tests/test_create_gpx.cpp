@@ -25,9 +25,11 @@ const QByteArray kHeader =
     "PRIMARY_LAT_DMS|PRIM_LONG_DMS|PRIM_LAT_DEC|PRIM_LONG_DEC|SOURCE_LAT_DMS|SOURCE_LONG_DMS|"
     "SOURCE_LAT_DEC|SOURCE_LONG_DEC|ELEVATION|MAP_NAME|DATE_CREATED|DATE_EDITED";
 
+// Each record a feature of its own, so none is taken for a duplicate.
 QByteArray record(const QByteArray& name, const QByteArray& cls, const QByteArray& lat, const QByteArray& lon,
                   const QByteArray& elevation = "", const QByteArray& source = "Williamstown") {
-    return "607448|" + name + "|" + cls + "|MA|25|Berkshire|003|423815N|0730958W|" + lat + "|" + lon +
+    static int nextId = 600000;
+    return QByteArray::number(++nextId) + "|" + name + "|" + cls + "|MA|25|Berkshire|003|423815N|0730958W|" + lat + "|" + lon +
            "|||||" + elevation + "|" + source + "|02/24/1974|";
 }
 
@@ -47,6 +49,15 @@ QByteArray wpt(const QByteArray& lat, const QByteArray& lon, const QByteArray& e
            "</src>\r\n   <type>" + type + "</type>\r\n</wpt>\r\n";
 }
 
+// The names of a written file's waypoints, in order.
+QStringList readNames(const QString& path) {
+    QStringList names;
+    const QString gpx = QString::fromUtf8(readAll(path));
+    for (qsizetype at = gpx.indexOf("<name>"); at >= 0; at = gpx.indexOf("<name>", at + 1))
+        names << gpx.mid(at + 6, gpx.indexOf("</name>", at) - at - 6);
+    return names;
+}
+
 // The waypoint blocks of a written file, everything between the header lines and </gpx>.
 QByteArray blocks(const QByteArray& gpx) {
     const qsizetype time = gpx.indexOf("</time>\r\n");
@@ -58,7 +69,7 @@ QByteArray blocks(const QByteArray& gpx) {
 }
 
 
-const int kMA = 21; // Massachusetts in the catalogue
+const int kMA = FindState("MA");
 
 struct Run {
     bool ok = false;
@@ -229,8 +240,7 @@ private slots:
     void malformedRecords() {
         QFETCH(QByteArray, bad);
         QFETCH(QString, reason);
-        const QByteArray good = record("Good", "Summit", "42.1", "-73.1");
-        const Run run = convert(file({good, bad, good}));
+        const Run run = convert(file({record("Good", "Summit", "42.1", "-73.1"), bad, record("Good", "Summit", "42.1", "-73.1")}));
         QVERIFY(run.ok);
         QCOMPARE(run.stats.waypoints, 2);
         QCOMPARE(run.stats.malformed, 1);
@@ -284,9 +294,9 @@ private slots:
         QCOMPARE(run.gpx, QByteArray("old"));
     }
 
-    void successCleansUpLeftovers() {
+    void readOnlyOldGpxReplacedNothingElseTouched() {
         QTemporaryDir dir, in;
-        writeAll(dir.path() + "/gnis.zip", "zip");
+        writeAll(dir.path() + "/gnis.zip", "zip"); // not fetched by this run, so not its to remove
         QFile old(dir.path() + "/gnis.gpx");
         writeAll(old.fileName(), "old, read-only");
         old.setPermissions(QFile::ReadOwner);
@@ -295,12 +305,59 @@ private slots:
         writeAll(in.path() + "/ma.zip", archive.bytes());
         JobSettings settings;
         settings.outputFolder = fsPath(dir.path());
-        settings.stateIndex = kMA;
+        settings.states = {kMA};
         settings.inputArchive = fsPath(in.path() + "/ma.zip");
         Recorder rec;
         QVERIFY2(CreateGnisGpx(settings, rec), qPrintable(rec.statusBar()));
-        QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(filesIn(dir.path()), QStringList({"gnis.gpx", "gnis.zip"}));
+        QCOMPARE(readAll(dir.path() + "/gnis.zip"), QByteArray("zip"));
         QCOMPARE(readAll(dir.path() + "/gnis.gpx").count("<wpt"), 1);
+    }
+
+    void featuresGoInOnce() {
+        // Two states' texts in one archive of the user's; neighbours' files share border features.
+        const QByteArray ma = file({"7|Greylock|Summit|MA|25|B|003|N|W|42.6|-73.1|||||1063|W||",
+                                    "8|Hoosac|Range|MA|25|B|003|N|W|42.7|-73.0|||||||",
+                                    "7|Greylock again|Summit|MA|25|B|003|N|W|42.6|-73.1|||||1063|W||"});
+        const QByteArray ri = file({"8|Hoosac in RI's file|Range|RI|44|B|003|N|W|42.7|-73.0|||||||",
+                                    "9|Block|Island|RI|44|W|009|N|W|41.2|-71.5|||||||",
+                                    "|No id|Island|RI|44|W|009|N|W|41.2|-71.5|||||||",
+                                    "x9|Odd id|Island|RI|44|W|009|N|W|41.2|-71.5|||||||"});
+        QTemporaryDir dir, in;
+        Archive a;
+        a.members << Member{"RI_Features_20090401.txt", ri} << Member{"Text/DomesticNames_MA.txt", ma};
+        writeAll(in.path() + "/both.zip", a.bytes());
+        JobSettings settings;
+        settings.outputFolder = fsPath(dir.path());
+        settings.states = {kMA, FindState("RI")};
+        settings.inputArchive = fsPath(in.path() + "/both.zip");
+        Recorder rec;
+        GpxStats stats;
+        QVERIFY2(CreateGnisGpx(settings, rec, &stats), qPrintable(rec.statusBar()));
+        QCOMPARE(stats.duplicates, 2);
+        QCOMPARE(stats.waypoints, 5); // a feature without a usable id cannot be matched, so it stays
+        QCOMPARE(readNames(dir.path() + "/gnis.gpx"),
+                 QStringList({"Greylock, 3488", "Hoosac", "Block", "No id", "Odd id"}));
+        QVERIFY(QString::fromStdString(stats.countsText()).contains("; 2 duplicates skipped;"));
+    }
+
+    void damagedTextLeavesOldGpx() {
+        QTemporaryDir dir, in;
+        writeAll(dir.path() + "/gnis.gpx", "old");
+        Archive a;
+        Member text{"Text/DomesticNames_MA.txt", file({record("A", "Summit", "42.1", "-73.1")})};
+        text.declaredCrc = 0x12345678;
+        a.members << text;
+        writeAll(in.path() + "/ma.zip", a.bytes());
+        JobSettings settings;
+        settings.outputFolder = fsPath(dir.path());
+        settings.states = {kMA};
+        settings.inputArchive = fsPath(in.path() + "/ma.zip");
+        Recorder rec;
+        QVERIFY(!CreateGnisGpx(settings, rec));
+        QCOMPARE(rec.statusBar(), QString("GNIS ERROR: Data checksum error in Text/DomesticNames_MA.txt"));
+        QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(readAll(dir.path() + "/gnis.gpx"), QByteArray("old"));
     }
 
     void unwritableOutputKeepsOldFile_data() {
@@ -361,6 +418,16 @@ private slots:
         QTest::newRow("Hawaii, UTF-16LE")
             << dataFile("HI_Features_20090401.zip") << "HI" << 7360
             << wpt("22.0911111", "-159.7166667", "1578", "Hā‘ele‘ele Ridge", "Ridge", "Makaha Point", "0x6613");
+        // Today's Domestic Names: lower-case header, text in Text/, no elevations.
+        QTest::newRow("Massachusetts today")
+            << currentSample("MA") << "MA" << 8361
+            << wpt("42.6371703", "-73.1659399", {}, "Mount Greylock", "Summit", "Williamstown", "0x6616");
+        QTest::newRow("Hawaii today, ʻokina kept")
+            << currentSample("HI") << "HI" << 4673
+            << wpt("22.0807147", "-159.6663889", {}, "Puʻukapele", "Summit", "Waimea Canyon", "0x6616");
+        QTest::newRow("Rhode Island today")
+            << currentSample("RI") << "RI" << 1522
+            << wpt("41.2236505", "-71.5748974", {}, "Beach Plum Hill", "Summit", "Block Island", "0x6616");
     }
     void realGazetteers() {
         QFETCH(QString, archive);
@@ -371,7 +438,7 @@ private slots:
         QTemporaryDir dir;
         JobSettings settings;
         settings.outputFolder = fsPath(dir.path());
-        settings.stateIndex = FindState(code.toStdString());
+        settings.states = {FindState(code.toStdString())};
         settings.inputArchive = fsPath(archive);
         Recorder rec;
         GpxStats stats;

@@ -7,9 +7,11 @@
 #include "http_test_server.h"
 #include "states.h"
 #include "test_support.h"
+#include "zip_builder.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkProxy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,21 +22,33 @@ using namespace testsupport;
 
 namespace {
 
-
-
 // gnis.gpx without its time line, which differs from run to run.
 QByteArray withoutTime(QByteArray gpx) {
     const qsizetype at = gpx.indexOf("<time>");
     return at < 0 ? gpx : gpx.remove(at, gpx.indexOf("\r\n", at) - at);
 }
 
-const int kMA = 21, kHI = 11;
+// What a run left in the output folder: files, hidden ones and folders.
+QStringList entriesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+const QString k2021 = "/StagedProducts/GeographicNames/Archive/MainDomestic/";
+
+// The frozen 2021 layout: 20 columns with ELEV_IN_M, UTF-8 with a byte-order mark, CR LF.
+const QByteArray kText2021 =
+    "\xEF\xBB\xBF" "FEATURE_ID|FEATURE_NAME|FEATURE_CLASS|STATE_ALPHA|STATE_NUMERIC|COUNTY_NAME|COUNTY_NUMERIC|"
+    "PRIMARY_LAT_DMS|PRIM_LONG_DMS|PRIM_LAT_DEC|PRIM_LONG_DEC|SOURCE_LAT_DMS|SOURCE_LONG_DMS|SOURCE_LAT_DEC|"
+    "SOURCE_LONG_DEC|ELEV_IN_M|ELEV_IN_FT|MAP_NAME|DATE_CREATED|DATE_EDITED\r\n"
+    "607448|Mount Greylock|Summit|MA|25|Berkshire|003|423815N|0730958W|42.6375821|-73.1662155|||||1063|3488|Williamstown|02/24/1974|\r\n"
+    "604441|Williams College|School|MA|25|Berkshire|003|424245N|0731218W|42.7125|-73.205|||||196|643|North Adams|02/24/1974|\r\n"
+    "607448|Mount Greylock|Summit|MA|25|Berkshire|003|423815N|0730958W|42.6375821|-73.1662155|||||1063|3488|Williamstown|02/24/1974|\r\n";
 
 } // namespace
 
 class DownloadTest : public QObject {
     Q_OBJECT
-    QTemporaryDir mirror_; // a copy of the server's tree: docs/stategaz/*.zip
+    QTemporaryDir mirror_; // laid out like the USGS bucket, and like the 2009 server
     QTemporaryDir config_;
     std::unique_ptr<HttpTestServer> server_;
 
@@ -44,10 +58,13 @@ class DownloadTest : public QObject {
         QStringList status;
         GpxStats stats;
     };
-    Run run(const QString& server, int state, const QString& out, int stallMs = 60000) {
+    Run run(const QString& server, const QString& states, const QString& out, GnisSource source = GnisSource::Current,
+            int stallMs = 60000) {
         JobSettings s;
         s.outputFolder = fsPath(out);
-        s.stateIndex = state;
+        std::string unknown;
+        [&] { QVERIFY(FindStates(states.toStdString(), s.states, unknown)); }();
+        s.source = source;
         s.gnisServer = server.toStdString();
         s.stallTimeoutMs = stallMs; // the server always answers at once: a generous connect time-out
         s.connectTimeoutMs = 20000;
@@ -58,41 +75,92 @@ class DownloadTest : public QObject {
         r.status = rec.status;
         return r;
     }
-    QString url(const QString& mode, const QString& code) const {
-        return mirrorArchive(server_->base(mode), code);
+    // The GPX of one state made from the user's own archive, without any server.
+    QByteArray reference(const QString& code, const QString& archive) {
+        QTemporaryDir dir;
+        JobSettings s;
+        s.outputFolder = fsPath(dir.path());
+        s.states = {FindState(code.toStdString())};
+        s.inputArchive = fsPath(archive);
+        Recorder rec;
+        [&] { QVERIFY2(CreateGnisGpx(s, rec), qPrintable(rec.statusBar())); }();
+        return withoutTime(readAll(dir.path() + "/gnis.gpx"));
     }
 
 private slots:
     void initTestCase() {
         isolateConfiguration(config_.path());
+        // The real current texts, in archives with the metadata and picture the USGS packs beside them.
+        for (const QByteArray code : {"MA", "HI", "RI"}) {
+            const ToolRun text = runTool("unzip", {"-p", currentSample(code), "Text/DomesticNames_" + code + ".txt"});
+            QVERIFY(text.exitCode == 0 && text.out.size() > 400000);
+            QVERIFY(putFile(bucketArchive(mirror_.path(), code), domesticNamesArchive(code, text.out)));
+        }
+        QVERIFY(putFile(bucketArchive(mirror_.path(), "GU"), "<html>not an archive</html>"));
         QVERIFY(putInMirror(mirror_.path(), "MA", readAll(sampleArchive())));
-        QVERIFY(putInMirror(mirror_.path(), "HI", readAll(dataFile("HI_Features_20090401.zip"))));
-        QVERIFY(putInMirror(mirror_.path(), "GU", "<html>not an archive</html>"));
+        QVERIFY(putFile(mirror_.path() + k2021 + "MA_Features_20210825.txt", kText2021));
+        Archive national;
+        national.members << Member{"NationalFile_20210825.txt", kText2021} << Member{"readme.pdf", "%PDF-1.4"};
+        QVERIFY(putFile(mirror_.path() + k2021 + "NationalFile.zip", national.bytes()));
         server_ = std::make_unique<HttpTestServer>(mirror_.path());
     }
 
-    void archiveUrl() {
-        QCOMPARE(QString::fromStdString(GnisArchiveUrl("http://geonames.usgs.gov", 0)),
-                 QString("http://geonames.usgs.gov/docs/stategaz/AL_Features_20090401.zip"));
-        QCOMPARE(QString::fromStdString(GnisArchiveUrl("http://mirror.example/gnis/", 50)),
-                 QString("http://mirror.example/gnis/docs/stategaz/WY_Features_20090401.zip"));
+    void gazetteerLocations_data() {
+        QTest::addColumn<GnisSource>("source");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("url"); // empty: the source has no such file
+        QTest::addColumn<bool>("zipped");
+        const QString s3 = "https://prd-tnm.s3.amazonaws.com/StagedProducts/GeographicNames/";
+        QTest::newRow("current state") << GnisSource::Current << "MA" << ""
+                                       << s3 + "DomesticNames/DomesticNames_MA_Text.zip" << true;
+        QTest::newRow("current nation") << GnisSource::Current << "US" << ""
+                                        << s3 + "DomesticNames/DomesticNames_National_Text.zip" << true;
+        QTest::newRow("2021 state, plain text") << GnisSource::Archive2021 << "PR" << ""
+                                                << s3 + "Archive/MainDomestic/PR_Features_20210825.txt" << false;
+        QTest::newRow("2021 nation") << GnisSource::Archive2021 << "US" << ""
+                                     << s3 + "Archive/MainDomestic/NationalFile.zip" << true;
+        QTest::newRow("2009 state") << GnisSource::Classic2009 << "AL" << ""
+                                    << "http://geonames.usgs.gov/docs/stategaz/AL_Features_20090401.zip" << true;
+        QTest::newRow("2009 has no nation") << GnisSource::Classic2009 << "US" << "" << "" << true;
+        QTest::newRow("another server") << GnisSource::Current << "WY" << "http://mirror.example/gnis/"
+                                        << "http://mirror.example/gnis/StagedProducts/GeographicNames/DomesticNames/"
+                                           "DomesticNames_WY_Text.zip" << true;
+    }
+    void gazetteerLocations() {
+        QFETCH(GnisSource, source);
+        QFETCH(QString, code);
+        QFETCH(QString, server);
+        QFETCH(QString, url);
+        QFETCH(bool, zipped);
+        JobSettings s;
+        s.source = source;
+        s.gnisServer = server.toStdString();
+        const GazetteerLocation where = LocateGazetteer(source, s.server(), FindState(code.toStdString()));
+        QCOMPARE(QString::fromStdString(where.url), url);
+        if (!url.isEmpty())
+            QCOMPARE(where.zipped, zipped);
     }
 
     void downloadFile_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("error"); // empty: success
+        const QString url = bucketArchive(server_->base("MODE"), "MA");
         QTest::newRow("plain") << "ok" << "";
         QTest::newRow("redirect followed") << "redirect" << "";
         QTest::newRow("chunked body") << "chunked" << "";
-        QTest::newRow("not found") << "404" << "HTTP 404 Not Found (" + url("404", "MA") + ")";
-        QTest::newRow("server error") << "500" << "HTTP 500 Internal Server Error (" + url("500", "MA") + ")";
-        QTest::newRow("body cut off") << "cut" << " of 907579 bytes (" + url("cut", "MA") + ")";
-        QTest::newRow("body stalls") << "stall" << "no data arrived for 1 s (" + url("stall", "MA") + ")";
-        QTest::newRow("no answer") << "silent" << "no answer from the server within 1 s (" + url("silent", "MA") + ")";
+        QTest::newRow("not found") << "404" << url + " not found (HTTP 404 Not Found)";
+        QTest::newRow("forbidden, as S3 says not found") << "403" << url + " not found (HTTP 403 Forbidden)";
+        QTest::newRow("server error") << "500" << "HTTP 500 Internal Server Error (" + url + ")";
+        QTest::newRow("body cut off") << "cut" << " of 0 bytes (" + url + ")";
+        QTest::newRow("body stalls") << "stall" << "no data arrived for 1 s (" + url + ")";
+        QTest::newRow("no answer") << "silent" << "no answer from the server within 1 s (" + url + ")";
     }
     void downloadFile() {
         QFETCH(QString, mode);
         QFETCH(QString, error);
+        const QByteArray expected = readAll(bucketArchive(mirror_.path(), "MA"));
+        error.replace("MODE", mode).replace(" of 0 bytes", " of " + QString::number(expected.size()) + " bytes");
         QTemporaryDir dir;
         const QString target = dir.path() + "/gnis.zip";
         writeAll(target, "older archive");
@@ -102,8 +170,7 @@ private slots:
         options.connectTimeoutMs = mode == "silent" ? 1000 : 20000;
         std::int64_t received = 0;
         options.progress = [&](std::int64_t done, std::int64_t) { received = done; };
-        const Outcome result = DownloadFile(url(mode, "MA").toStdString(), fsPath(target), options);
-        const QByteArray expected = readAll(sampleArchive());
+        const Outcome result = DownloadFile(bucketArchive(server_->base(mode), "MA").toStdString(), fsPath(target), options);
         if (error.isEmpty()) {
             QVERIFY2(result.ok(), result.error().c_str());
             QCOMPARE(readAll(target), expected);
@@ -126,7 +193,8 @@ private slots:
         QTemporaryDir dir;
         DownloadOptions options;
         options.stallTimeoutMs = 1000;
-        const Outcome result = DownloadFile(url("stall", "MA").toStdString(), fsPath(dir.path() + "/gnis.zip"), options);
+        const Outcome result =
+            DownloadFile(bucketArchive(server_->base("stall"), "MA").toStdString(), fsPath(dir.path() + "/gnis.zip"), options);
         QVERIFY(!result.ok());
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     }
@@ -145,88 +213,161 @@ private slots:
     }
 
     void sameGpxFromEverySource() {
-        for (const auto& [state, code] : {std::pair{kMA, QString("MA")}, std::pair{kHI, QString("HI")}}) {
-            QTemporaryDir fromText;
-            JobSettings s;
-            s.outputFolder = fsPath(fromText.path());
-            s.stateIndex = state;
-            s.inputArchive = fsPath(mirrorArchive(mirror_.path(), code));
-            Recorder rec;
-            QVERIFY(CreateGnisGpx(s, rec));
-            const QByteArray reference = withoutTime(readAll(fromText.path() + "/gnis.gpx"));
-            QVERIFY(reference.count("<wpt ") > 7000);
+        for (const QString code : {"MA", "HI"}) {
+            const QByteArray expected = reference(code, currentSample(code));
+            QVERIFY(expected.count("<wpt ") > 4000);
             for (const QString& server : {server_->base("ok"), server_->base("chunked"), mirror_.path(),
                                           QUrl::fromLocalFile(mirror_.path()).toString()}) {
                 QTemporaryDir out;
-                const Run r = run(server, state, out.path());
+                const Run r = run(server, code, out.path());
                 QVERIFY2(r.ok, qPrintable(server + ": " + r.statusBar));
-                QCOMPARE(r.status.first(), QString("Downloading GNIS Zip File"));
-                QVERIFY(r.status.contains("Extracting GNIS Zip File"));
-                QCOMPARE(r.status.last(), QString("Creating GNIS GPX File"));
-                QVERIFY2(withoutTime(readAll(out.path() + "/gnis.gpx")) == reference, qPrintable(server));
-                QCOMPARE(filesIn(out.path()), QStringList{"gnis.gpx"});
+                QCOMPARE(r.status, QStringList({"Downloading GNIS Zip File", "Extracting GNIS Zip File",
+                                                "Creating GNIS GPX File"}));
+                QVERIFY2(withoutTime(readAll(out.path() + "/gnis.gpx")) == expected, qPrintable(server));
+                // Only the text was read: no metadata, picture or Text/ folder, no gnis.zip.
+                QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
                 QVERIFY(r.stats.warning.empty());
             }
         }
     }
 
+    void statesMergedOnce() {
+        // Massachusetts and Rhode Island share features at their border; counts made
+        // apart from this code, from the real files.
+        const QByteArray ma = reference("MA", currentSample("MA"));
+        QTemporaryDir out;
+        const Run r = run(server_->base("ok"), "MA,ri", out.path());
+        QVERIFY2(r.ok, qPrintable(r.statusBar));
+        QCOMPARE(r.stats.waypoints, 8361 + 1522 - 3);
+        QCOMPARE(r.stats.duplicates, 3);
+        QCOMPARE(r.stats.records, 13086 + 2448);
+        const QByteArray gpx = withoutTime(readAll(out.path() + "/gnis.gpx"));
+        QCOMPARE(gpx.count("<wpt "), 9880);
+        QVERIFY(gpx.startsWith(ma.left(ma.lastIndexOf("</gpx>")))); // in the order given
+        QVERIFY(r.status.contains("Rhode Island (2 of 2)"));
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+    }
+
+    void oneStateFailingFailsTheRun() {
+        QTemporaryDir out;
+        writeAll(out.path() + "/gnis.gpx", "older gpx");
+        const int requests = int(server_->requests.size());
+        const Run r = run(server_->base("ok"), "RI,NH,MA", out.path());
+        QVERIFY(!r.ok);
+        QCOMPARE(r.statusBar, "GNIS ERROR: Download failed for New Hampshire: " + bucketArchive(server_->base("ok"), "NH") +
+                                  " not found (HTTP 404 Not Found)");
+        QCOMPARE(server_->requests.size(), requests + 2); // Massachusetts is not fetched after the failure
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("older gpx"));
+    }
+
+    void archive2021Source() {
+        for (const QString code : {"MA", "US"}) {
+            QTemporaryDir out;
+            const Run r = run(server_->base("ok"), code, out.path(), GnisSource::Archive2021);
+            QVERIFY2(r.ok, qPrintable(r.statusBar));
+            QCOMPARE(r.stats.waypoints, 2); // the school too, which the current data no longer has
+            QCOMPARE(r.stats.duplicates, 1);
+            const QByteArray gpx = readAll(out.path() + "/gnis.gpx");
+            QVERIFY(gpx.contains("<ele>3488</ele>\r\n   <name>Mount Greylock, 3488</name>"));
+            QVERIFY(gpx.contains("<name>Williams College</name>"));
+            QCOMPARE(r.status.first(), code == "MA" ? "Downloading GNIS Text File" : "Downloading GNIS Zip File");
+            QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"}); // no gnis.txt, no readme
+        }
+    }
+
+    void sourceWithoutTheFileSaysSoFirst() {
+        QTemporaryDir out;
+        const int requests = int(server_->requests.size());
+        const Run r = run(server_->base("ok"), "MA,US", out.path(), GnisSource::Classic2009);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.statusBar,
+                 QString("GNIS ERROR: The 2009 gazetteer has no file for United States; the current and 2021 ones have"));
+        QCOMPARE(server_->requests.size(), requests);
+        QVERIFY(entriesIn(out.path()).isEmpty());
+    }
+
+    void defaultServerNamedWhenUnreachable() {
+        // A proxy that refuses every connection stands for a machine without Internet,
+        // so nothing leaves this machine.
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost, 0);
+        const quint16 port = closed.serverPort();
+        closed.close();
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", port));
+        QTemporaryDir out;
+        const Run r = run("", "MA", out.path());
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        QVERIFY(!r.ok);
+        QVERIFY2(r.statusBar.startsWith("GNIS ERROR: Download failed for Massachusetts: ") &&
+                     r.statusBar.contains("(https://prd-tnm.s3.amazonaws.com/StagedProducts/GeographicNames/"
+                                          "DomesticNames/DomesticNames_MA_Text.zip)"),
+                 qPrintable(r.statusBar));
+        QVERIFY(entriesIn(out.path()).isEmpty());
+    }
+
     void failures_data() {
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("statusBar");
-        QTest::newRow("404") << "404" << kMA << "GNIS ERROR: Download failed: HTTP 404 Not Found (URL)";
-        QTest::newRow("cut off") << "cut" << kMA << "GNIS ERROR: Download failed: the connection ended after ";
-        QTest::newRow("stalled") << "stall" << kMA << "GNIS ERROR: Download failed: no data arrived for 1 s (URL)";
+        QTest::newRow("403") << "403" << "MA" << "GNIS ERROR: Download failed for Massachusetts: URL not found (HTTP 403 Forbidden)";
+        QTest::newRow("cut off") << "cut" << "MA" << "GNIS ERROR: Download failed for Massachusetts: the connection ended after ";
+        QTest::newRow("stalled") << "stall" << "MA" << "GNIS ERROR: Download failed for Massachusetts: no data arrived for 1 s (URL)";
         QTest::newRow("error page with 200")
-            << "html" << kMA << "GNIS ERROR: The file OUT/gnis.zip is not a Zip file";
-        QTest::newRow("archive is not a zip") << "ok" << 10 << "GNIS ERROR: The file OUT/gnis.zip is not a Zip file";
-        QTest::newRow("missing on the server") << "ok" << 0 << "GNIS ERROR: Download failed: HTTP 404 Not Found (URL)";
+            << "html" << "MA" << "GNIS ERROR: The file OUT/gnis.zip is not a Zip file (from URL)";
+        QTest::newRow("archive is not a zip") << "ok" << "GU" << "GNIS ERROR: The file OUT/gnis.zip is not a Zip file (from URL)";
     }
     void failures() {
         QFETCH(QString, mode);
-        QFETCH(int, state);
+        QFETCH(QString, state);
         QFETCH(QString, statusBar);
         QTemporaryDir out;
         writeAll(out.path() + "/gnis.gpx", "older gpx");
-        const Run r = run(server_->base(mode), state, out.path(), 1000);
+        const Run r = run(server_->base(mode), state, out.path(), GnisSource::Current, 1000);
         QVERIFY(!r.ok);
-        statusBar.replace("URL", url(mode, QString::fromUtf8(stateCodes[std::size_t(state)].data(), 2)));
+        statusBar.replace("URL", bucketArchive(server_->base(mode), state));
         statusBar.replace("OUT", out.path());
         QVERIFY2(r.statusBar.startsWith(statusBar), qPrintable(r.statusBar));
         QVERIFY(!r.status.contains("Creating GNIS GPX File"));
-        QCOMPARE(filesIn(out.path()), QStringList{"gnis.gpx"}); // no gnis.zip, no half text
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"}); // no gnis.zip, no half text
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("older gpx"));
     }
 
     void olderArchiveIsUsedAndSaidSo() {
         QTemporaryDir out;
-        QVERIFY(QFile::copy(sampleArchive(), out.path() + "/gnis.zip"));
-        const Run r = run(server_->base("404"), kMA, out.path());
+        QVERIFY(QFile::copy(currentSample("MA"), out.path() + "/gnis.zip"));
+        const Run r = run(server_->base("404"), "MA", out.path());
         QVERIFY2(r.ok, qPrintable(r.statusBar));
-        QVERIFY2(QString::fromStdString(r.stats.warning).startsWith("The download failed (HTTP 404 Not Found"),
+        QVERIFY2(QString::fromStdString(r.stats.warning).startsWith("The download failed (" +
+                                                                    bucketArchive(server_->base("404"), "MA") + " not found"),
                  r.stats.warning.c_str());
         QVERIFY(QString::fromStdString(r.stats.warning).endsWith("the older gnis.zip in the output folder was used."));
-        QCOMPARE(filesIn(out.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
         QVERIFY(readAll(out.path() + "/gnis.gpx").contains("Mount Greylock"));
     }
 
     void archiveWithoutTheStatesText() {
         // The server hands out Massachusetts under Hawaii's name.
         QTemporaryDir wrongMirror, out;
-        putInMirror(wrongMirror.path(), "HI", readAll(sampleArchive()));
-        const Run r = run(wrongMirror.path(), kHI, out.path());
+        putFile(bucketArchive(wrongMirror.path(), "HI"), readAll(currentSample("MA")));
+        const Run r = run(wrongMirror.path(), "HI", out.path());
         QVERIFY(!r.ok);
-        QCOMPARE(r.statusBar, QString("GNIS ERROR: No GNIS text file exists"));
-        QVERIFY(!filesIn(out.path()).contains("gnis.zip"));
+        QCOMPARE(r.statusBar, "GNIS ERROR: The archive " + out.path() +
+                                  "/gnis.zip holds no gazetteer text for Hawaii (DomesticNames_HI.txt) (from " +
+                                  bucketArchive(wrongMirror.path(), "HI") + ")");
+        QVERIFY(entriesIn(out.path()).isEmpty());
     }
 
     void gnisConvertEndToEnd_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("loopback server") << "ok" << 0 << "21385 waypoints written";
-        QTest::newRow("mirror folder") << "MIRROR" << 0 << "21385 waypoints written";
-        QTest::newRow("404") << "404" << 1 << "gnis-convert: GNIS ERROR: Download failed: HTTP 404 Not Found";
+        const QString counts = "8361 waypoints written from 13086 records; 4725 left out by the class table "
+                               "(Stream 2,112, Lake 1,545, Civil 377, Beach 245, Census 215, …); 0 duplicates "
+                               "skipped; 0 skipped as malformed. GNIS GPX file created.";
+        QTest::newRow("loopback server") << "ok" << 0 << counts;
+        QTest::newRow("mirror folder") << "MIRROR" << 0 << counts;
+        QTest::newRow("404") << "404" << 1 << "gnis-convert: GNIS ERROR: Download failed for Massachusetts: ";
         QTest::newRow("error page") << "html" << 1 << "is not a Zip file";
     }
     void gnisConvertEndToEnd() {
@@ -240,18 +381,22 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(QString::fromUtf8(exitCode ? r.err : r.out).contains(message), (r.out + r.err).constData());
         QVERIFY(r.err.startsWith("Downloading GNIS Zip File\n"));
-        QCOMPARE(filesIn(out.path()), exitCode ? QStringList{} : QStringList{"gnis.gpx"});
+        QCOMPARE(entriesIn(out.path()), exitCode ? QStringList{} : QStringList{"gnis.gpx"});
     }
 
-    void gnisConvertTakesServerAndFolderFromSettings() {
+    void gnisConvertTakesSourceServerAndFolderFromSettings() {
         QTemporaryDir out;
         const QString ini = settingsFileIn(config_.path());
         QDir().mkpath(QFileInfo(ini).path());
-        writeAll(ini, ("[Software]\ngnisserver=" + server_->base("ok") + "\n[User]\ngnis=" + out.path() + "\n").toUtf8());
+        writeAll(ini, ("[Software]\ngnissource=2009\ngnisserver=" + server_->base("ok") + "\n[User]\ngnis=" +
+                       out.path() + "\n").toUtf8());
         const ToolRun r = runTool(QStringLiteral(GNIS_CONVERT), {"gpx", "--state", "MA"});
+        const ToolRun wrong = runTool(QStringLiteral(GNIS_CONVERT), {"gpx", "--state", "MA", "--source", "1999"});
         QFile::remove(ini);
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains(out.path().toUtf8() + "/gnis.gpx: 21385 waypoints"), r.out.constData());
+        QCOMPARE(wrong.exitCode, 2);
+        QVERIFY(wrong.err.contains("unknown source '1999'"));
     }
 };
 

@@ -79,7 +79,7 @@ private slots:
         QTest::addColumn<bool>("folderExists");
         QTest::addColumn<QString>("message");
         QTest::newRow("no output folder") << false << "GNIS ERROR: The output folder";
-        QTest::newRow("archive not on the server") << true << "GNIS ERROR: Download failed: ";
+        QTest::newRow("archive not on the server") << true << "GNIS ERROR: Download failed for Massachusetts: ";
     }
     void jobFailures() {
         QFETCH(bool, folderExists);
@@ -95,19 +95,19 @@ private slots:
 
     void stateArchiveFromMirrorFolder() {
         QTemporaryDir dir, mirror;
-        Archive a;
-        a.members << Member{"MA_Features_20090401.txt", kText};
-        putInMirror(mirror.path(), "MA", a.bytes());
+        putFile(bucketArchive(mirror.path(), "MA"), domesticNamesArchive("MA", kText));
         const ToolRun run = convert({"gpx", "--state", "ma", "--output", dir.path(), "--server", mirror.path()});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.err.contains("Creating GNIS GPX File"));
         const QString summary = QString::fromUtf8(run.out).trimmed();
-        QVERIFY2(summary.contains(dir.path() + "/gnis.gpx: 1 waypoints written from 3 records, 1 skipped as malformed "
+        QVERIFY2(summary.contains(dir.path() + "/gnis.gpx: 1 waypoints written from 3 records; 1 left out by the class "
+                                               "table (Beach 1); 0 duplicates skipped; 1 skipped as malformed "
                                                "(line 3: latitude \"north\" is not a decimal number)"),
                  qPrintable(summary));
         QVERIFY(summary.endsWith("GNIS GPX file created."));
         QCOMPARE(summary.count('\n'), 0);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"gnis.gpx"});
+        // Neither the metadata beside the text nor its folder is unpacked.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"gnis.gpx"});
     }
 
     void usersInputIsNeverChanged() {
@@ -199,7 +199,8 @@ private slots:
         // An archive without the state's text: the job fails and says so.
         const ToolRun wrongState = convert({"gpx", "--state", "HI", "--output", out, "--input", dir.path() + "/mine.zip"});
         QCOMPARE(wrongState.exitCode, 1);
-        QVERIFY2(wrongState.err.contains("GNIS ERROR: No GNIS text file exists"), wrongState.err.constData());
+        QVERIFY2(wrongState.err.contains("GNIS ERROR: The archive " + dir.path().toUtf8() +
+                                                 "/mine.zip holds no gazetteer text for Hawaii"), wrongState.err.constData());
 
         writeAll(dir.path() + "/broken.zip", "PK not really");
         const ToolRun broken = convert({"gpx", "--state", "MA", "--output", out, "--input", dir.path() + "/broken.zip"});

@@ -5,6 +5,7 @@
 #include "create_shp.h"
 #include "http_test_server.h"
 #include "process_postgis.h"
+#include "states.h"
 #include "run_and_wait.h"
 #include "test_support.h"
 #include "zip_builder.h"
@@ -97,7 +98,7 @@ class PostgisTest : public QObject {
     JobSettings job(const QString& out) const {
         JobSettings s = db_;
         s.outputFolder = fsPath(out);
-        s.stateIndex = 21;
+        s.states = {FindState("MA")};
         s.processingScript = fsPath(sourceDir() + "/data/gnis.sql");
         return s;
     }
@@ -301,13 +302,14 @@ private slots:
         HttpTestServer server(mirror.path());
         // The GPX the shapefile must agree with, made on the side.
         JobSettings gpxJob = job(reference.path());
-        gpxJob.stateIndex = code == "MA" ? 21 : 11;
+        gpxJob.states = {FindState(code.toStdString())};
+        gpxJob.source = GnisSource::Classic2009;
         gpxJob.gnisServer = server.base("ok").toStdString();
         Recorder rec;
         QVERIFY(CreateGnisGpx(gpxJob, rec));
         const QStringList expected = gpxFeatures(readAll(reference.path() + "/gnis.gpx"));
 
-        const QStringList args{"all", "--state", code, "--output", out.path(), "--server", server.base("ok"),
+        const QStringList args{"all", "--state", code, "--output", out.path(), "--server", server.base("ok"), "--source", "2009",
                                "--host", QString::fromStdString(db_.host), "--database",
                                QString::fromStdString(db_.database), "--user", QString::fromStdString(db_.user)};
         qputenv("PGPASSWORD", QByteArray::fromStdString(db_.password));

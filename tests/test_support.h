@@ -101,14 +101,25 @@ inline QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-// Where a state's archive lies in a folder laid out like the USGS server.
+inline bool putFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(path.left(path.lastIndexOf('/')));
+    return writeAll(path, bytes);
+}
+
+// Where a state's 2009 archive lies in a folder laid out like the old gazetteer server.
 inline QString mirrorArchive(const QString& root, const QString& code) {
     return root + "/docs/stategaz/" + code + "_Features_20090401.zip";
 }
 inline bool putInMirror(const QString& root, const QString& code, const QByteArray& archive) {
-    QDir().mkpath(root + "/docs/stategaz");
-    return writeAll(mirrorArchive(root, code), archive);
+    return putFile(mirrorArchive(root, code), archive);
 }
+
+// Where a state's current Domestic Names archive lies in a folder laid out like the USGS bucket.
+inline QString bucketArchive(const QString& root, const QString& code) {
+    return root + "/StagedProducts/GeographicNames/DomesticNames/DomesticNames_" + code + "_Text.zip";
+}
+// The real current archives of MA, HI and RI in the bundled mirror.
+inline QString currentSample(const QString& code) { return bucketArchive(sourceDir() + "/data/mirror", code); }
 
 // A stage's listener that keeps everything it was told.
 struct Recorder : gnis::StatusReporter {

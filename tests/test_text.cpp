@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTest>
 
+#include <set>
+
 #include <string>
 #include <vector>
 
@@ -231,11 +233,16 @@ private slots:
 
     void stateCatalogue() {
         QCOMPARE(stateCodes[0], std::string_view("AL"));
-        QCOMPARE(stateCodes[10], std::string_view("GU"));
-        QCOMPARE(stateCodes[50], std::string_view("WY"));
+        QCOMPARE(stateCodes[56], std::string_view("WY"));
+        // Every state and territory the USGS publishes, and the whole country.
+        std::set<std::string_view> codes(stateCodes.begin(), stateCodes.end());
+        QCOMPARE(codes.size(), kStateCount);
+        for (const char* code : {"DC", "PR", "VI", "AS", "MP", "GU", "US"})
+            QVERIFY2(codes.count(code), code);
+        QVERIFY(IsNational(FindState("US")) && !IsNational(FindState("MA")));
         std::vector<std::string> list{"already there"}; // appended to, not cleared
         LoadStates(list);
-        QCOMPARE(list.size(), std::size_t(52));
+        QCOMPARE(list.size(), kStateCount + 1);
         QCOMPARE(list[1], std::string("Alabama"));
         QStringList qtList;
         LoadStates(qtList);
@@ -245,16 +252,30 @@ private slots:
 
     void findState_data() {
         QTest::addColumn<QString>("query");
-        QTest::addColumn<int>("index");
-        QTest::newRow("code lower") << "ma" << 21;
-        QTest::newRow("name any case") << "nEW yORK" << 32;
-        QTest::newRow("not in catalogue") << "DC" << -1;
-        QTest::newRow("partial name") << "New" << -1;
+        QTest::addColumn<QList<int>>("states"); // empty: refused, the last index then names nothing
+        QTest::addColumn<QString>("unknown");
+        const int ma = FindState("Massachusetts"), nh = FindState("New Hampshire"), vt = FindState("VT");
+        QVERIFY(ma >= 0 && nh >= 0 && vt >= 0);
+        QTest::newRow("code lower") << "ma" << QList<int>{ma} << "";
+        QTest::newRow("name any case") << "nEW hAMPSHIRE" << QList<int>{nh} << "";
+        QTest::newRow("list in the order given") << "VT,ma, New Hampshire" << QList<int>{vt, ma, nh} << "";
+        QTest::newRow("repeats once") << "MA,ma,Massachusetts" << QList<int>{ma} << "";
+        QTest::newRow("partial name") << "New" << QList<int>{} << "New";
+        QTest::newRow("one bad item") << "MA,XX,NH" << QList<int>{} << "XX";
+        QTest::newRow("empty item") << "MA,,NH" << QList<int>{} << "";
     }
     void findState() {
         QFETCH(QString, query);
-        QFETCH(int, index);
-        QCOMPARE(FindState(query.toStdString()), index);
+        QFETCH(QList<int>, states);
+        QFETCH(QString, unknown);
+        std::vector<int> got;
+        std::string bad = "unset";
+        const bool ok = FindStates(query.toStdString(), got, bad);
+        QCOMPARE(ok, !states.isEmpty());
+        if (ok)
+            QCOMPARE(QList<int>(got.begin(), got.end()), states);
+        else
+            QCOMPARE(QString::fromStdString(bad), unknown);
     }
 };
 

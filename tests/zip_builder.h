@@ -113,4 +113,14 @@ struct Archive {
     }
 };
 
+// A state's archive as the USGS publishes Domestic Names: the text in Text/,
+// beside the FGDC metadata and a preview picture.
+inline QByteArray domesticNamesArchive(const QByteArray& code, const QByteArray& text) {
+    Archive a;
+    a.members << Member{"DomesticNames_" + code + "_Text.xml", "<?xml version=\"1.0\"?><metadata/>"}
+              << Member{"Text/DomesticNames_" + code + ".txt", text}
+              << Member{"DomesticNames_" + code + "_Text.jpg", QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(600, 'j'), 0};
+    return a.bytes();
+}
+
 } // namespace testsupport

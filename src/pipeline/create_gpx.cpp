@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 
 namespace gnis {
 namespace fs = std::filesystem;
@@ -49,10 +50,83 @@ std::string localTimeStamp() {
     return text;
 }
 
-// Reads the gazetteer text and writes gnis.gpx through a temporary file, so a
-// failure leaves any older gnis.gpx as it was. Returns an error message or "".
-std::string convertText(const fs::path& input, const fs::path& output, StatusReporter& reporter,
-                        GpxStats& stats) {
+// gnis.gpx while it is written: the head when opened, the waypoints of any
+// number of gazetteer texts, the end when finished. It is written under a
+// temporary name, so a failure leaves any older gnis.gpx as it was.
+class GpxOutput {
+public:
+    std::string open(const fs::path& output) {
+        // The GPX is made again by the next run, so it is not worth a disk sync.
+        if (Outcome opened = writer_.open(output, TextFileWriter::Durability::Replaced); !opened)
+            return opened.error();
+        writer_.writeLine(R"(<?xml version="1.0" encoding="UTF-8"?>)");
+        writer_.writeLine(std::string(R"(<gpx version="1.0" creator=")") + kCreator + "\"");
+        writer_.writeLine(R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xmlns="http://www.topografix.com/GPX/1/0" xsi:schemaLocation="http://www.topografix.com/GPX/1/0 http://www.topografix.com/GPX/1/0/gpx.xsd">)");
+        writer_.writeLine("<time>" + localTimeStamp() + "</time>");
+        return {};
+    }
+
+    // Streams one gazetteer text into the file. `what` names the text in
+    // messages; readError says why the source failed. Returns "" or the error.
+    std::string convert(ByteSource& source, std::int64_t total, const std::string& what,
+                        const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
+        TextLineReader lines(source);
+        WaypointConverter converter(&ids_);
+        bool haveHeader = false;
+        std::string block;
+        block.reserve(1 << 16);
+        auto lastYield = std::chrono::steady_clock::now();
+        TextLineReader::Line line;
+        while (lines.next(line)) {
+            if ((line.number & 0xFFF) == 0) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now - lastYield >= std::chrono::milliseconds(50)) {
+                    lastYield = now;
+                    reporter.progress(lines.bytesRead(), total);
+                    reporter.yield();
+                }
+            }
+            if (line.tooLong) {
+                ++stats.records;
+                stats.noteMalformed(line.number, "the line is longer than 1 MiB");
+                continue;
+            }
+            if (line.text.find_first_not_of(" \t") == std::string_view::npos)
+                continue; // blank lines carry nothing
+            if (!haveHeader) {
+                haveHeader = true;
+                std::string error;
+                if (!converter.setHeader(line.text, error))
+                    return "Can't convert " + what + ": " + error;
+                continue;
+            }
+            converter.convert(line.text, line.number, block, stats);
+            if (block.size() >= (1 << 16)) {
+                writer_.write(block);
+                block.clear();
+            }
+        }
+        if (lines.failed())
+            return readError();
+        writer_.write(block);
+        reporter.progress(total, total);
+        return {};
+    }
+
+    std::string finish() {
+        writer_.writeLine("</gpx>");
+        if (Outcome committed = writer_.commit(); !committed)
+            return committed.error();
+        return {};
+    }
+
+private:
+    TextFileWriter writer_;
+    FeatureIdSet ids_; // shared by every text of the run
+};
+
+// Streams a text file of the output folder or of the user into the GPX.
+std::string convertFile(const fs::path& input, GpxOutput& gpx, StatusReporter& reporter, GpxStats& stats) {
     std::FILE* in = std::fopen(input.string().c_str(), "rb");
     if (!in)
         return "Can't read " + input.string() + ": " + ErrorText(errno);
@@ -62,130 +136,104 @@ std::string convertText(const fs::path& input, const fs::path& output, StatusRep
     } closer{in};
     std::error_code ec;
     const auto total = static_cast<std::int64_t>(fs::file_size(input, ec));
-
-    TextFileWriter writer;
-    // The GPX is made again by the next run, so it is not worth a disk sync.
-    if (Outcome opened = writer.open(output, TextFileWriter::Durability::Replaced); !opened)
-        return opened.error();
-
-    writer.writeLine(R"(<?xml version="1.0" encoding="UTF-8"?>)");
-    writer.writeLine(std::string(R"(<gpx version="1.0" creator=")") + kCreator + "\"");
-    writer.writeLine(R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xmlns="http://www.topografix.com/GPX/1/0" xsi:schemaLocation="http://www.topografix.com/GPX/1/0 http://www.topografix.com/GPX/1/0/gpx.xsd">)");
-    writer.writeLine("<time>" + localTimeStamp() + "</time>");
-
     FileSource source(in);
-    TextLineReader lines(source);
-    WaypointConverter converter;
-    bool haveHeader = false;
-    std::string block;
-    block.reserve(1 << 16);
-    auto lastYield = std::chrono::steady_clock::now();
-    TextLineReader::Line line;
-    while (lines.next(line)) {
-        if ((line.number & 0xFFF) == 0) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastYield >= std::chrono::milliseconds(50)) {
-                lastYield = now;
-                reporter.progress(lines.bytesRead(), total);
-                reporter.yield();
-            }
+    return gpx.convert(source, total, input.string(),
+                       [&] { return "Can't read " + input.string() + ": " + ErrorText(source.error()); }, reporter,
+                       stats);
+}
+
+// One state: its text fetched (or taken from the user's archive) and streamed
+// into the GPX. The download is removed whatever happens; a failure to remove
+// it goes to cleanupError. Returns "" or the error.
+std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx, StatusReporter& reporter,
+                         GpxStats& stats, std::string& cleanupError) {
+    fs::path archive = settings.inputArchive;
+    DownloadedGazetteer got;
+    struct Remover {
+        const fs::path& file;
+        std::string& failure;
+        ~Remover() {
+            if (file.empty() || !FileExists(file))
+                return;
+            if (Outcome removed = DeleteFile(file, false); !removed && failure.empty())
+                failure = removed.error();
         }
-        if (line.tooLong) {
-            ++stats.records;
-            stats.noteMalformed(line.number, "the line is longer than 1 MiB");
-            continue;
+    } remover{got.file, cleanupError};
+    std::string from; // where a downloaded text came from, for messages
+    if (archive.empty()) {
+        if (std::string error = DownloadGnisZip(settings, state, reporter, got); !error.empty())
+            return error;
+        if (!got.warning.empty())
+            stats.warning += (stats.warning.empty() ? "" : " ") + got.warning;
+        if (!got.zipped) {
+            reporter.setStatusText("Creating GNIS GPX File");
+            const std::string error = convertFile(got.file, gpx, reporter, stats);
+            return error.empty() ? error : error + " (from " + got.url + ")";
         }
-        if (line.text.find_first_not_of(" \t") == std::string_view::npos)
-            continue; // blank lines carry nothing
-        if (!haveHeader) {
-            haveHeader = true;
-            std::string error;
-            if (!converter.setHeader(line.text, error))
-                return "Can't convert " + input.string() + ": " + error;
-            continue;
-        }
-        converter.convert(line.text, line.number, block, stats);
-        if (block.size() >= (1 << 16)) {
-            writer.write(block);
-            block.clear();
-        }
+        archive = got.file;
+        from = " (from " + got.url + ")";
     }
-    if (lines.failed())
-        return "Can't read " + input.string() + ": " + ErrorText(source.error());
-    writer.write(block);
-    writer.writeLine("</gpx>");
-    if (Outcome committed = writer.commit(); !committed)
-        return committed.error();
-    reporter.progress(total, total);
-    return {};
+    reporter.setStatusText("Extracting GNIS Zip File");
+    ZipTextSource text;
+    if (std::string error = text.open(archive, state, settings.source); !error.empty())
+        return error + from;
+    reporter.setStatusText("Creating GNIS GPX File");
+    const std::string error =
+        gpx.convert(text, static_cast<std::int64_t>(text.size()), text.memberName(), [&] { return text.error(); },
+                    reporter, stats);
+    return error.empty() ? error : error + from;
 }
 
 } // namespace
-
-std::string StateTextFileName(int stateIndex) {
-    if (stateIndex < 0 || stateIndex >= static_cast<int>(kStateCount))
-        return {};
-    return std::string(stateCodes[static_cast<std::size_t>(stateIndex)]) + "_Features_20090401.txt";
-}
 
 bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats* statsOut) {
     GpxStats localStats;
     GpxStats& stats = statsOut ? *statsOut : localStats;
     stats = GpxStats{};
-
-    const bool usersText = !settings.inputText.empty();
-    const std::string stateFile = StateTextFileName(settings.stateIndex);
-    if (!usersText && stateFile.empty()) {
-        reporter.setStatusBarText("GNIS ERROR: No state selected");
-        return false;
-    }
-    const fs::path folder = settings.outputFolder;
-    const fs::path input = usersText ? settings.inputText : folder / stateFile;
-    const fs::path leftoverZip = folder / kZipFileName;
-
-    // The state's text and the archive are leftovers whatever happens; what the
-    // user handed in is never removed.
-    auto cleanUp = [&]() -> std::string {
-        if (usersText)
-            return {};
-        std::string failure;
-        for (const fs::path& leftover : {input, leftoverZip}) {
-            std::error_code ec;
-            if (!FileExists(leftover) || (!settings.inputArchive.empty() && fs::equivalent(leftover, settings.inputArchive, ec)))
-                continue;
-            if (Outcome removed = DeleteFile(leftover, false); !removed && failure.empty())
-                failure = removed.error();
-        }
-        return failure;
-    };
-
-    std::string memberError;
-    if (!usersText) {
-        const bool unpacked = settings.inputArchive.empty()
-                                  ? DownloadGnisZip(settings, reporter, &stats.warning, &memberError)
-                                  : ExtractGnisZip(settings.inputArchive, folder, reporter, &memberError);
-        if (!unpacked) {
-            cleanUp();
-            return false;
-        }
-    }
-
-    reporter.setStatusText("Creating GNIS GPX File");
-    std::string error;
-    if (!FileExists(input))
-        error = memberError.empty() ? "No GNIS text file exists" : memberError;
-    else
-        error = convertText(input, folder / kGpxFileName, reporter, stats);
-
-    const std::string cleanupError = cleanUp();
-    if (!error.empty()) {
+    auto fail = [&](const std::string& error) {
         reporter.setStatusBarText("GNIS ERROR: " + error);
         return false;
+    };
+
+    const bool usersText = !settings.inputText.empty();
+    if (!usersText) {
+        if (settings.states.empty())
+            return fail("No state selected");
+        for (const int state : settings.states) {
+            if (state < 0 || state >= static_cast<int>(kStateCount))
+                return fail("No state selected");
+            // Said before anything is downloaded: a long run must not fail at its last state.
+            if (settings.inputArchive.empty() && LocateGazetteer(settings.source, "", state).url.empty())
+                return fail("The " + std::string(GnisSourceName(settings.source)) + " gazetteer has no file for " +
+                            std::string(stateNames[static_cast<std::size_t>(state)]) +
+                            "; the current and 2021 ones have");
+        }
     }
-    if (!cleanupError.empty()) {
-        reporter.setStatusBarText("GNIS ERROR: gnis.gpx was written, but " + cleanupError);
-        return false;
+
+    GpxOutput gpx;
+    if (std::string error = gpx.open(settings.outputFolder / kGpxFileName); !error.empty())
+        return fail(error);
+    std::string cleanupError;
+    if (usersText) {
+        reporter.setStatusText("Creating GNIS GPX File");
+        if (std::string error = convertFile(settings.inputText, gpx, reporter, stats); !error.empty())
+            return fail(error);
     }
+    const bool several = settings.states.size() > 1;
+    for (std::size_t i = 0; !usersText && i < settings.states.size(); ++i) {
+        const int state = settings.states[i];
+        const std::string name(stateNames[static_cast<std::size_t>(state)]);
+        if (several)
+            reporter.setStatusText(name + " (" + std::to_string(i + 1) + " of " +
+                                   std::to_string(settings.states.size()) + ")");
+        const std::string error = convertState(settings, state, gpx, reporter, stats, cleanupError);
+        if (!error.empty())
+            return fail(several && error.rfind("Download failed for ", 0) != 0 ? name + ": " + error : error);
+    }
+    if (std::string error = gpx.finish(); !error.empty())
+        return fail(error);
+    if (!cleanupError.empty())
+        return fail("gnis.gpx was written, but " + cleanupError);
     return true;
 }
 

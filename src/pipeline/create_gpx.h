@@ -4,22 +4,17 @@
 #include "job_settings.h"
 #include "status_reporter.h"
 
-#include <filesystem>
-#include <string>
-
 namespace gnis {
 
 inline constexpr const char* kGpxFileName = "gnis.gpx";
-inline constexpr const char* kZipFileName = "gnis.zip";
 
-// "AL_Features_20090401.txt" for the state at the given catalogue index.
-std::string StateTextFileName(int stateIndex);
-
-// Downloads and unpacks the state's archive (or unpacks the user's own archive,
-// or takes the user's own text, when the settings name one) and converts the
-// state's gazetteer text into gnis.gpx in the output folder. The state's text
-// and gnis.zip are removed afterwards; what the user handed in never is. On
-// failure the status-bar text says why and false is returned.
+// Converts the gazetteer of the job's states, in the order given, into one
+// gnis.gpx in the output folder: each state's text is downloaded from the
+// job's source (or read from the user's own archive or text) and streamed
+// straight into the GPX; a feature found in several states' files goes in
+// once. The downloads are removed afterwards; what the user handed in never is.
+// gnis.gpx replaces an older one only when every state succeeded. On failure
+// the status-bar text says why and false is returned.
 bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats* stats = nullptr);
 
 } // namespace gnis

@@ -16,8 +16,10 @@ namespace {
 std::string cleanUp(const JobSettings& settings) {
     const fs::path& out = settings.outputFolder;
     std::vector<fs::path> doomed;
-    if (settings.stateIndex >= 0 && settings.stateIndex < static_cast<int>(kStateCount))
-        doomed.push_back(out / (std::string(stateCodes[static_cast<std::size_t>(settings.stateIndex)]) + "_DECI.txt"));
+    for (const int state : settings.states) {
+        if (state >= 0 && state < static_cast<int>(kStateCount))
+            doomed.push_back(out / (std::string(stateCodes[static_cast<std::size_t>(state)]) + "_DECI.txt"));
+    }
     doomed.push_back(out / kGpxFileName);
     for (const char* set : {"route_points", "track_points", "routes", "tracks"}) {
         if (FileExists(out / (std::string(set) + ".shp"))) {

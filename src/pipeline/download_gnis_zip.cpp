@@ -1,53 +1,39 @@
 #include "download_gnis_zip.h"
 
-#include "create_gpx.h"
 #include "download_file.h"
-#include "extract_gnis_zip.h"
 #include "file_system.h"
 #include "states.h"
 
 namespace gnis {
 namespace fs = std::filesystem;
 
-std::string GnisArchiveUrl(const std::string& server, int stateIndex) {
-    std::string base = server;
-    while (!base.empty() && (base.back() == '/' || base.back() == '\\'))
-        base.pop_back();
-    return base + "/docs/stategaz/" + std::string(stateCodes.at(static_cast<std::size_t>(stateIndex))) +
-           "_Features_20090401.zip";
-}
-
-bool DownloadGnisZip(const JobSettings& settings, StatusReporter& reporter, std::string* warning,
-                     std::string* memberError) {
-    reporter.setStatusText("Downloading GNIS Zip File");
-    const std::string url = GnisArchiveUrl(settings.gnisServer, settings.stateIndex);
-    const fs::path archive = settings.outputFolder / kZipFileName;
+std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
+                            DownloadedGazetteer& out) {
+    const GazetteerLocation where = LocateGazetteer(settings.source, settings.server(), stateIndex);
+    out = DownloadedGazetteer{};
+    out.url = where.url;
+    out.zipped = where.zipped;
+    out.file = settings.outputFolder / (where.zipped ? kZipFileName : kTextDownloadName);
+    reporter.setStatusText(where.zipped ? "Downloading GNIS Zip File" : "Downloading GNIS Text File");
 
     DownloadOptions options;
     options.connectTimeoutMs = settings.connectTimeoutMs;
     options.stallTimeoutMs = settings.stallTimeoutMs;
     options.progress = [&](std::int64_t received, std::int64_t total) { reporter.progress(received, total); };
-    const Outcome downloaded = DownloadFile(url, archive, options);
+    const Outcome downloaded = DownloadFile(where.url, out.file, options);
+    const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);
     if (!downloaded) {
-        if (!FileExists(archive)) {
-            reporter.setStatusBarText("GNIS ERROR: Download failed: " + downloaded.error());
-            return false;
+        if (!where.zipped || !FileExists(out.file)) {
+            out.file.clear(); // whatever lies there is not ours to remove
+            return "Download failed for " + name + ": " + downloaded.error();
         }
         // An offline user may rely on the archive of an earlier run; use it, but say so.
-        if (warning)
-            *warning = "The download failed (" + downloaded.error() +
-                       "); the older gnis.zip in the output folder was used.";
-    } else if (!FileExists(archive)) {
-        reporter.setStatusBarText("Error: GNIS file not found.");
-        return false;
+        out.warning = "The download failed (" + downloaded.error() + "); the older gnis.zip in the output folder was used.";
+    } else if (!FileExists(out.file)) {
+        out.file.clear();
+        return "GNIS file not found.";
     }
-
-    const bool extracted = ExtractGnisZip(archive, settings.outputFolder, reporter, memberError);
-    if (Outcome removed = DeleteFile(archive, false); !removed && extracted) {
-        reporter.setStatusBarText("GNIS ERROR: " + removed.error());
-        return false;
-    }
-    return extracted;
+    return {};
 }
 
 } // namespace gnis

@@ -3,19 +3,29 @@
 #include "job_settings.h"
 #include "status_reporter.h"
 
+#include <filesystem>
 #include <string>
 
 namespace gnis {
 
-// "http://geonames.usgs.gov/docs/stategaz/AL_Features_20090401.zip" for Alabama.
-std::string GnisArchiveUrl(const std::string& server, int stateIndex);
+inline constexpr const char* kZipFileName = "gnis.zip";
+inline constexpr const char* kTextDownloadName = "gnis.txt";
 
-// Fetches the selected state's archive as gnis.zip in the output folder and
-// unpacks it there; gnis.zip is removed afterwards. When the download fails but
-// an older gnis.zip lies in the folder, that one is unpacked instead and the
-// warning says so. False, with the status-bar text saying why, when no archive
-// could be had or unpacked.
-bool DownloadGnisZip(const JobSettings& settings, StatusReporter& reporter, std::string* warning = nullptr,
-                     std::string* memberError = nullptr);
+// One state's gazetteer as it lies in the output folder after the download.
+struct DownloadedGazetteer {
+    // gnis.zip, or gnis.txt for a source that serves plain text; empty when
+    // the download failed and nothing of ours lies there.
+    std::filesystem::path file;
+    bool zipped = true;
+    std::string url;
+    std::string warning; // set when an older gnis.zip stood in for a failed download
+};
+
+// Fetches the state's gazetteer from the job's source into the output folder,
+// bypassing every cache. When the download of an archive fails but an older
+// gnis.zip lies in the folder, that one is used and the warning says so (the
+// caller checks that it holds the state's text). Returns "" or the error.
+std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
+                            DownloadedGazetteer& out);
 
 } // namespace gnis

@@ -1,54 +1,68 @@
 #include "extract_gnis_zip.h"
 
+#include "states.h"
 #include "zip_extraction.h"
 
 namespace gnis {
-namespace {
 
-// Passes the reader's events on to the reporter and keeps its first error.
-class ZipToReporter : public ZipListener {
-public:
-    explicit ZipToReporter(StatusReporter& r) : reporter_(r) {}
-    void onProgress(int percent, bool& cancel) override {
-        (void)cancel;
-        reporter_.progress(percent, 100);
-    }
-    void onStatus(const std::string& text) override { reporter_.setStatusText(text); }
+// Keeps the reader's first error; its status lines are not the user's business here.
+struct ZipTextSource::Listener : ZipListener {
     void onError(int number, const std::string& description) override {
         (void)number;
         if (firstError.empty())
             firstError = description;
     }
-    void onYield() override { reporter_.yield(); }
-    void onMemberProgress(std::uint64_t written, std::uint64_t size) override {
-        reporter_.progress(static_cast<std::int64_t>(written), static_cast<std::int64_t>(size));
-    }
     std::string firstError;
-
-private:
-    StatusReporter& reporter_;
 };
 
-} // namespace
+ZipTextSource::ZipTextSource() : listener_(std::make_unique<Listener>()) {}
 
-bool ExtractGnisZip(const std::filesystem::path& archive, const std::filesystem::path& folder,
-                    StatusReporter& reporter, std::string* memberError) {
-    reporter.setStatusText("Extracting GNIS Zip File");
-    ZipToReporter listener(reporter);
-    ZipExtractionClass zip(listener);
-    if (!zip.OpenZip(archive.string())) {
-        reporter.setStatusBarText("GNIS ERROR: " + listener.firstError);
-        return false;
+ZipTextSource::~ZipTextSource() = default;
+
+std::string ZipTextSource::open(const std::filesystem::path& archive, int stateIndex, GnisSource source) {
+    reader_.reset();
+    zip_ = std::make_unique<ZipExtractionClass>(*listener_);
+    if (zip_->ZLibVersion().empty() || !zip_->OpenZip(archive.string()))
+        return listener_->firstError;
+
+    ZipMember exact, other;
+    int others = 0;
+    const bool walked = zip_->ForEachMember([&](const ZipMember& m) {
+        switch (FitStateText(m.name, stateIndex, source)) {
+        case MemberFit::Exact:
+            exact = m;
+            return false;
+        case MemberFit::Other:
+            if (others++ == 0)
+                other = m;
+            break;
+        case MemberFit::None:
+            break;
+        }
+        return true;
+    });
+    if (!walked)
+        return listener_->firstError;
+    const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);
+    const bool found = !exact.name.empty() || others > 0;
+    if (!found || (exact.name.empty() && others > 1 && IsNational(stateIndex))) {
+        const std::string expected = LocateGazetteer(source, "", stateIndex).textName;
+        return "The archive " + archive.string() + (found ? " holds several texts and none is the gazetteer of "
+                                                          : " holds no gazetteer text for ") +
+               name + (expected.empty() ? "" : " (" + expected + ")");
     }
-    if (!zip.Extract(folder.string(), true, true)) {
-        reporter.setStatusBarText(listener.firstError.empty() ? std::string("ERROR: Unzipping failed")
-                                                              : "GNIS ERROR: " + listener.firstError);
-        return false;
-    }
-    zip.CloseZip();
-    if (memberError)
-        *memberError = listener.firstError;
-    return true;
+    const ZipMember& chosen = exact.name.empty() ? other : exact;
+    memberName_ = chosen.name;
+    reader_ = zip_->OpenMember(chosen);
+    return reader_->status() == ZipMemberReader::Status::Ok ? std::string() : reader_->error();
 }
+
+std::ptrdiff_t ZipTextSource::read(char* buffer, std::size_t size) {
+    return reader_ ? reader_->read(buffer, size) : -1;
+}
+
+std::string ZipTextSource::error() const { return reader_ ? reader_->error() : listener_->firstError; }
+
+std::uint64_t ZipTextSource::size() const { return reader_ ? reader_->size() : 0; }
 
 } // namespace gnis

@@ -1,18 +1,41 @@
 #pragma once
 
-#include "status_reporter.h"
+#include "gnis_source.h"
+#include "text_lines.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace gnis {
 
-// Unpacks a state archive into the output folder, keeping its folders and
-// replacing files it shares with the folder. The reader's status lines and
-// progress reach the reporter. False, with the status-bar text saying why, when
-// the archive cannot be opened or the extraction stops. A member that failed on
-// its own does not stop it; the first such error is handed back in memberError.
-bool ExtractGnisZip(const std::filesystem::path& archive, const std::filesystem::path& folder,
-                    StatusReporter& reporter, std::string* memberError = nullptr);
+class ZipExtractionClass;
+class ZipMemberReader;
+
+// A state's gazetteer text read straight out of its archive, inflated and
+// checked as it is read. Nothing of the archive is written to disk, so the
+// metadata and pictures beside the text are never unpacked.
+class ZipTextSource : public ByteSource {
+public:
+    ZipTextSource();
+    ~ZipTextSource() override;
+
+    // Opens the archive and finds the state's text in any of its folders, by
+    // file name in any case (the source's own name first). Returns "" or the error.
+    std::string open(const std::filesystem::path& archive, int stateIndex, GnisSource source);
+    std::ptrdiff_t read(char* buffer, std::size_t size) override;
+    // After read() returned -1: why.
+    std::string error() const;
+    std::uint64_t size() const;
+    const std::string& memberName() const { return memberName_; }
+
+private:
+    struct Listener;
+    std::unique_ptr<Listener> listener_;
+    std::unique_ptr<ZipExtractionClass> zip_;
+    std::unique_ptr<ZipMemberReader> reader_;
+    std::string memberName_;
+};
 
 } // namespace gnis

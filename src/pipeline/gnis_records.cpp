@@ -132,7 +132,7 @@ bool ElevationFeet(std::string_view metres, std::int32_t& feet) {
 }
 
 bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
-    int name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1;
+    int id = -1, name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1;
     int index = 0;
     for (std::size_t start = 0;; ++index) {
         const std::size_t bar = header.find('|', start);
@@ -141,6 +141,7 @@ bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
             if (slot < 0 && EqualsIgnoringCase(column, wanted))
                 slot = index;
         };
+        take(id, "FEATURE_ID");
         take(name, "FEATURE_NAME");
         take(cls, "FEATURE_CLASS");
         take(lat, "PRIM_LAT_DEC");
@@ -157,8 +158,8 @@ bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
             error = "the header names PRIM_LAT_DEC but no PRIM_LONG_DEC column";
             return false;
         }
-        name_ = name, class_ = cls, lat_ = lat, lon_ = lon, elevation_ = elevation, source_ = source;
-        needed_ = static_cast<std::size_t>(std::max({name, cls, lat, lon, elevation, source})) + 1;
+        id_ = id, name_ = name, class_ = cls, lat_ = lat, lon_ = lon, elevation_ = elevation, source_ = source;
+        needed_ = static_cast<std::size_t>(std::max({id, name, cls, lat, lon, elevation, source})) + 1;
     }
     // Otherwise the classic fixed positions stay.
     columns_.assign(needed_, std::string_view{});
@@ -169,6 +170,91 @@ void GpxStats::noteMalformed(std::int64_t line, std::string reason) {
     ++malformed;
     if (firstMalformed.size() < kMalformedKept)
         firstMalformed.push_back({line, std::move(reason)});
+}
+
+void GpxStats::noteLeftOut(std::string_view featureClass) {
+    ++leftOut;
+    featureClass = trimSpaces(featureClass);
+    if (const auto it = leftOutClasses.find(featureClass); it != leftOutClasses.end())
+        ++it->second;
+    else if (leftOutClasses.size() < kClassesKept)
+        leftOutClasses.emplace(std::string(featureClass.substr(0, 80)), 1);
+}
+
+std::string GroupedNumber(std::int64_t n) {
+    const std::string digits = std::to_string(n);
+    const std::size_t sign = n < 0 ? 1 : 0;
+    std::string out(digits, 0, sign);
+    for (std::size_t i = sign; i < digits.size(); ++i) {
+        if (i > sign && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
+std::string GpxStats::countsText() const {
+    std::string text = std::to_string(waypoints) + " waypoints written from " + std::to_string(records) + " records";
+    text += "; " + std::to_string(leftOut) + " left out by the class table";
+    if (leftOut > 0) {
+        std::vector<std::pair<std::string_view, std::int64_t>> largest(leftOutClasses.begin(), leftOutClasses.end());
+        constexpr std::size_t kShown = 5;
+        const std::size_t shown = std::min(kShown, largest.size());
+        std::partial_sort(largest.begin(), largest.begin() + static_cast<std::ptrdiff_t>(shown), largest.end(),
+                          [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
+        text += " (";
+        for (std::size_t i = 0; i < shown; ++i) {
+            const auto& [cls, count] = largest[i];
+            text += (i ? ", " : "") + std::string(cls.empty() ? "no class" : cls) + " " + GroupedNumber(count);
+        }
+        std::int64_t listed = 0;
+        for (std::size_t i = 0; i < shown; ++i)
+            listed += largest[i].second;
+        text += listed < leftOut ? ", …)" : ")";
+    }
+    if (noPosition > 0)
+        text += "; " + std::to_string(noPosition) + " without a position";
+    text += "; " + std::to_string(duplicates) + " duplicates skipped";
+    text += "; " + std::to_string(malformed) + " skipped as malformed";
+    return text;
+}
+
+FeatureIdSet::FeatureIdSet() : slots_(std::size_t(1) << 16, 0) {}
+
+bool FeatureIdSet::insert(std::uint64_t id) {
+    if (id == 0) {
+        const bool fresh = !hasZero_;
+        hasZero_ = true;
+        size_ += fresh;
+        return fresh;
+    }
+    if ((size_ + 1) * 2 > slots_.size())
+        grow();
+    const std::size_t mask = slots_.size() - 1;
+    // Fibonacci hashing spreads the dense, nearly sequential gazetteer ids.
+    for (std::size_t i = static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ull) >> 20) & mask;; i = (i + 1) & mask) {
+        if (slots_[i] == id)
+            return false;
+        if (slots_[i] == 0) {
+            slots_[i] = id;
+            ++size_;
+            return true;
+        }
+    }
+}
+
+void FeatureIdSet::grow() {
+    std::vector<std::uint64_t> old(slots_.size() * 2, 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint64_t id : old) {
+        if (id == 0)
+            continue;
+        std::size_t i = static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+        while (slots_[i] != 0)
+            i = (i + 1) & mask;
+        slots_[i] = id;
+    }
 }
 
 void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber, std::string& out,
@@ -184,8 +270,10 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     MapType type;
     if (count == classEnd) {
         type = LookupMapType(columns_[classEnd - 1]);
-        if (type.code.empty())
+        if (type.code.empty()) {
+            stats.noteLeftOut(columns_[classEnd - 1]);
             return;
+        }
         const std::string_view& cls = columns_[classEnd - 1];
         const std::size_t rest = static_cast<std::size_t>(cls.data() + cls.size() - record.data());
         if (needed_ > classEnd && rest < record.size())
@@ -208,8 +296,10 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         stats.noteMalformed(lineNumber, "longitude " + shown(lonText) + " is not a decimal number");
         return;
     }
-    if (lat.isZero() || lon.isZero())
-        return; // no known position
+    if (lat.isZero() || lon.isZero()) {
+        ++stats.noPosition;
+        return;
+    }
     if (lat.magnitudeAbove(90)) {
         stats.noteMalformed(lineNumber, "latitude " + shown(latText) + " is outside -90..90");
         return;
@@ -232,6 +322,18 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     if (hasElevation)
         feetLength = static_cast<std::size_t>(std::to_chars(feetText, feetText + sizeof feetText, feet).ptr - feetText);
     const std::string_view feetView(feetText, feetLength);
+
+    // Only written features are remembered: the set grows with the output, not the input.
+    if (ids_) {
+        std::uint64_t id = 0;
+        const std::string_view idText = trimSpaces(column(id_));
+        const auto [end, ec] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
+        // A missing or odd id cannot be matched, so that feature is kept.
+        if (!idText.empty() && ec == std::errc() && end == idText.data() + idText.size() && !ids_->insert(id)) {
+            ++stats.duplicates;
+            return;
+        }
+    }
 
     out += "<wpt lat=\"";
     out += latText;

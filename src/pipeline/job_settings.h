@@ -1,7 +1,10 @@
 #pragma once
 
+#include "gnis_source.h"
+
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace gnis {
 
@@ -9,19 +12,22 @@ namespace gnis {
 // gnis-convert's options and settings.ini at the moment the job starts.
 struct JobSettings {
     std::filesystem::path outputFolder;
-    int stateIndex = -1; // position in stateCodes, -1 when none is chosen
+    // Positions in stateCodes, in the order the user gave them; one gnis.gpx
+    // holds them all. Empty when none is chosen.
+    std::vector<int> states;
+    GnisSource source = GnisSource::Current;
 
-    // A gazetteer text of the user's own to convert instead of the state's
-    // text file in the output folder. It is read only, never deleted.
+    // A gazetteer text of the user's own to convert instead of downloading.
+    // It is read only, never changed or deleted.
     std::filesystem::path inputText;
-    // A state archive of the user's own to unpack instead of downloading one.
-    // Its state text is extracted into the output folder, converted and removed;
-    // the archive itself is never changed or deleted.
+    // An archive of the user's own to read the states' texts from instead of
+    // downloading them. It is read only, never changed or deleted.
     std::filesystem::path inputArchive;
 
-    // Where state archives come from: an http(s) or file: URL, or a folder that
-    // mirrors the server (it holds docs/stategaz/).
-    std::string gnisServer = "http://geonames.usgs.gov";
+    // Where the gazetteer comes from: an http(s) or file: URL, or a folder laid
+    // out like the server. Empty: the source's own server.
+    std::string gnisServer;
+    std::string server() const { return gnisServer.empty() ? DefaultGnisServer(source) : gnisServer; }
     int connectTimeoutMs = 30000; // give up on a server that does not answer
     int stallTimeoutMs = 60000;   // give up on a download that stops
 

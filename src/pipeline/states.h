@@ -2,15 +2,20 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace gnis {
 
-inline constexpr std::size_t kStateCount = 51;
+inline constexpr std::size_t kStateCount = 57;
 
-// The states and territories whose gazetteer can be fetched, alphabetical by
-// name; the code at index i belongs to the name at index i.
+// The code of the entry that stands for the whole country (the national file).
+inline constexpr std::string_view kNationalCode = "US";
+
+// The states and territories whose gazetteer can be fetched, and the whole
+// country, alphabetical by name; the code at index i belongs to the name at index i.
 extern const std::array<std::string_view, kStateCount> stateNames;
 extern const std::array<std::string_view, kStateCount> stateCodes;
 
@@ -18,7 +23,14 @@ extern const std::array<std::string_view, kStateCount> stateCodes;
 // -1 when there is none.
 int FindState(std::string_view codeOrName);
 
-// Appends the 51 names in index order to the end of any list with push_back,
+// The states of a comma-separated list ("MA, NH,Vermont"), in the order given,
+// each once. False, with the item in unknown, when one is not a state.
+bool FindStates(std::string_view list, std::vector<int>& indexes, std::string& unknown);
+
+// Whether the entry stands for the whole country.
+bool IsNational(int stateIndex);
+
+// Appends the names in index order to the end of any list with push_back,
 // without clearing it. Qt string lists get the names through fromUtf8.
 template <typename List>
 void LoadStates(List& list) {

@@ -22,7 +22,7 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
                   const DownloadOptions& options) {
     QFile in(source);
     if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly))
-        return Outcome::failure(url + ": no such file");
+        return Outcome::failure(url + " not found");
     QSaveFile out(nativePath(target));
     if (!out.open(QIODevice::WriteOnly))
         return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
@@ -124,6 +124,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     reply->deleteLater();
 
     received += rest.size();
+    const std::string shownUrl = finalUrl.isEmpty() ? url : finalUrl.toStdString();
     std::string why;
     if (!timeout.empty())
         why = timeout;
@@ -143,7 +144,10 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     }
     if (!why.empty()) {
         out.cancelWriting();
-        return Outcome::failure(why + " (" + (finalUrl.isEmpty() ? url : finalUrl.toStdString()) + ")");
+        // S3 answers a missing key with 403 when listing is not allowed, else 404.
+        if (timeout.empty() && (status == 403 || status == 404))
+            return Outcome::failure(shownUrl + " not found (" + why + ")");
+        return Outcome::failure(why + " (" + shownUrl + ")");
     }
     if (!out.commit())
         return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());

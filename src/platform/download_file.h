@@ -22,7 +22,8 @@ struct DownloadOptions {
 // that replaces it only when the whole body arrived with a success status, so a
 // failed download never touches an existing target. Runs a local event loop
 // while it waits, so a window stays responsive; needs a QCoreApplication.
-// On failure the message names the URL and the reason.
+// On failure the message names the URL and the reason; a file the server does
+// not have (HTTP 403 or 404, or no such local file) reads "URL not found".
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target,
                      const DownloadOptions& options = {});
 

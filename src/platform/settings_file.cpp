@@ -40,6 +40,7 @@ StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     s.fwtools = ini.get("Software", "fwtools");
     s.postgis = ini.get("Software", "postgis");
     s.gnisServer = ini.get("Software", "gnisserver");
+    s.gnisSource = ini.get("Software", "gnissource");
     s.host = ini.get("PostGIS", "host", "localhost");
     s.database = ini.get("PostGIS", "database");
     s.user = ini.get("PostGIS", "user");

@@ -11,7 +11,8 @@ namespace gnis {
 struct StoredSettings {
     std::string fwtools;   // [Software] fwtools: folder holding ogr2ogr
     std::string postgis;   // [Software] postgis: folder holding shp2pgsql, psql, pgsql2shp
-    std::string gnisServer;// [Software] gnisserver: optional, where archives come from
+    std::string gnisServer;// [Software] gnisserver: optional, where the gazetteer comes from
+    std::string gnisSource;// [Software] gnissource: optional, current, 2021 or 2009
     std::string host = "localhost"; // [PostGIS] host
     std::string database;  // [PostGIS] database
     std::string user;      // [PostGIS] user
@@ -34,10 +35,10 @@ std::filesystem::path ProcessingScriptPath();
 // first, so the window and gnis-convert share one settings.ini.
 void SetApplicationIdentity();
 
-// The seven keys and gnisserver; a missing file or key gives the defaults.
+// The seven keys, gnisserver and gnissource; a missing file or key gives the defaults.
 StoredSettings LoadStoredSettings(const std::filesystem::path& path);
 
-// Writes the six values of Save Settings (not gnis, not gnisserver).
+// Writes the six values of Save Settings (not gnis, gnisserver or gnissource).
 Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettings& settings);
 
 // Writes [User] gnis alone, as a folder pick does.

@@ -179,7 +179,7 @@ void MainWindow::loadStep() {
     }
     status_->hide();
     setEnabled(true);
-    setStatusBarText(kSiteName);
+    setStatusBarText(settingsWarning_.empty() ? std::string(kSiteName) : settingsWarning_);
 }
 
 void MainWindow::loadSettings() {
@@ -192,6 +192,9 @@ void MainWindow::loadSettings() {
     txtPostGISPass_->setText(qs(s.pass));
     txtGnisOutput_->setText(qs(s.gnis));
     gnisServer_ = s.gnisServer;
+    gnisSource_ = GnisSource::Current;
+    if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, gnisSource_))
+        settingsWarning_ = "Unknown gnissource '" + s.gnisSource + "' in settings.ini; using current";
     if (!statesLoaded_) {
         // No state is selected until the user picks one.
         const QSignalBlocker quiet(cmbGnisState_);
@@ -261,15 +264,16 @@ void MainWindow::saveSettings() {
 JobSettings MainWindow::jobSettings() const {
     JobSettings job;
     job.outputFolder = ss(txtGnisOutput_->text());
-    job.stateIndex = cmbGnisState_->currentIndex();
+    if (cmbGnisState_->currentIndex() >= 0)
+        job.states = {cmbGnisState_->currentIndex()};
+    job.source = gnisSource_;
     job.fwToolsFolder = ss(txtFWTools_->text());
     job.postgisFolder = ss(txtPostGIS_->text());
     job.host = ss(txtPostGISHost_->text());
     job.database = ss(txtPostGISDatabase_->text());
     job.user = ss(txtPostGISUser_->text());
     job.password = ss(txtPostGISPass_->text());
-    if (!gnisServer_.empty())
-        job.gnisServer = gnisServer_;
+    job.gnisServer = gnisServer_;
     return job;
 }
 
@@ -284,10 +288,9 @@ void MainWindow::runPipelineButton(const std::function<void()>& sequence) {
 
 namespace {
 
-// The success text, and what the user must know besides.
+// The success text, what was written and left out, and what the user must know besides.
 std::string withNotes(std::string outcome, const GpxStats& stats) {
-    if (stats.malformed > 0)
-        outcome += " " + std::to_string(stats.malformed) + " records skipped as malformed.";
+    outcome += " " + stats.countsText() + ".";
     if (!stats.warning.empty())
         outcome += " Warning: " + stats.warning;
     return outcome;

@@ -69,7 +69,9 @@ private:
     bool boolInternet_;
     Dialogs& dialogs_;
     std::filesystem::path settingsPath_;
-    std::string gnisServer_; // optional settings.ini key, not shown in the window
+    std::string gnisServer_; // optional settings.ini keys, not shown in the window
+    GnisSource gnisSource_ = GnisSource::Current;
+    std::string settingsWarning_; // shown once the window is loaded
     bool statesLoaded_ = false;
     StatusWindow* status_ = nullptr;
 

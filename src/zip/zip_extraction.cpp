@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -131,7 +132,7 @@ std::string DecodeZipName(const std::string& raw) {
 }
 
 ZipExtractionClass::ZipExtractionClass(ZipListener& listener)
-    : listener_(listener), zlibVersion_(&::zlibVersion), in_(kInChunk), out_(kOutChunk) {}
+    : listener_(listener), zlibVersion_(&::zlibVersion), out_(kOutChunk) {}
 
 ZipExtractionClass::~ZipExtractionClass() { CloseZip(); }
 
@@ -295,13 +296,16 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
     }
     readPosition_ = endRecord_.centralDirOffset;
     const int total = endRecord_.totalEntries;
-    std::string name;
+    ZipMember member;
+    const std::string& name = member.name;
     bool cancel = false;
     for (int i = 1; i <= total; ++i) {
-        if (ReadCentralEntry(name) != ReadResult::Ok) {
+        if (ReadCentralEntry(member.name) != ReadResult::Ok) {
             damaged();
             return false;
         }
+        member.header = currentEntry_;
+        member.size = currentEntry_.uncompressedSize;
         if (currentEntry_.uncompressedSize > 0) {
             std::vector<std::string> parts = splitName(name);
             if (isUnsafeName(name, parts, currentEntry_)) {
@@ -326,7 +330,7 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
                     const bool exists = HasFile(target);
                     if (exists && !overwrite) {
                         error(kZipErrExists, "The file " + target.string() + " already exists");
-                    } else if (!ExtractEntry(target, exists)) {
+                    } else if (!ExtractEntry(member, target, exists)) {
                         damaged();
                         return false;
                     }
@@ -363,47 +367,179 @@ ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const fs::pa
     return FolderResult::Ok;
 }
 
-// Writes the member of currentEntry_ to target through a temporary file.
-// Problems of this member alone are raised as errors and the walk goes on;
-// false means the archive's structure is damaged and the walk must stop.
-bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
-    const CentralFileHeader& entry = currentEntry_;
+struct ZipMemberReader::Inflater {
+    z_stream z{};
+    bool ready = false;
+    bool ended = false; // the deflate stream said it was complete
+    std::vector<unsigned char> in = std::vector<unsigned char>(kInChunk);
+    ~Inflater() {
+        if (ready)
+            inflateEnd(&z);
+    }
+};
+
+ZipMemberReader::ZipMemberReader(ZipExtractionClass& zip, const ZipMember& member)
+    : zip_(zip), name_(member.name), method_(member.header.method), crc_(member.header.crc32),
+      expected_(member.header.uncompressedSize), runningCrc_(crc32(0L, Z_NULL, 0)) {
+    const CentralFileHeader& entry = member.header;
     unsigned char b[kLocalHeaderSize];
     const std::int64_t offset = entry.localHeaderOffset;
-    if (!readAt(offset, b, sizeof b) || le32(b) != kLocalSignature)
-        return false;
-    LocalFileHeader local;
-    local.signature = le32(b);
-    local.versionNeeded = le16(b + 4);
-    local.flags = le16(b + 6);
-    local.method = le16(b + 8);
-    local.modTime = le16(b + 10);
-    local.modDate = le16(b + 12);
-    local.crc32 = le32(b + 14);
-    local.compressedSize = le32(b + 18);
-    local.uncompressedSize = le32(b + 22);
-    local.nameLength = le16(b + 26);
-    local.extraLength = le16(b + 28);
-    std::string localRaw(local.nameLength, '\0');
-    if (!readAt(offset + static_cast<std::int64_t>(kLocalHeaderSize), localRaw.data(), localRaw.size()))
-        return false;
+    if (!zip.readAt(offset, b, sizeof b) || le32(b) != kLocalSignature) {
+        fail(Status::Damaged, kZipErrDamaged, "");
+        return;
+    }
+    const std::uint16_t nameLength = le16(b + 26);
+    const std::uint16_t extraLength = le16(b + 28);
+    std::string localRaw(nameLength, '\0');
+    if (!zip.readAt(offset + static_cast<std::int64_t>(kLocalHeaderSize), localRaw.data(), localRaw.size())) {
+        fail(Status::Damaged, kZipErrDamaged, "");
+        return;
+    }
     const std::string localName = DecodeZipName(localRaw);
     // Sizes and CRC-32 come from the central record: a streaming writer leaves
     // them zero in the local header and puts them in a data descriptor.
-    std::int64_t position = offset + static_cast<std::int64_t>(kLocalHeaderSize) + local.nameLength + local.extraLength;
-    std::int64_t remaining = entry.compressedSize;
-    if (position > archiveSize_ || remaining > archiveSize_ - position)
-        return false;
-
+    position_ = offset + static_cast<std::int64_t>(kLocalHeaderSize) + nameLength + extraLength;
+    remaining_ = entry.compressedSize;
+    if (position_ > zip.archiveSize_ || remaining_ > zip.archiveSize_ - position_) {
+        fail(Status::Damaged, kZipErrDamaged, "");
+        return;
+    }
     if (entry.flags & kFlagEncrypted) {
-        error(kZipErrEncrypted, "The file " + localName + " is encrypted");
-        return true;
+        fail(Status::MemberError, kZipErrEncrypted, "The file " + localName + " is encrypted");
+        return;
     }
-    if (entry.method != 0 && entry.method != 8) {
-        error(kZipErrMethod, "The compression Method for " + localName + " is unsupported");
-        return true;
+    if (method_ != 0 && method_ != 8) {
+        fail(Status::MemberError, kZipErrMethod, "The compression Method for " + localName + " is unsupported");
+        return;
     }
+    if (method_ == 0 && entry.compressedSize != entry.uncompressedSize) {
+        fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+        return;
+    }
+    if (method_ == 8) {
+        inflater_ = std::make_unique<Inflater>();
+        inflater_->ready = inflateInit2(&inflater_->z, -MAX_WBITS) == Z_OK;
+        if (!inflater_->ready)
+            fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+    }
+}
+
+ZipMemberReader::~ZipMemberReader() = default;
+
+std::ptrdiff_t ZipMemberReader::fail(Status status, int number, std::string text) {
+    if (status_ == Status::Ok) {
+        status_ = status;
+        errorNumber_ = number;
+        error_ = status == Status::Damaged ? "The file " + zip_.zipPath_ + " is damaged" : std::move(text);
+    }
+    return -1;
+}
+
+// The end of the data: the member is good only when it has its declared size and CRC-32.
+std::ptrdiff_t ZipMemberReader::finish() {
+    if (produced_ != expected_ || runningCrc_ != crc_)
+        return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+    ended_ = true;
+    return 0;
+}
+
+std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
+    if (status_ != Status::Ok)
+        return -1;
+    if (ended_ || size == 0)
+        return 0;
+    auto* out = reinterpret_cast<unsigned char*>(buffer);
+    std::size_t got = 0;
+    if (method_ == 0) {
+        if (remaining_ == 0)
+            return finish();
+        got = static_cast<std::size_t>(std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(size)));
+        if (!zip_.readAt(position_, out, got))
+            return fail(Status::Damaged, kZipErrDamaged, "");
+        position_ += static_cast<std::int64_t>(got);
+        remaining_ -= static_cast<std::int64_t>(got);
+    } else {
+        if (inflater_->ended)
+            return finish();
+        z_stream& z = inflater_->z;
+        z.next_out = out;
+        z.avail_out = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+        const uInt room = z.avail_out;
+        int rc = Z_OK;
+        // Loop until some bytes come out: a chunk of input may yield none.
+        while (z.avail_out == room && rc != Z_STREAM_END) {
+            if (z.avail_in == 0) {
+                if (remaining_ == 0)
+                    return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_); // cut off
+                const auto n = static_cast<std::size_t>(
+                    std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(inflater_->in.size())));
+                if (!zip_.readAt(position_, inflater_->in.data(), n))
+                    return fail(Status::Damaged, kZipErrDamaged, "");
+                position_ += static_cast<std::int64_t>(n);
+                remaining_ -= static_cast<std::int64_t>(n);
+                z.next_in = inflater_->in.data();
+                z.avail_in = static_cast<uInt>(n);
+            }
+            rc = inflate(&z, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+        }
+        inflater_->ended = rc == Z_STREAM_END;
+        got = room - z.avail_out;
+        if (got == 0) // the stream ended with nothing more
+            return finish();
+    }
+    produced_ += got;
+    if (produced_ > expected_) // more than declared: stop at once, whatever follows
+        return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+    runningCrc_ = crc32_z(runningCrc_, out, got);
+    return static_cast<std::ptrdiff_t>(got);
+}
+
+bool ZipExtractionClass::ForEachMember(const std::function<bool(const ZipMember&)>& visit) {
+    if (endRecordPosition_ == 0) {
+        error(kZipErrNotOpen, "There is no Zip File Open");
+        return false;
+    }
+    if (ReadEndRecord(endRecordPosition_) != ReadResult::Ok) {
+        damaged(); // an archive spread over several disks cannot be read either
+        return false;
+    }
+    readPosition_ = endRecord_.centralDirOffset;
+    ZipMember member;
+    for (int i = 0; i < endRecord_.totalEntries; ++i) {
+        if (ReadCentralEntry(member.name) != ReadResult::Ok) {
+            damaged();
+            return false;
+        }
+        member.header = currentEntry_;
+        member.size = currentEntry_.uncompressedSize;
+        if (!visit(member))
+            break;
+    }
+    return true;
+}
+
+std::unique_ptr<ZipMemberReader> ZipExtractionClass::OpenMember(const ZipMember& member) {
+    return std::unique_ptr<ZipMemberReader>(new ZipMemberReader(*this, member));
+}
+
+// Writes one member to target through a temporary file. Problems of this
+// member alone are raised as errors and the walk goes on; false means the
+// archive's structure is damaged and the walk must stop.
+bool ZipExtractionClass::ExtractEntry(const ZipMember& member, const fs::path& target, bool replacing) {
+    ZipMemberReader reader(*this, member);
     const std::string targetText = target.string();
+    auto raise = [&] {
+        if (reader.status() == ZipMemberReader::Status::Damaged)
+            return false;
+        // A checksum error names the file the user would have got.
+        error(reader.errorNumber(), reader.errorNumber() == kZipErrChecksum ? "Data checksum error in " + targetText
+                                                                          : reader.error());
+        return true;
+    };
+    if (reader.status() != ZipMemberReader::Status::Ok)
+        return raise();
     // Written beside the target and renamed into place only once verified; a
     // member given up on leaves no file. It can be had again from the archive,
     // so it is not worth a disk sync.
@@ -412,87 +548,20 @@ bool ZipExtractionClass::ExtractEntry(const fs::path& target, bool replacing) {
         error(kZipErrCantWrite, "Can't write the file " + targetText);
         return true;
     }
-
-    const std::uint64_t expected = entry.uncompressedSize;
-    std::uint64_t produced = 0;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    bool intact = true;
-    auto emit = [&](const unsigned char* data, std::size_t size) {
-        produced += size;
-        if (produced > expected) {
-            intact = false; // more than declared: stop at once, whatever follows
-            return;
-        }
-        crc = crc32_z(crc, data, size);
-        part.write(std::string_view(reinterpret_cast<const char*>(data), size));
-    };
     auto lastYield = std::chrono::steady_clock::now();
-    auto yieldNow = [&] {
+    for (;;) {
+        const std::ptrdiff_t n = reader.read(reinterpret_cast<char*>(out_.data()), out_.size());
+        if (n < 0)
+            return raise();
+        if (n == 0)
+            break;
+        part.write(std::string_view(reinterpret_cast<const char*>(out_.data()), static_cast<std::size_t>(n)));
         const auto now = std::chrono::steady_clock::now();
         if (now - lastYield >= std::chrono::milliseconds(50)) {
             lastYield = now;
-            listener_.onMemberProgress(produced, expected);
+            listener_.onMemberProgress(reader.produced(), reader.size());
             listener_.onYield();
         }
-    };
-
-    // The next chunk of the member's data into in_: its size, 0 at the end, -1 on a short read.
-    auto readChunk = [&]() -> std::ptrdiff_t {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(in_.size())));
-        if (n > 0 && !readAt(position, in_.data(), n))
-            return -1;
-        position += static_cast<std::int64_t>(n);
-        remaining -= static_cast<std::int64_t>(n);
-        return static_cast<std::ptrdiff_t>(n);
-    };
-
-    if (entry.method == 0) {
-        if (entry.compressedSize != entry.uncompressedSize)
-            intact = false;
-        while (intact && remaining > 0) {
-            const std::ptrdiff_t n = readChunk();
-            if (n < 0)
-                return false;
-            emit(in_.data(), static_cast<std::size_t>(n));
-            yieldNow();
-        }
-    } else {
-        z_stream z{};
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-            error(kZipErrChecksum, "Data checksum error in " + targetText);
-            return true;
-        }
-        int rc = Z_OK;
-        while (intact && rc != Z_STREAM_END) {
-            if (z.avail_in == 0) {
-                if (remaining == 0) {
-                    intact = false; // deflate data cut off
-                    break;
-                }
-                const std::ptrdiff_t n = readChunk();
-                if (n < 0) {
-                    inflateEnd(&z);
-                    return false;
-                }
-                z.next_in = in_.data();
-                z.avail_in = static_cast<uInt>(n);
-            }
-            z.next_out = out_.data();
-            z.avail_out = static_cast<uInt>(out_.size());
-            rc = inflate(&z, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                intact = false;
-                break;
-            }
-            emit(out_.data(), out_.size() - z.avail_out);
-            yieldNow();
-        }
-        inflateEnd(&z);
-    }
-
-    if (!intact || produced != expected || crc != entry.crc32) {
-        error(kZipErrChecksum, "Data checksum error in " + targetText);
-        return true;
     }
     if (!part.flush()) {
         error(kZipErrCantWrite, "Can't write the file " + targetText);

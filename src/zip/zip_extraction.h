@@ -5,8 +5,11 @@
 // listener's too, so a front end can plug in its event loop.
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +90,60 @@ struct LocalFileHeader {
     std::uint16_t extraLength = 0;
 };
 
+// One entry of the central directory, as ForEachMember hands it out.
+struct ZipMember {
+    std::string name;        // decoded, as stored (folders included)
+    std::uint64_t size = 0;  // uncompressed, as the central directory declares it
+    CentralFileHeader header;
+};
+
+class ZipExtractionClass;
+
+// Streams one member's bytes, inflated on demand in fixed memory, without
+// writing anything to disk. The bytes are checked against the central
+// directory's size and CRC-32 as they come: read() returns 0 only at a verified
+// end, and -1 as soon as the member is found damaged. The archive it came from
+// must stay open while it is read.
+class ZipMemberReader {
+public:
+    enum class Status { Ok, MemberError, Damaged };
+    ~ZipMemberReader();
+    ZipMemberReader(const ZipMemberReader&) = delete;
+    ZipMemberReader& operator=(const ZipMemberReader&) = delete;
+
+    // Bytes read into buffer; 0 at the verified end; -1 on failure.
+    std::ptrdiff_t read(char* buffer, std::size_t size);
+    // MemberError: this member alone is unusable (encrypted, unknown method,
+    // checksum); Damaged: the archive's structure is broken.
+    Status status() const { return status_; }
+    int errorNumber() const { return errorNumber_; }
+    const std::string& error() const { return error_; }
+    std::uint64_t produced() const { return produced_; }
+    std::uint64_t size() const { return expected_; }
+
+private:
+    friend class ZipExtractionClass;
+    ZipMemberReader(ZipExtractionClass& zip, const ZipMember& member);
+    std::ptrdiff_t fail(Status status, int number, std::string text);
+    std::ptrdiff_t finish();
+
+    ZipExtractionClass& zip_;
+    std::string name_;
+    std::uint16_t method_ = 0;
+    std::uint32_t crc_ = 0;       // expected
+    std::uint64_t expected_ = 0;
+    std::uint64_t produced_ = 0;
+    unsigned long runningCrc_ = 0;
+    std::int64_t position_ = 0;   // next compressed byte in the archive
+    std::int64_t remaining_ = 0;  // compressed bytes not yet read
+    bool ended_ = false;
+    Status status_ = Status::Ok;
+    int errorNumber_ = 0;
+    std::string error_;
+    struct Inflater;
+    std::unique_ptr<Inflater> inflater_;
+};
+
 class ZipExtractionClass {
 public:
     explicit ZipExtractionClass(ZipListener& listener);
@@ -100,6 +157,13 @@ public:
     // Writes every member into folderPath; true when the walk over all entries
     // ran to its end, whatever single members raised on the way.
     bool Extract(const std::string& folderPath, bool preservePath, bool overwrite);
+    // Visits the central directory's entries in order until visit returns
+    // false. False, with error 7, when the directory is damaged; nothing is
+    // written.
+    bool ForEachMember(const std::function<bool(const ZipMember&)>& visit);
+    // Opens a member that ForEachMember handed out, for streaming reads. A
+    // reader that cannot start says why through its status and error.
+    std::unique_ptr<ZipMemberReader> OpenMember(const ZipMember& member);
     // zlib's version text, or "" (with error 1) when zlib cannot be used.
     std::string ZLibVersion();
 
@@ -111,11 +175,12 @@ public:
     std::int64_t endRecordPosition() const { return endRecordPosition_; }
 
 private:
+    friend class ZipMemberReader;
     std::int64_t FindEndRecord();
     enum class ReadResult { Ok, Mismatch, Damaged };
     ReadResult ReadEndRecord(std::int64_t position);
     ReadResult ReadCentralEntry(std::string& name);
-    bool ExtractEntry(const std::filesystem::path& target, bool replacing);
+    bool ExtractEntry(const ZipMember& member, const std::filesystem::path& target, bool replacing);
     enum class FolderResult { Ok, Unsafe, Failed };
     FolderResult MakeFolderPath(const std::filesystem::path& root, const std::vector<std::string>& parts);
 
@@ -133,7 +198,7 @@ private:
     EndOfCentralDirRecord endRecord_;
     std::int64_t endRecordPosition_ = 0;
     std::int64_t readPosition_ = 0; // next central directory record
-    std::vector<unsigned char> in_, out_; // fixed-size buffers for one member at a time
+    std::vector<unsigned char> out_; // fixed-size buffer for one member at a time
 };
 
 // An entry name as text: kept when it is valid UTF-8 (flagged as such or not),
