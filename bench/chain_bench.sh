@@ -25,7 +25,7 @@ chain=() download=() extract=() gpx=() curl_only=() reference=()
 for ((r = 0; r < runs; r++)); do
   rm -rf "$work/out" && mkdir -p "$work/out"
   t0=$(now)
-  "$convert" gpx --state MA --output "$work/out" --server "$base" --timing >/dev/null 2>"$work/timing"
+  "$convert" gpx --state MA --source 2009 --output "$work/out" --server "$base" --timing >/dev/null 2>"$work/timing"
   t1=$(now)
   chain+=("$(secs "$t0" "$t1")")
   # Stage shares from the status texts' time stamps.

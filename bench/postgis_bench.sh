@@ -21,7 +21,7 @@ total=() gpx=() shp=() sql=() load=() process=() export_=() direct=()
 for ((r = 0; r < runs; r++)); do
   rm -rf "$work/out" && mkdir -p "$work/out"
   t0=$(now)
-  "$convert" all --state MA --output "$work/out" --server data/mirror --fwtools /usr/bin --postgis /usr/bin \
+  "$convert" all --state MA --source 2009 --output "$work/out" --server data/mirror --fwtools /usr/bin --postgis /usr/bin \
     --host "$GNIS_PG_HOST" --database "$GNIS_PG_DATABASE" --user "$GNIS_PG_USER" --timing >/dev/null 2>"$work/timing"
   t1=$(now)
   end=$(secs "$t0" "$t1")
@@ -37,7 +37,7 @@ for ((r = 0; r < runs; r++)); do
   export_+=("$(awk -v a="$e" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
 
   # The same waypoints straight from the GPX into a table, as a GIS user might.
-  "$convert" gpx --state MA --output "$work/out" --server data/mirror >/dev/null 2>&1
+  "$convert" gpx --state MA --source 2009 --output "$work/out" --server data/mirror >/dev/null 2>&1
   t0=$(now)
   ogr2ogr -f PostgreSQL "PG:host=$GNIS_PG_HOST port=$GNIS_PG_PORT dbname=$GNIS_PG_DATABASE user=$GNIS_PG_USER" \
     "$work/out/gnis.gpx" waypoints -nln gnis_direct -overwrite -lco GEOMETRY_NAME=geom

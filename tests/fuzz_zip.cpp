@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -39,6 +40,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         gnis::ZipExtractionClass zip(quiet);
         if (zip.OpenZip(archive.string()))
             zip.Extract(out.string(), preserve, true);
+    }
+    // The streaming path the conversion takes: every member read to its end in memory.
+    {
+        gnis::ZipExtractionClass zip(quiet);
+        if (zip.OpenZip(archive.string())) {
+            std::vector<gnis::ZipMember> members;
+            zip.ForEachMember([&](const gnis::ZipMember& m) {
+                members.push_back(m);
+                return members.size() < 64;
+            });
+            char buffer[4096];
+            for (const auto& m : members) {
+                auto reader = zip.OpenMember(m);
+                std::uint64_t total = 0;
+                for (std::ptrdiff_t n; (n = reader->read(buffer, sizeof buffer)) > 0;)
+                    total += static_cast<std::uint64_t>(n);
+                if (total > m.size)
+                    std::abort(); // more than the central directory declared
+            }
+        }
     }
     for (const auto& entry : fs::directory_iterator(scratch())) {
         if (entry.path() != archive && entry.path() != out)

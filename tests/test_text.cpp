@@ -46,13 +46,25 @@ std::string utf16(const std::u16string& text, bool littleEndian, bool bom = true
     return out;
 }
 
-QStringList readLines(const std::string& bytes, std::size_t chunk) {
+// The lines as a reader hands them out; with readAhead, through the reading thread.
+QStringList readLines(const std::string& bytes, std::size_t chunk, bool readAhead = false) {
     StringSource source(bytes, chunk);
-    TextLineReader reader(source);
     QStringList lines;
     TextLineReader::Line line;
-    while (reader.next(line))
-        lines << (line.tooLong ? QStringLiteral("<too long>") : QString::fromUtf8(line.text.data(), qsizetype(line.text.size())));
+    auto take = [&](auto& reader) {
+        while (reader.next(line))
+            lines << (line.tooLong ? QStringLiteral("<too long>")
+                                   : QString::fromUtf8(line.text.data(), qsizetype(line.text.size())));
+        if (reader.failed())
+            lines << "<failed>";
+    };
+    if (readAhead) {
+        ReadAheadLineReader reader(source);
+        take(reader);
+    } else {
+        TextLineReader reader(source);
+        take(reader);
+    }
     return lines;
 }
 
@@ -166,6 +178,26 @@ private slots:
         // Every chunk size, so lines, surrogate pairs and marks are cut at every point.
         for (std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(7), std::size_t(4096)})
             QCOMPARE(readLines(bytes.toStdString(), chunk), lines);
+        QCOMPARE(readLines(bytes.toStdString(), 3, true), lines);
+    }
+
+    void readAheadKeepsEveryLineAcrossBuffers() {
+        // Several MiB, so lines straddle many buffers; some lines are Windows-1252 and
+        // are handed out from outside the buffers.
+        std::string bytes;
+        for (int i = 0; bytes.size() < 5 * TextLineReader::kBlockSize; ++i)
+            bytes += std::to_string(i) + (i % 97 ? "|Mount|Summit" : "|Caf\xE9") + std::string(std::size_t(i % 300), 'x') + "\r\n";
+        bytes += std::string(TextLineReader::kMaxLineLength + 5, 'y') + "\nlast";
+        const QStringList expected = readLines(bytes, 4096);
+        QVERIFY(expected.size() > 4000 && expected.contains("<too long>"));
+        QCOMPARE(readLines(bytes, 4096, true), expected);
+        QCOMPARE(readLines(bytes, 100000, true), expected);
+        // A consumer that stops early must not leave the reading thread waiting for ever.
+        StringSource source(bytes, 4096);
+        ReadAheadLineReader reader(source);
+        TextLineReader::Line line;
+        QVERIFY(reader.next(line) && reader.next(line));
+        QCOMPARE(line.number, 2);
     }
 
     void overlongLineIsReportedAndSkipped() {
@@ -173,6 +205,33 @@ private slots:
         QCOMPARE(readLines(bytes, 65536), (QStringList{"first", "<too long>", "last"}));
         bytes = "first\n" + std::string(TextLineReader::kMaxLineLength * 3, 'x');
         QCOMPARE(readLines(bytes, 65536), (QStringList{"first", "<too long>"}));
+        QCOMPARE(readLines(bytes, 65536, true), (QStringList{"first", "<too long>"}));
+    }
+
+    void featureIds() {
+        // Either side of the bitmap's end, and ids only a hash table can hold.
+        FeatureIdSet ids;
+        const std::uint64_t top = (std::uint64_t(1) << 27) - 1;
+        for (const std::uint64_t id : {std::uint64_t(0), top, top + 1, ~std::uint64_t(0), std::uint64_t(64)}) {
+            QVERIFY(ids.insert(id));
+            QVERIFY(!ids.insert(id));
+        }
+        QCOMPARE(ids.size(), std::size_t(5));
+    }
+
+    void countsText() {
+        GpxStats stats;
+        stats.records = 1234567;
+        stats.waypoints = 1000;
+        for (int i = 0; i < 1552; ++i)
+            stats.noteLeftOut("Lake");
+        for (const char* cls : {"Stream", "Stream", " Bend ", "Civil", "Gut", "Arch2", "Flat"})
+            stats.noteLeftOut(cls);
+        QCOMPARE(QString::fromStdString(stats.countsText()),
+                 QString("1000 waypoints written from 1234567 records; 1559 left out by the class table "
+                         "(Lake 1,552, Stream 2, Arch2 1, Bend 1, Civil 1, …); 0 duplicates skipped; "
+                         "0 skipped as malformed"));
+        QCOMPARE(QString::fromStdString(GroupedNumber(-1234567)), QString("-1,234,567"));
     }
 
     void decimals_data() {

@@ -6,6 +6,7 @@
 #include "states.h"
 #include "text_lines.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +51,31 @@ std::string localTimeStamp() {
     return text;
 }
 
+// Runs on the reading thread: blank lines and the records of classes that never
+// go on the map stop there, counted, so the converting thread sees the rest only.
+class ClassGate : public LineFilter {
+public:
+    bool keep(const TextLineReader::Line& line) override {
+        if (line.tooLong)
+            return true;
+        if (line.text.find_first_not_of(" \t") == std::string_view::npos)
+            return false; // blank lines carry nothing
+        if (!haveHeader_) {
+            haveHeader_ = true;
+            std::string error;
+            headerOk_ = probe_.setHeader(line.text, error);
+            return true;
+        }
+        return !headerOk_ || probe_.admit(line.text, stats);
+    }
+    GpxStats stats; // read once the reading thread is done
+
+private:
+    WaypointConverter probe_;
+    bool haveHeader_ = false;
+    bool headerOk_ = false;
+};
+
 // gnis.gpx while it is written: the head when opened, the waypoints of any
 // number of gazetteer texts, the end when finished. It is written under a
 // temporary name, so a failure leaves any older gnis.gpx as it was.
@@ -70,7 +96,8 @@ public:
     // messages; readError says why the source failed. Returns "" or the error.
     std::string convert(ByteSource& source, std::int64_t total, const std::string& what,
                         const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
-        TextLineReader lines(source);
+        ClassGate gate;
+        ReadAheadLineReader lines(source, &gate);
         WaypointConverter converter(&ids_);
         bool haveHeader = false;
         std::string block;
@@ -108,6 +135,7 @@ public:
         }
         if (lines.failed())
             return readError();
+        stats.add(gate.stats);
         writer_.write(block);
         reporter.progress(total, total);
         return {};

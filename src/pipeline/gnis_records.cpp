@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <limits>
 
 #if defined(__SSE2__)
@@ -172,6 +174,27 @@ void GpxStats::noteMalformed(std::int64_t line, std::string reason) {
         firstMalformed.push_back({line, std::move(reason)});
 }
 
+void GpxStats::add(const GpxStats& other) {
+    records += other.records;
+    waypoints += other.waypoints;
+    leftOut += other.leftOut;
+    noPosition += other.noPosition;
+    duplicates += other.duplicates;
+    malformed += other.malformed;
+    for (const auto& m : other.firstMalformed) {
+        if (firstMalformed.size() < kMalformedKept)
+            firstMalformed.push_back(m);
+    }
+    for (const auto& [cls, count] : other.leftOutClasses) {
+        if (const auto it = leftOutClasses.find(cls); it != leftOutClasses.end())
+            it->second += count;
+        else if (leftOutClasses.size() < kClassesKept)
+            leftOutClasses.emplace(cls, count);
+    }
+    if (!other.warning.empty())
+        warning += (warning.empty() ? "" : " ") + other.warning;
+}
+
 void GpxStats::noteLeftOut(std::string_view featureClass) {
     ++leftOut;
     featureClass = trimSpaces(featureClass);
@@ -219,42 +242,37 @@ std::string GpxStats::countsText() const {
     return text;
 }
 
-FeatureIdSet::FeatureIdSet() : slots_(std::size_t(1) << 16, 0) {}
+void FeatureIdSet::Free::operator()(void* p) const { std::free(p); }
 
 bool FeatureIdSet::insert(std::uint64_t id) {
-    if (id == 0) {
-        const bool fresh = !hasZero_;
-        hasZero_ = true;
+    if (id >= kBitmapIds) {
+        const bool fresh = large_.insert(id).second;
         size_ += fresh;
         return fresh;
     }
-    if ((size_ + 1) * 2 > slots_.size())
-        grow();
-    const std::size_t mask = slots_.size() - 1;
-    // Fibonacci hashing spreads the dense, nearly sequential gazetteer ids.
-    for (std::size_t i = static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ull) >> 20) & mask;; i = (i + 1) & mask) {
-        if (slots_[i] == id)
-            return false;
-        if (slots_[i] == 0) {
-            slots_[i] = id;
-            ++size_;
-            return true;
-        }
+    if (!bitmap_) {
+        bitmap_.reset(static_cast<std::uint64_t*>(std::calloc(kBitmapIds / 64, sizeof(std::uint64_t))));
+        if (!bitmap_)
+            throw std::bad_alloc();
     }
+    std::uint64_t& word = bitmap_[id / 64];
+    const std::uint64_t bit = std::uint64_t(1) << (id % 64);
+    if (word & bit)
+        return false;
+    word |= bit;
+    ++size_;
+    return true;
 }
 
-void FeatureIdSet::grow() {
-    std::vector<std::uint64_t> old(slots_.size() * 2, 0);
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (const std::uint64_t id : old) {
-        if (id == 0)
-            continue;
-        std::size_t i = static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ull) >> 20) & mask;
-        while (slots_[i] != 0)
-            i = (i + 1) & mask;
-        slots_[i] = id;
-    }
+bool WaypointConverter::admit(std::string_view record, GpxStats& stats) {
+    if (columns_.size() != needed_)
+        columns_.assign(needed_, std::string_view{});
+    const auto classEnd = static_cast<std::size_t>(class_) + 1;
+    if (splitColumns(record, columns_.data(), classEnd) != classEnd || !LookupMapType(columns_[classEnd - 1]).code.empty())
+        return true;
+    ++stats.records;
+    stats.noteLeftOut(columns_[classEnd - 1]);
+    return false;
 }
 
 void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber, std::string& out,

@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace gnis {
@@ -36,6 +38,8 @@ struct GpxStats {
 
     // Counts a record that could not be read, keeping the reason of the first few.
     void noteMalformed(std::int64_t line, std::string reason);
+    // Adds the counts of another part of the same run.
+    void add(const GpxStats& other);
     void noteLeftOut(std::string_view featureClass);
     // "21385 waypoints written from 31176 records; 9784 left out by the class
     // table (Stream 2,187, Lake 1,552, …); 7 duplicates skipped; 0 skipped as malformed"
@@ -43,20 +47,25 @@ struct GpxStats {
 };
 
 // The feature ids written so far, so that a feature found in several state
-// files (they overlap at the borders) or twice in one goes in only once. Open
-// addressing over 64-bit keys: about 16 bytes per id kept, nothing per record read.
+// files (they overlap at the borders) or twice in one goes in only once. GNIS
+// ids are whole numbers below three million, listed in order: a bitmap over
+// the first 2^27 ids holds them at one bit each (16 MiB at most, of which only
+// the pages the ids fall on are ever touched). Larger ids go to a hash table.
 class FeatureIdSet {
 public:
-    FeatureIdSet();
     // True when the id was not there yet.
     bool insert(std::uint64_t id);
     std::size_t size() const { return size_; }
 
 private:
-    void grow();
-    std::vector<std::uint64_t> slots_; // 0 marks an empty slot; id 0 is kept apart
+    struct Free {
+        void operator()(void* p) const;
+    };
+    static constexpr std::uint64_t kBitmapIds = std::uint64_t(1) << 27;
+    // calloc'ed: the kernel hands out zeroed pages as they are first touched.
+    std::unique_ptr<std::uint64_t[], Free> bitmap_;
+    std::unordered_set<std::uint64_t> large_;
     std::size_t size_ = 0;
-    bool hasZero_ = false;
 };
 
 // "1,552": digits grouped by thousands, for counts people read.
@@ -87,6 +96,10 @@ public:
     explicit WaypointConverter(FeatureIdSet* ids = nullptr) : ids_(ids) {}
     // Reads the header line. False, with a message, when it cannot be used.
     bool setHeader(std::string_view header, std::string& error);
+    // The class decides first: a record whose class the map type table does
+    // not hold is counted (as a record, and as left out) and false returned.
+    // True when the record must go through convert().
+    bool admit(std::string_view record, GpxStats& stats);
     // Appends the record's waypoint to out, or nothing when it is dropped or malformed.
     void convert(std::string_view record, std::int64_t lineNumber, std::string& out, GpxStats& stats);
 

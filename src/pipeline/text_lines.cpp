@@ -70,7 +70,16 @@ bool TextLineReader::fill() {
     if (eof_)
         return false;
     // Drop what was handed out, so the buffer holds at most one line plus a block.
-    if (pos_ > 0) {
+    if (pos_ > 0 && retire_) {
+        std::string next = std::move(spare_);
+        spare_ = std::string();
+        next.reserve(2 * kBlockSize);
+        next.assign(text_, pos_);
+        std::swap(next, text_);
+        scanned_ -= pos_;
+        pos_ = 0;
+        retire_(std::move(next));
+    } else if (pos_ > 0) {
         text_.erase(0, pos_);
         scanned_ -= pos_;
         pos_ = 0;
@@ -163,6 +172,99 @@ bool TextLineReader::next(Line& line) {
             return true;
         }
     }
+}
+
+ReadAheadLineReader::ReadAheadLineReader(ByteSource& source, LineFilter* filter)
+    : thread_([this, &source, filter] { produce(source, filter); }) {}
+
+ReadAheadLineReader::~ReadAheadLineReader() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void ReadAheadLineReader::produce(ByteSource& source, LineFilter* filter) {
+    Batch batch;
+    TextLineReader reader(source);
+    // Hands the batch over and starts an empty one; false when the consumer is gone.
+    auto handOver = [&]() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || full_.size() < kBatchesInFlight; });
+        if (stopping_)
+            return false;
+        full_.push_back(std::move(batch));
+        batch = Batch{};
+        if (!spare_.empty()) {
+            batch = std::move(spare_.back());
+            spare_.pop_back();
+            batch.extra.clear();
+            batch.lines.clear();
+        }
+        lock.unlock();
+        changed_.notify_all();
+        return true;
+    };
+    bool gone = false;
+    try {
+        // A full buffer becomes the batch's text, and the batch's old text the next buffer.
+        reader.onRetire([&](std::string&& full) {
+            std::string emptied = std::move(batch.text);
+            batch.text = std::move(full);
+            batch.bytesRead = reader.bytesRead();
+            gone = gone || !handOver();
+            emptied.clear();
+            reader.recycle(std::move(emptied));
+        });
+        TextLineReader::Line line;
+        while (!gone && reader.next(line)) {
+            if (filter && !filter->keep(line))
+                continue;
+            if (reader.inBuffer(line.text)) {
+                batch.lines.push_back({static_cast<std::size_t>(line.text.data() - reader.buffer().data()),
+                                       line.text.size(), line.number, line.tooLong, false});
+            } else {
+                batch.lines.push_back({batch.extra.size(), line.text.size(), line.number, line.tooLong, true});
+                batch.extra.append(line.text);
+            }
+        }
+        if (gone)
+            return;
+        batch.text = std::move(reader.buffer());
+        batch.bytesRead = reader.bytesRead();
+        batch.failed = reader.failed();
+    } catch (...) { // out of memory: the text cannot be read to its end
+        batch.lines.clear();
+        batch.failed = true;
+    }
+    batch.last = true;
+    handOver();
+}
+
+bool ReadAheadLineReader::next(TextLineReader::Line& line) {
+    while (nextLine_ >= current_.lines.size()) {
+        if (finished_)
+            return false;
+        std::unique_lock lock(mutex_);
+        if (current_.text.capacity() > 0)
+            spare_.push_back(std::move(current_));
+        changed_.wait(lock, [&] { return !full_.empty(); });
+        current_ = std::move(full_.front());
+        full_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+        nextLine_ = 0;
+        bytesRead_ = current_.bytesRead;
+        finished_ = current_.last;
+        failed_ = current_.failed;
+    }
+    const Entry& e = current_.lines[nextLine_++];
+    line.text = std::string_view(e.inExtra ? current_.extra : current_.text).substr(e.offset, e.size);
+    line.number = e.number;
+    line.tooLong = e.tooLong;
+    return true;
 }
 
 } // namespace gnis

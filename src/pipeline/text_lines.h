@@ -1,9 +1,15 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace gnis {
 
@@ -39,6 +45,20 @@ public:
     bool failed() const { return failed_; }
     std::int64_t bytesRead() const { return bytesRead_; }
 
+    // For a reader whose lines must outlive the next call: once every line of
+    // the buffer has been handed out, the buffer goes to retire instead of being
+    // reused, and the lines in it stay valid for whoever owns it then. A line
+    // re-read as Windows-1252 lies outside the buffer (see inBuffer) and is valid
+    // until the next call only.
+    void onRetire(std::function<void(std::string&& buffer)> retire) { retire_ = std::move(retire); }
+    // An emptied buffer to fill next, so retiring allocates nothing new.
+    void recycle(std::string&& buffer) { spare_ = std::move(buffer); }
+    // The buffer now being handed out; at the end of the text, the last one.
+    std::string& buffer() { return text_; }
+    bool inBuffer(std::string_view text) const {
+        return text.data() >= text_.data() && text.data() + text.size() <= text_.data() + text_.size();
+    }
+
 private:
     bool fill();
     bool readInto(std::string& buffer);
@@ -61,6 +81,67 @@ private:
     std::size_t scanned_ = 0; // text_ before this holds no LF after pos_
     char16_t highSurrogate_ = 0;
     std::string converted_;   // a line re-read as Windows-1252
+    std::function<void(std::string&&)> retire_;
+    std::string spare_;
+};
+
+// Decides on the reading thread which lines are worth handing out at all.
+struct LineFilter {
+    virtual ~LineFilter() = default;
+    virtual bool keep(const TextLineReader::Line& line) = 0;
+};
+
+// A TextLineReader on a thread of its own, handing its lines out in batches:
+// reading, inflating and decoding the text overlap the work done with its
+// lines. At most sixteen batches of half a MiB are in flight, so memory stays
+// fixed whatever the text's length. The source is read on that thread only.
+class ReadAheadLineReader {
+public:
+    // filter, when given, runs on the reading thread; the lines it drops are never handed out.
+    explicit ReadAheadLineReader(ByteSource& source, LineFilter* filter = nullptr);
+    // Stops the reading thread and waits for it.
+    ~ReadAheadLineReader();
+    ReadAheadLineReader(const ReadAheadLineReader&) = delete;
+    ReadAheadLineReader& operator=(const ReadAheadLineReader&) = delete;
+
+    // As TextLineReader::next; line.text stays valid until the next call.
+    bool next(TextLineReader::Line& line);
+    bool failed() const { return failed_; }
+    // Bytes read from the source as far as the lines handed out so far.
+    std::int64_t bytesRead() const { return bytesRead_; }
+
+private:
+    struct Entry {
+        std::size_t offset, size;
+        std::int64_t number;
+        bool tooLong;
+        bool inExtra;
+    };
+    // The lines of one buffer of the reader, without copying them.
+    struct Batch {
+        std::string text;
+        std::string extra; // lines re-read as Windows-1252
+        std::vector<Entry> lines;
+        std::int64_t bytesRead = 0;
+        bool last = false;
+        bool failed = false;
+    };
+    static constexpr std::size_t kBatchesInFlight = 16;
+
+    void produce(ByteSource& source, LineFilter* filter);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Batch> full_;   // read, waiting to be handed out
+    std::vector<Batch> spare_; // handed out, for the reader to fill again
+    bool stopping_ = false;
+
+    Batch current_;            // the batch being handed out, owned by the consumer
+    std::size_t nextLine_ = 0;
+    bool finished_ = false;
+    bool failed_ = false;
+    std::int64_t bytesRead_ = 0;
+    std::thread thread_;       // last, so it starts once everything above exists
 };
 
 } // namespace gnis
