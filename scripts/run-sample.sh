@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the main job on the bundled sample:
-# "All At Once" for Massachusetts. The gazetteer archive of 2009-04-01 comes from
-# the offline mirror in data/mirror (laid out like the USGS server); it becomes
-# sample-output/gnis.gpx, then sample-output/gnis.shp, which goes through the
-# private PostGIS database of scripts/pg-start.sh and back. Ends with a summary.
+# "All At Once" for Massachusetts from today's Domestic Names (the default
+# source). The archive comes from the offline mirror in data/mirror, laid out
+# like the USGS bucket; it becomes sample-output/gnis.gpx, then
+# sample-output/gnis.shp, which goes through the private PostGIS database of
+# scripts/pg-start.sh and back. Ends with a summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
