@@ -79,13 +79,13 @@ struct Run {
     QByteArray gpx;
 };
 
-// Converts a text given as the user's own file; the output folder gets gnis.gpx.
-Run convertIn(const QString& folder, const QByteArray& text) {
-    QTemporaryDir in;
-    writeAll(in.path() + "/input.txt", text);
+// Converts the user's own text, or the states' texts in the user's own archive;
+// the output folder gets gnis.gpx.
+Run convertFrom(const QString& folder, const QString& input, const std::vector<int>& states = {}) {
     JobSettings settings;
     settings.outputFolder = fsPath(folder);
-    settings.inputText = fsPath(in.path() + "/input.txt");
+    settings.states = states;
+    (states.empty() ? settings.inputText : settings.inputArchive) = fsPath(input);
     Recorder rec;
     Run run;
     run.ok = CreateGnisGpx(settings, rec, &run.stats);
@@ -93,6 +93,12 @@ Run convertIn(const QString& folder, const QByteArray& text) {
     run.status = rec.status;
     run.gpx = readAll(folder + "/gnis.gpx");
     return run;
+}
+
+Run convertIn(const QString& folder, const QByteArray& text) {
+    QTemporaryDir in;
+    writeAll(in.path() + "/input.txt", text);
+    return convertFrom(folder, in.path() + "/input.txt");
 }
 
 Run convert(const QByteArray& text) {
@@ -303,15 +309,11 @@ private slots:
         Archive archive;
         archive.members << Member{"MA_Features_20090401.txt", file({record("A", "Summit", "42.1", "-73.1")})};
         writeAll(in.path() + "/ma.zip", archive.bytes());
-        JobSettings settings;
-        settings.outputFolder = fsPath(dir.path());
-        settings.states = {kMA};
-        settings.inputArchive = fsPath(in.path() + "/ma.zip");
-        Recorder rec;
-        QVERIFY2(CreateGnisGpx(settings, rec), qPrintable(rec.statusBar()));
+        const Run run = convertFrom(dir.path(), in.path() + "/ma.zip", {kMA});
+        QVERIFY2(run.ok, qPrintable(run.statusBar));
         QCOMPARE(filesIn(dir.path()), QStringList({"gnis.gpx", "gnis.zip"}));
         QCOMPARE(readAll(dir.path() + "/gnis.zip"), QByteArray("zip"));
-        QCOMPARE(readAll(dir.path() + "/gnis.gpx").count("<wpt"), 1);
+        QCOMPARE(run.gpx.count("<wpt"), 1);
     }
 
     void featuresGoInOnce() {
@@ -327,18 +329,12 @@ private slots:
         Archive a;
         a.members << Member{"RI_Features_20090401.txt", ri} << Member{"Text/DomesticNames_MA.txt", ma};
         writeAll(in.path() + "/both.zip", a.bytes());
-        JobSettings settings;
-        settings.outputFolder = fsPath(dir.path());
-        settings.states = {kMA, FindState("RI")};
-        settings.inputArchive = fsPath(in.path() + "/both.zip");
-        Recorder rec;
-        GpxStats stats;
-        QVERIFY2(CreateGnisGpx(settings, rec, &stats), qPrintable(rec.statusBar()));
-        QCOMPARE(stats.duplicates, 2);
-        QCOMPARE(stats.waypoints, 5); // a feature without a usable id cannot be matched, so it stays
+        const Run run = convertFrom(dir.path(), in.path() + "/both.zip", {kMA, FindState("RI")});
+        QVERIFY2(run.ok, qPrintable(run.statusBar));
+        QCOMPARE(run.stats.duplicates, 2);
+        QCOMPARE(run.stats.waypoints, 5); // a feature without a usable id cannot be matched, so it stays
         QCOMPARE(readNames(dir.path() + "/gnis.gpx"),
                  QStringList({"Greylock, 3488", "Hoosac", "Block", "No id", "Odd id"}));
-        QVERIFY(QString::fromStdString(stats.countsText()).contains("; 2 duplicates skipped;"));
     }
 
     void damagedTextLeavesOldGpx() {
@@ -349,13 +345,9 @@ private slots:
         text.declaredCrc = 0x12345678;
         a.members << text;
         writeAll(in.path() + "/ma.zip", a.bytes());
-        JobSettings settings;
-        settings.outputFolder = fsPath(dir.path());
-        settings.states = {kMA};
-        settings.inputArchive = fsPath(in.path() + "/ma.zip");
-        Recorder rec;
-        QVERIFY(!CreateGnisGpx(settings, rec));
-        QCOMPARE(rec.statusBar(), QString("GNIS ERROR: Data checksum error in Text/DomesticNames_MA.txt"));
+        const Run run = convertFrom(dir.path(), in.path() + "/ma.zip", {kMA});
+        QVERIFY(!run.ok);
+        QCOMPARE(run.statusBar, QString("GNIS ERROR: Data checksum error in Text/DomesticNames_MA.txt"));
         QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
         QCOMPARE(readAll(dir.path() + "/gnis.gpx"), QByteArray("old"));
     }
@@ -436,18 +428,12 @@ private slots:
         QFETCH(QByteArray, spot);
         REQUIRE_TOOL("xmllint");
         QTemporaryDir dir;
-        JobSettings settings;
-        settings.outputFolder = fsPath(dir.path());
-        settings.states = {FindState(code.toStdString())};
-        settings.inputArchive = fsPath(archive);
-        Recorder rec;
-        GpxStats stats;
-        QVERIFY2(CreateGnisGpx(settings, rec, &stats), qPrintable(rec.statusBar()));
-        QCOMPARE(rec.status.first(), QString("Extracting GNIS Zip File"));
-        QCOMPARE(rec.status.last(), QString("Creating GNIS GPX File"));
-        QCOMPARE(stats.waypoints, expectedWaypoints);
-        QCOMPARE(stats.malformed, 0);
-        const QByteArray gpx = readAll(dir.path() + "/gnis.gpx");
+        const Run run = convertFrom(dir.path(), archive, {FindState(code.toStdString())});
+        QVERIFY2(run.ok, qPrintable(run.statusBar));
+        QCOMPARE(run.status, QStringList({"Extracting GNIS Zip File", "Creating GNIS GPX File"}));
+        QCOMPARE(run.stats.waypoints, expectedWaypoints);
+        QCOMPARE(run.stats.malformed, 0);
+        const QByteArray& gpx = run.gpx;
         QCOMPARE(gpx.count("<wpt "), expectedWaypoints);
         QVERIFY(gpx.contains(spot));
         QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});

@@ -28,6 +28,10 @@ std::string ZipTextSource::open(const std::filesystem::path& archive, int stateI
     ZipMember exact, other;
     int others = 0;
     const bool walked = zip_->ForEachMember([&](const ZipMember& m) {
+        // A symbolic link member holds a path, not the text it is named after.
+        constexpr unsigned kUnix = 3;
+        if ((m.header.versionMadeBy >> 8) == kUnix && ((m.header.externalAttributes >> 16) & 0170000u) == 0120000u)
+            return true;
         switch (FitStateText(m.name, stateIndex, source)) {
         case MemberFit::Exact:
             exact = m;
