@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kVersion = "0.1.0";
+constexpr const char* kVersion = GNIS_VERSION;
 
 constexpr const char* kUsage =
     "Usage: gnis-convert COMMAND [OPTIONS]\n"

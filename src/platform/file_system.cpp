@@ -76,7 +76,11 @@ Outcome TextFileWriter::open(const fs::path& target, Durability durability, Acce
     target_ = target;
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     for (int attempt = 0; attempt < 16; ++attempt) {
-        temp_ = folder / ("." + target.filename().string() + ".tmp-" + uniqueSuffix());
+        std::string name = ".";
+        name += target.filename().string();
+        name += ".tmp-";
+        name += uniqueSuffix();
+        temp_ = folder / name;
         // "x": never reuse or follow anything that already has this name.
         file_ = std::fopen(temp_.string().c_str(), "wbx");
         if (file_ || errno != EEXIST)

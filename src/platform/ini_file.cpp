@@ -104,9 +104,9 @@ Outcome IniFile::load(const fs::path& path) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
             if (eol_.empty())
-                eol_ = "\r\n";
+                eol_.assign("\r\n", 2);
         } else if (eol_.empty() && !in.eof()) {
-            eol_ = "\n";
+            eol_.assign(1, '\n'); // assign, not =: GCC 12 at -O3 takes "=" for an overlapping copy
         }
         lines_.push_back(line);
     }
