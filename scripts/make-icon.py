@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the program's 32 x 32 icon (a mountain under a map pin on a green tile)
-and writes it as a PNG. Usage: make-icon.py OUT.png"""
+"""Draws the program's icon (a mountain under a map pin on a green tile) and
+writes it as a PNG. The drawing's shapes are given on a 32 x 32 grid; other
+sizes sample them 4 x 4 times per pixel, so edges stay smooth. Usage: make-icon.py OUT.png [SIZE]"""
 import struct
 import sys
 import zlib
@@ -38,5 +39,32 @@ def png(pixels):
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def sampled(x, y, size, n=4):
+    """Pixel (x, y) of a size x size icon: the mean of n x n points of the 32 x 32 drawing."""
+    acc = [0, 0, 0, 0]
+    for i in range(n):
+        for j in range(n):
+            px = (x + (i + 0.5) / n) * W / size - 0.5
+            py = (y + (j + 0.5) / n) * H / size - 0.5
+            r, g, b, a = pixel(px, py)
+            acc[0] += r * a
+            acc[1] += g * a
+            acc[2] += b * a
+            acc[3] += a
+    if acc[3] == 0:
+        return (0, 0, 0, 0)
+    return (acc[0] // acc[3], acc[1] // acc[3], acc[2] // acc[3], acc[3] // (n * n))
+
+
+def png_of(size):
+    global W, H
+    rows = [[sampled(x, y, size) if size != 32 else pixel(x, y) for x in range(size)] for y in range(size)]
+    w, h = W, H
+    W = H = size
+    data = png(rows)
+    W, H = w, h
+    return data
+
+
 with open(sys.argv[1], "wb") as f:
-    f.write(png([[pixel(x, y) for x in range(W)] for y in range(H)]))
+    f.write(png_of(int(sys.argv[2]) if len(sys.argv) > 2 else 32))

@@ -5,7 +5,9 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
 foreach(f bin/trailcrafter-gnis bin/gnis-convert share/applications/trailcrafter-gnis.desktop
-          share/icons/hicolor/32x32/apps/trailcrafter-gnis.png ${EXTRA})
+          share/icons/hicolor/32x32/apps/trailcrafter-gnis.png share/icons/hicolor/256x256/apps/trailcrafter-gnis.png
+          share/man/man1/gnis-convert.1 share/bash-completion/completions/gnis-convert
+          share/metainfo/org.example.trailcrafter.gnis.metainfo.xml ${EXTRA})
   if(NOT EXISTS "${PREFIX}/${f}")
     message(FATAL_ERROR "not installed: ${f}")
   endif()

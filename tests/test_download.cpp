@@ -335,17 +335,35 @@ private slots:
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("older gpx"));
     }
 
+    void olderArchiveIsUsedAndSaidSo_data() {
+        QTest::addColumn<QString>("older"); // the state whose archive lies in the folder
+        QTest::addColumn<QString>("state");
+        QTest::newRow("the state's own") << "MA" << "MA";
+        QTest::newRow("another state's") << "RI" << "MA";
+        QTest::newRow("a state's, for the nation") << "RI" << "US";
+    }
     void olderArchiveIsUsedAndSaidSo() {
+        QFETCH(QString, older);
+        QFETCH(QString, state);
         QTemporaryDir out;
-        QVERIFY(QFile::copy(currentSample("MA"), out.path() + "/gnis.zip"));
-        const Run r = run(server_->base("404"), "MA", out.path());
-        QVERIFY2(r.ok, qPrintable(r.statusBar));
-        QVERIFY2(QString::fromStdString(r.stats.warning).startsWith("The download failed (" +
-                                                                    bucketArchive(server_->base("404"), "MA") + " not found"),
-                 r.stats.warning.c_str());
-        QVERIFY(QString::fromStdString(r.stats.warning).endsWith("the older gnis.zip in the output folder was used."));
-        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
-        QVERIFY(readAll(out.path() + "/gnis.gpx").contains("Mount Greylock"));
+        QVERIFY(QFile::copy(currentSample(older), out.path() + "/gnis.zip"));
+        const Run r = run(server_->base("404"), state, out.path());
+        const QString failed = bucketArchive(server_->base("404"), state == "US" ? "National" : state) + " not found";
+        if (older == state) {
+            QVERIFY2(r.ok, qPrintable(r.statusBar));
+            QVERIFY2(QString::fromStdString(r.stats.warning).startsWith("The download failed (" + failed),
+                     r.stats.warning.c_str());
+            QVERIFY(QString::fromStdString(r.stats.warning).endsWith("the older gnis.zip in the output folder was used."));
+            QVERIFY(readAll(out.path() + "/gnis.gpx").contains("Mount Greylock"));
+        } else {
+            // Never another state's data in its place, and the failed download is named.
+            QVERIFY(!r.ok);
+            QVERIFY2(r.statusBar.contains("holds no gazetteer text for") &&
+                         r.statusBar.contains("used because the download failed: " + failed),
+                     qPrintable(r.statusBar));
+        }
+        // Not made by this run, so it stays, as the user's offline copy.
+        QCOMPARE(readAll(out.path() + "/gnis.zip"), readAll(currentSample(older)));
     }
 
     void archiveWithoutTheStatesText() {

@@ -1,11 +1,14 @@
 // gnis-convert end to end, as a user runs it from a terminal.
 
+#include "states.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,10 +38,30 @@ private slots:
         const ToolRun help = convert({"--help"});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.startsWith("Usage: gnis-convert"));
-        QVERIFY(help.out.contains("--input FILE"));
         const ToolRun version = convert({"gpx", "--version"});
         QCOMPARE(version.exitCode, 0);
-        QVERIFY(version.out.startsWith("gnis-convert "));
+        QCOMPARE(version.out, QByteArray("gnis-convert " GNIS_VERSION "\n"));
+
+        // The man page and the shell completion are written apart from --help:
+        // they must know the same options, and the completion every state.
+        static const QRegularExpression option("--[a-z][a-z-]+");
+        auto options = [](const QString& text) {
+            QSet<QString> found;
+            for (auto it = option.globalMatch(text); it.hasNext();)
+                found << it.next().captured();
+            return found;
+        };
+        const QSet<QString> helpOptions = options(QString::fromUtf8(help.out));
+        QVERIFY(helpOptions.contains("--source") && helpOptions.size() >= 15);
+        const QString man = QString::fromUtf8(readAll(sourceDir() + "/data/gnis-convert.1")).remove("\\");
+        QCOMPARE(options(man), helpOptions);
+        const QString completion = QString::fromUtf8(readAll(sourceDir() + "/data/gnis-convert.bash-completion"));
+        QCOMPARE(options(completion), helpOptions);
+        const QStringList codes = QRegularExpression("states=\"([A-Z ]+)\"").match(completion).captured(1).split(' ');
+        QSet<QString> catalogue;
+        for (const std::string_view code : gnis::stateCodes)
+            catalogue << QString::fromUtf8(code.data(), qsizetype(code.size()));
+        QCOMPARE(QSet<QString>(codes.begin(), codes.end()), catalogue);
     }
 
     void usageErrors_data() {

@@ -397,6 +397,23 @@ private slots:
         QCOMPARE(readAll(out + "/victim.txt"), QByteArray("overwritten?"));
     }
 
+    void lastMatchAcrossTheBufferEnd() {
+        // A member whose last match spans the end of a 256 KiB read: zlib has taken all
+        // the input by then and still owes output, which must not read as "cut off".
+        const QByteArray line = "205110|Appalachian National Scenic Trail|Trail|MA|25|Berkshire|003\r\n";
+        Archive a;
+        for (int k = 1; k < 250; k += 7) {
+            QByteArray data = line.repeated((256 * 1024 + k - 250) / line.size());
+            data += QByteArray(256 * 1024 + k - 250 - data.size(), '\n') + QByteArray(250, 'X');
+            a.members << Member{"m" + QByteArray::number(k) + ".txt", data};
+        }
+        QTemporaryDir dir;
+        const Outcome o = extractBytes(a.bytes(), dir.path());
+        QVERIFY(o.extracted);
+        QCOMPARE(errorsOf(o), QStringList{});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), a.members.size());
+    }
+
     void bombStopsAtDeclaredSize() {
         // 256 MiB of zeros declared as 1000 bytes: refused as soon as it passes the size.
         z_stream z{};

@@ -26,7 +26,7 @@ public:
     std::ptrdiff_t read(char* buffer, std::size_t size) override {
         const std::size_t n = std::fread(buffer, 1, size, file_);
         if (n == 0 && std::ferror(file_)) {
-            error_ = errno;
+            error_ = errno != 0 ? errno : EIO;
             return -1;
         }
         return static_cast<std::ptrdiff_t>(n);
@@ -97,15 +97,15 @@ public:
     std::string convert(ByteSource& source, std::int64_t total, const std::string& what,
                         const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
         ClassGate gate;
-        ReadAheadLineReader lines(source, &gate);
+        ReadAheadLineReader lines(source, &gate, [&] { reporter.yield(); });
         WaypointConverter converter(&ids_);
         bool haveHeader = false;
         std::string block;
         block.reserve(1 << 16);
         auto lastYield = std::chrono::steady_clock::now();
         TextLineReader::Line line;
-        while (lines.next(line)) {
-            if ((line.number & 0xFFF) == 0) {
+        for (std::uint32_t handedOut = 0; lines.next(line); ++handedOut) {
+            if ((handedOut & 0xFF) == 0) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - lastYield >= std::chrono::milliseconds(50)) {
                     lastYield = now;
@@ -133,8 +133,10 @@ public:
                 block.clear();
             }
         }
-        if (lines.failed())
-            return readError();
+        if (lines.failed()) {
+            std::string error = lines.error().empty() ? readError() : lines.error();
+            return error.empty() ? "Can't read " + what : error;
+        }
         stats.add(gate.stats);
         writer_.write(block);
         reporter.progress(total, total);
@@ -178,15 +180,15 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
     fs::path archive = settings.inputArchive;
     DownloadedGazetteer got;
     struct Remover {
-        const fs::path& file;
+        const DownloadedGazetteer& download;
         std::string& failure;
         ~Remover() {
-            if (file.empty() || !FileExists(file))
+            if (!download.ours || download.file.empty() || !FileExists(download.file))
                 return;
-            if (Outcome removed = DeleteFile(file, false); !removed && failure.empty())
+            if (Outcome removed = DeleteFile(download.file, false); !removed && failure.empty())
                 failure = removed.error();
         }
-    } remover{got.file, cleanupError};
+    } remover{got, cleanupError};
     std::string from; // where a downloaded text came from, for messages
     if (archive.empty()) {
         if (std::string error = DownloadGnisZip(settings, state, reporter, got); !error.empty())
@@ -199,7 +201,9 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
             return error.empty() ? error : error + " (from " + got.url + ")";
         }
         archive = got.file;
-        from = " (from " + got.url + ")";
+        from = got.downloadError.empty()
+                   ? " (from " + got.url + ")"
+                   : "; it is the older gnis.zip, used because the download failed: " + got.downloadError;
     }
     reporter.setStatusText("Extracting GNIS Zip File");
     ZipTextSource text;

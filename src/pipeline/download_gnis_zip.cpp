@@ -23,15 +23,15 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
     const Outcome downloaded = DownloadFile(where.url, out.file, options);
     const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);
     if (!downloaded) {
-        if (!where.zipped || !FileExists(out.file)) {
-            out.file.clear(); // whatever lies there is not ours to remove
+        out.ours = false; // whatever lies there now was there before this run
+        if (!where.zipped || !FileExists(out.file))
             return "Download failed for " + name + ": " + downloaded.error();
-        }
         // An offline user may rely on the archive of an earlier run; use it, but say so.
+        out.downloadError = downloaded.error();
         out.warning = "The download failed (" + downloaded.error() + "); the older gnis.zip in the output folder was used.";
     } else if (!FileExists(out.file)) {
-        out.file.clear();
-        return "GNIS file not found.";
+        out.ours = false;
+        return "GNIS file not found: " + name + " (" + where.url + ")";
     }
     return {};
 }

@@ -13,18 +13,20 @@ inline constexpr const char* kTextDownloadName = "gnis.txt";
 
 // One state's gazetteer as it lies in the output folder after the download.
 struct DownloadedGazetteer {
-    // gnis.zip, or gnis.txt for a source that serves plain text; empty when
-    // the download failed and nothing of ours lies there.
+    // gnis.zip, or gnis.txt for a source that serves plain text.
     std::filesystem::path file;
     bool zipped = true;
+    bool ours = true;    // made by this run, so the run removes it
     std::string url;
-    std::string warning; // set when an older gnis.zip stood in for a failed download
+    std::string warning;       // set when an older gnis.zip stood in for a failed download
+    std::string downloadError; // why, then
 };
 
 // Fetches the state's gazetteer from the job's source into the output folder,
 // bypassing every cache. When the download of an archive fails but an older
-// gnis.zip lies in the folder, that one is used and the warning says so (the
-// caller checks that it holds the state's text). Returns "" or the error.
+// gnis.zip lies in the folder, that one is used and the warning says so; the
+// caller checks that it holds the state's text, and leaves it where it is.
+// Returns "" or the error.
 std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
                             DownloadedGazetteer& out);
 

@@ -93,14 +93,21 @@ MemberFit FitStateText(std::string_view memberName, int stateIndex, GnisSource s
     const std::string exact = LocateGazetteer(source, "", stateIndex).textName;
     if (!exact.empty() && EqualsIgnoringCase(file, exact))
         return MemberFit::Exact;
-    if (IsNational(stateIndex))
-        return EqualsIgnoringCase(file, "DomesticNames_National.txt") || endsWithIgnoringCase(file, ".txt")
-                   ? MemberFit::Other
-                   : MemberFit::None;
-    const std::string_view code = stateCodes[static_cast<std::size_t>(stateIndex)];
-    if (EqualsIgnoringCase(file, "DomesticNames_" + std::string(code) + ".txt") || isDatedFeatures(file, code))
-        return MemberFit::Other;
-    return MemberFit::None;
+    // Another release's name for a state's own text.
+    auto stateText = [&](std::string_view code) {
+        return EqualsIgnoringCase(file, "DomesticNames_" + std::string(code) + ".txt") || isDatedFeatures(file, code);
+    };
+    if (!IsNational(stateIndex))
+        return stateText(stateCodes[static_cast<std::size_t>(stateIndex)]) ? MemberFit::Other : MemberFit::None;
+    // The national archive of 2021 names its one text member freely; any text
+    // will do, as long as it is not one state's.
+    if (!endsWithIgnoringCase(file, ".txt"))
+        return MemberFit::None;
+    for (const std::string_view code : stateCodes) {
+        if (code != kNationalCode && stateText(code))
+            return MemberFit::None;
+    }
+    return MemberFit::Other;
 }
 
 } // namespace gnis

@@ -30,8 +30,9 @@ GazetteerLocation LocateGazetteer(GnisSource source, const std::string& server, 
 
 // How well an archive member's file name (in any folder, any case) fits a
 // state's gazetteer text. A source's own name is Exact; another release's
-// naming of the same state is Other. For the national entry any text member is
-// Other, so an archive holding a single text works whatever its name.
+// naming of the same state is Other. For the national entry any text member
+// that is not one state's text is Other, so an archive holding a single text
+// works whatever its name.
 enum class MemberFit { None, Other, Exact };
 MemberFit FitStateText(std::string_view memberName, int stateIndex, GnisSource source);
 

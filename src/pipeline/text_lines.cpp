@@ -2,6 +2,7 @@
 
 #include "clean_text.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace gnis {
@@ -174,8 +175,8 @@ bool TextLineReader::next(Line& line) {
     }
 }
 
-ReadAheadLineReader::ReadAheadLineReader(ByteSource& source, LineFilter* filter)
-    : thread_([this, &source, filter] { produce(source, filter); }) {}
+ReadAheadLineReader::ReadAheadLineReader(ByteSource& source, LineFilter* filter, std::function<void()> idle)
+    : idle_(std::move(idle)), thread_([this, &source, filter] { produce(source, filter); }) {}
 
 ReadAheadLineReader::~ReadAheadLineReader() {
     {
@@ -187,28 +188,28 @@ ReadAheadLineReader::~ReadAheadLineReader() {
 }
 
 void ReadAheadLineReader::produce(ByteSource& source, LineFilter* filter) {
-    Batch batch;
-    TextLineReader reader(source);
-    // Hands the batch over and starts an empty one; false when the consumer is gone.
-    auto handOver = [&]() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopping_ || full_.size() < kBatchesInFlight; });
-        if (stopping_)
-            return false;
-        full_.push_back(std::move(batch));
-        batch = Batch{};
-        if (!spare_.empty()) {
-            batch = std::move(spare_.back());
-            spare_.pop_back();
-            batch.extra.clear();
-            batch.lines.clear();
-        }
-        lock.unlock();
-        changed_.notify_all();
-        return true;
-    };
-    bool gone = false;
     try {
+        Batch batch;
+        TextLineReader reader(source);
+        // Hands the batch over and starts an empty one; false when the consumer is gone.
+        auto handOver = [&]() {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stopping_ || full_.size() < kBatchesInFlight; });
+            if (stopping_)
+                return false;
+            full_.push_back(std::move(batch));
+            batch = Batch{};
+            if (!spare_.empty()) {
+                batch = std::move(spare_.back());
+                spare_.pop_back();
+                batch.extra.clear();
+                batch.lines.clear();
+            }
+            lock.unlock();
+            changed_.notify_all();
+            return true;
+        };
+        bool gone = false;
         // A full buffer becomes the batch's text, and the batch's old text the next buffer.
         reader.onRetire([&](std::string&& full) {
             std::string emptied = std::move(batch.text);
@@ -235,12 +236,15 @@ void ReadAheadLineReader::produce(ByteSource& source, LineFilter* filter) {
         batch.text = std::move(reader.buffer());
         batch.bytesRead = reader.bytesRead();
         batch.failed = reader.failed();
+        batch.last = true;
+        handOver();
     } catch (...) { // out of memory: the text cannot be read to its end
-        batch.lines.clear();
-        batch.failed = true;
+        {
+            const std::lock_guard lock(mutex_);
+            broken_ = true;
+        }
+        changed_.notify_all();
     }
-    batch.last = true;
-    handOver();
 }
 
 bool ReadAheadLineReader::next(TextLineReader::Line& line) {
@@ -250,7 +254,21 @@ bool ReadAheadLineReader::next(TextLineReader::Line& line) {
         std::unique_lock lock(mutex_);
         if (current_.text.capacity() > 0)
             spare_.push_back(std::move(current_));
-        changed_.wait(lock, [&] { return !full_.empty(); });
+        current_ = Batch{};
+        nextLine_ = 0;
+        const auto ready = [&] { return !full_.empty() || broken_; };
+        while (!changed_.wait_for(lock, std::chrono::milliseconds(50), ready)) {
+            if (idle_) {
+                lock.unlock();
+                idle_();
+                lock.lock();
+            }
+        }
+        if (full_.empty()) { // broken: what came before was handed out, the rest is lost
+            finished_ = failed_ = true;
+            error_ = "out of memory while reading the text";
+            return false;
+        }
         current_ = std::move(full_.front());
         full_.pop_front();
         lock.unlock();

@@ -97,8 +97,11 @@ struct LineFilter {
 // fixed whatever the text's length. The source is read on that thread only.
 class ReadAheadLineReader {
 public:
-    // filter, when given, runs on the reading thread; the lines it drops are never handed out.
-    explicit ReadAheadLineReader(ByteSource& source, LineFilter* filter = nullptr);
+    // filter, when given, runs on the reading thread; the lines it drops are
+    // never handed out. idle, when given, runs on the caller's thread every
+    // 50 ms while next() waits for lines, so a window can repaint meanwhile.
+    explicit ReadAheadLineReader(ByteSource& source, LineFilter* filter = nullptr,
+                                 std::function<void()> idle = {});
     // Stops the reading thread and waits for it.
     ~ReadAheadLineReader();
     ReadAheadLineReader(const ReadAheadLineReader&) = delete;
@@ -107,6 +110,8 @@ public:
     // As TextLineReader::next; line.text stays valid until the next call.
     bool next(TextLineReader::Line& line);
     bool failed() const { return failed_; }
+    // After a failure of the reading thread itself (out of memory): why; else "".
+    const std::string& error() const { return error_; }
     // Bytes read from the source as far as the lines handed out so far.
     std::int64_t bytesRead() const { return bytesRead_; }
 
@@ -135,6 +140,9 @@ private:
     std::deque<Batch> full_;   // read, waiting to be handed out
     std::vector<Batch> spare_; // handed out, for the reader to fill again
     bool stopping_ = false;
+    bool broken_ = false;      // the reading thread gave up on an exception
+    std::function<void()> idle_;
+    std::string error_;
 
     Batch current_;            // the batch being handed out, owned by the consumer
     std::size_t nextLine_ = 0;

@@ -468,9 +468,9 @@ std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
         int rc = Z_OK;
         // Loop until some bytes come out: a chunk of input may yield none.
         while (z.avail_out == room && rc != Z_STREAM_END) {
-            if (z.avail_in == 0) {
-                if (remaining_ == 0)
-                    return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_); // cut off
+            // With all input taken, zlib may still owe output (the rest of a
+            // match); only when it can make no progress is the data cut off.
+            if (z.avail_in == 0 && remaining_ > 0) {
                 const auto n = static_cast<std::size_t>(
                     std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(inflater_->in.size())));
                 if (!zip_.readAt(position_, inflater_->in.data(), n))
@@ -481,7 +481,8 @@ std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
                 z.avail_in = static_cast<uInt>(n);
             }
             rc = inflate(&z, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            if ((rc == Z_BUF_ERROR && z.avail_in == 0 && remaining_ == 0) ||
+                (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR))
                 return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
         }
         inflater_->ended = rc == Z_STREAM_END;
