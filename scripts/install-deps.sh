@@ -16,6 +16,7 @@ packages=(
   python3         # makes test archives with its zipfile module
   zip p7zip-full libarchive-tools  # other programs' archives for the zip reader tests
   clang libclang-rt-14-dev         # libFuzzer for the zip reader's fuzz target
+  appstream man-db                 # the package test validates the metainfo file and the man page
 )
 
 missing=()
