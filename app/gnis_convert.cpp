@@ -3,8 +3,7 @@
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
 #include "create_gpx.h"
-#include "create_shp.h"
-#include "process_postgis.h"
+#include "run_job.h"
 #include "settings_file.h"
 #include "states.h"
 #include "zip_extraction.h"
@@ -76,9 +75,8 @@ struct UsageError {
     std::string message;
 };
 
-// Status texts go to standard error as they happen; the last status-bar text
-// is kept for the summary.
-// With timing on, each status text carries the seconds since the start, so a
+// Status texts go to standard error as they happen; the job's outcome makes
+// the summary. With timing on, each status text carries the seconds since the start, so a
 // user sees what share of a run each stage takes.
 class TerminalReporter : public gnis::StatusReporter {
 public:
@@ -91,8 +89,6 @@ public:
         }
         std::cerr << text << '\n';
     }
-    void setStatusBarText(const std::string& text) override { statusBar = text; }
-    std::string statusBar;
 
 private:
     bool timing_;
@@ -254,7 +250,7 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     return settings;
 }
 
-// The pipeline commands, with the main window's sequences and outcome texts.
+// The pipeline commands: the main window's jobs, with a summary line.
 int runPipeline(const Options& options) {
     gnis::JobSettings settings = jobFromOptions(options);
     std::error_code ec;
@@ -265,42 +261,25 @@ int runPipeline(const Options& options) {
     }
     settings.outputFolder = fs::absolute(settings.outputFolder, ec);
     TerminalReporter reporter(given(options, "--timing"));
-    gnis::GpxStats stats;
     const std::string& command = options.command;
-    bool ok = true;
-    if (command == "gpx") {
-        ok = gnis::CreateGnisGpx(settings, reporter, &stats);
-        if (ok)
-            reporter.setStatusBarText("GNIS GPX file created.");
-    } else if (command == "shp") {
-        reporter.setStatusText("Creating GNIS GPX File");
-        ok = gnis::CreateGnisShp(settings, reporter, &stats);
-        if (ok)
-            reporter.setStatusBarText("GNIS SHP file created.");
-    } else if (command == "process") {
-        reporter.setStatusText("Processing GNIS SHP File");
-        ok = gnis::ProcessGnisPostGIS(settings, reporter);
-        if (ok)
-            reporter.setStatusBarText("GNIS SHP file processed.");
-    } else { // all: stops at the first stage that failed
-        ok = gnis::CreateGnisShp(settings, reporter, &stats);
-        if (ok) {
-            reporter.setStatusBarText("GNIS GPX file created.");
-            ok = gnis::ProcessGnisPostGIS(settings, reporter);
-        }
-    }
-    if (!ok) {
-        std::cerr << "gnis-convert: " << reporter.statusBar << '\n';
+    const gnis::Job job = command == "gpx"       ? gnis::Job::Gpx
+                          : command == "shp"     ? gnis::Job::Shp
+                          : command == "process" ? gnis::Job::Process
+                                                 : gnis::Job::All;
+    const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
+    if (!outcome.ok) {
+        std::cerr << "gnis-convert: " << outcome.text << '\n';
         return 1;
     }
+    const gnis::GpxStats& stats = outcome.stats;
     std::string summary;
-    if (command == "gpx")
+    if (job == gnis::Job::Gpx)
         summary = (settings.outputFolder / gnis::kGpxFileName).string() + ": " + countsSummary(stats) + ".";
-    else if (command == "process")
+    else if (job == gnis::Job::Process)
         summary = (settings.outputFolder / "gnis.shp").string() + ": processed.";
     else // the GPX was an intermediate; the shapefile is what stays
         summary = (settings.outputFolder / "gnis.shp").string() + ": made from " + countsSummary(stats) + ".";
-    std::cout << summary << " " << reporter.statusBar << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
+    std::cout << summary << " " << outcome.text << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
               << std::endl;
     return 0;
 }

@@ -1,6 +1,7 @@
 // The GPX stage on files made here and on the real gazetteer texts.
 
 #include "create_gpx.h"
+#include "run_job.h"
 #include "states.h"
 #include "test_support.h"
 #include "zip_builder.h"
@@ -88,8 +89,10 @@ Run convertFrom(const QString& folder, const QString& input, const std::vector<i
     (states.empty() ? settings.inputText : settings.inputArchive) = fsPath(input);
     Recorder rec;
     Run run;
-    run.ok = CreateGnisGpx(settings, rec, &run.stats);
-    run.statusBar = rec.statusBar();
+    const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
+    run.ok = outcome.ok;
+    run.stats = outcome.stats;
+    run.statusBar = QString::fromStdString(outcome.text);
     run.status = rec.status;
     run.gpx = readAll(folder + "/gnis.gpx");
     return run;
@@ -384,13 +387,13 @@ private slots:
         settings.outputFolder = fsPath(dir.path());
         settings.inputText = fsPath(in.path() + "/input.txt");
         Recorder rec;
-        const bool ok = CreateGnisGpx(settings, rec);
+        const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
         setrlimit(RLIMIT_FSIZE, &saved);
-        QVERIFY(!ok);
-        QVERIFY2(rec.statusBar().startsWith("GNIS ERROR: Can't ") && rec.statusBar().contains(dir.path() + "/gnis.gpx"),
-                 qPrintable(rec.statusBar()));
+        QVERIFY(!outcome.ok);
+        const QString said = QString::fromStdString(outcome.text);
+        QVERIFY2(said.startsWith("GNIS ERROR: Can't ") && said.contains(dir.path() + "/gnis.gpx"), qPrintable(said));
         if (how == "fsize") {
-            QVERIFY2(rec.statusBar().contains("too large"), qPrintable(rec.statusBar()));
+            QVERIFY2(said.contains("too large"), qPrintable(said));
             QCOMPARE(readAll(dir.path() + "/gnis.gpx"), QByteArray("old gpx"));
         } else {
             QVERIFY(QFileInfo(dir.path() + "/gnis.gpx").isDir());

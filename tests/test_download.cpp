@@ -2,6 +2,7 @@
 // an offline mirror folder and file: URLs.
 
 #include "create_gpx.h"
+#include "run_job.h"
 #include "download_file.h"
 #include "download_gnis_zip.h"
 #include "http_test_server.h"
@@ -71,8 +72,10 @@ class DownloadTest : public QObject {
         s.connectTimeoutMs = 20000;
         Recorder rec;
         Run r;
-        r.ok = CreateGnisGpx(s, rec, &r.stats);
-        r.statusBar = rec.statusBar();
+        const JobOutcome outcome = RunJob(Job::Gpx, s, rec);
+        r.ok = outcome.ok;
+        r.stats = outcome.stats;
+        r.statusBar = QString::fromStdString(outcome.text);
         r.status = rec.status;
         return r;
     }
@@ -84,7 +87,8 @@ class DownloadTest : public QObject {
         s.states = {FindState(code.toStdString())};
         s.inputArchive = fsPath(archive);
         Recorder rec;
-        [&] { QVERIFY2(CreateGnisGpx(s, rec), qPrintable(rec.statusBar())); }();
+        const JobOutcome outcome = RunJob(Job::Gpx, s, rec);
+        [&] { QVERIFY2(outcome.ok, outcome.text.c_str()); }();
         return withoutTime(readAll(dir.path() + "/gnis.gpx"));
     }
 

@@ -5,6 +5,7 @@
 #include "create_shp.h"
 #include "http_test_server.h"
 #include "process_postgis.h"
+#include "run_job.h"
 #include "states.h"
 #include "run_and_wait.h"
 #include "test_support.h"
@@ -111,7 +112,8 @@ class PostgisTest : public QObject {
         JobSettings s = job(out);
         s.inputArchive = fsPath(in.path() + "/ma.zip");
         Recorder rec;
-        QVERIFY2(CreateGnisShp(s, rec), qPrintable(rec.statusBarTexts.join(" | ")));
+        const JobOutcome made = RunJob(Job::Shp, s, rec);
+        QVERIFY2(made.ok, made.text.c_str());
     }
 
 private slots:
@@ -200,8 +202,9 @@ private slots:
         JobSettings s = job(out.path());
         s.fwToolsFolder = fsPath(fwtools);
         Recorder rec;
-        QVERIFY(!ConvertGnisGpxToShp(s, rec));
-        QVERIFY2(rec.statusBar().startsWith(message), qPrintable(rec.statusBar()));
+        const Outcome converted = ConvertGnisGpxToShp(s, rec);
+        QVERIFY(!converted);
+        QVERIFY2(("GNIS ERROR: " + QString::fromStdString(converted.error())).startsWith(message), converted.error().c_str());
         QVERIFY(!rec.statusBarTexts.contains("GNIS: Shp file created"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before);
         QVERIFY(!QFileInfo::exists(out.path() + "/gnis.gpx")); // cleaned up all the same
@@ -216,9 +219,12 @@ private slots:
         psql("DROP TABLE IF EXISTS gnis", db_); // the first load into a fresh database
         for (int run = 0; run < 2; ++run) {
             Recorder rec;
-            QVERIFY2(ProcessGnisPostGIS(job(out.path()), rec), qPrintable(rec.statusBarTexts.join(" | ")));
-            QCOMPARE(rec.status, (QStringList{"Creating GNIS SQL File", "Loading SQL Data Into Database",
-                                              "Removing SQL File", "Processing Data", "Creating New Shapefile"}));
+            const JobOutcome processed = RunJob(Job::Process, job(out.path()), rec);
+            QVERIFY2(processed.ok, processed.text.c_str());
+            QCOMPARE(processed.text, std::string("GNIS SHP file processed."));
+            QCOMPARE(rec.status, (QStringList{"Processing GNIS SHP File", "Creating GNIS SQL File",
+                                              "Loading SQL Data Into Database", "Removing SQL File",
+                                              "Processing Data", "Creating New Shapefile"}));
             QCOMPARE(rec.statusBarTexts, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
                                                  "Data Extracted", "GNIS Data Processed"}));
         }
@@ -275,8 +281,9 @@ private slots:
             s.processingScript = fsPath(scripts.path() + "/bad.sql");
         }
         Recorder rec;
-        QVERIFY(!ProcessGnisPostGIS(s, rec));
-        QVERIFY2(rec.statusBar().startsWith(message), qPrintable(rec.statusBar()));
+        const JobOutcome processed = RunJob(Job::Process, s, rec);
+        QVERIFY(!processed.ok);
+        QVERIFY2(QString::fromStdString(processed.text).startsWith(message), processed.text.c_str());
         QVERIFY(!rec.statusBarTexts.contains("GNIS Data Processed"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before); // the only shapefile survives
         QVERIFY(!QFileInfo::exists(out.path() + "/gnis.sql"));
@@ -306,7 +313,7 @@ private slots:
         gpxJob.source = GnisSource::Classic2009;
         gpxJob.gnisServer = server.base("ok").toStdString();
         Recorder rec;
-        QVERIFY(CreateGnisGpx(gpxJob, rec));
+        QVERIFY(RunJob(Job::Gpx, gpxJob, rec).ok);
         const QStringList expected = gpxFeatures(readAll(reference.path() + "/gnis.gpx"));
 
         const QStringList args{"all", "--state", code, "--output", out.path(), "--server", server.base("ok"), "--source", "2009",

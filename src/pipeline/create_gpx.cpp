@@ -218,14 +218,9 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
 
 } // namespace
 
-bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats* statsOut) {
-    GpxStats localStats;
-    GpxStats& stats = statsOut ? *statsOut : localStats;
+Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
     stats = GpxStats{};
-    auto fail = [&](const std::string& error) {
-        reporter.setStatusBarText("GNIS ERROR: " + error);
-        return false;
-    };
+    auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
     const bool usersText = !settings.inputText.empty();
     if (!usersText) {
@@ -266,7 +261,7 @@ bool CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxSta
         return fail(error);
     if (!cleanupError.empty())
         return fail("gnis.gpx was written, but " + cleanupError);
-    return true;
+    return Outcome::success();
 }
 
 } // namespace gnis

@@ -39,16 +39,16 @@ std::string cleanUp(const JobSettings& settings) {
 
 } // namespace
 
-bool ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter) {
+Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter) {
     reporter.setStatusText("Converting To Shapefile");
     const fs::path gpx = settings.outputFolder / kGpxFileName;
     std::string error;
     if (!FileExists(gpx)) {
-        error = "GNIS ERROR: No gpx file exists";
+        error = "No gpx file exists";
     } else {
         ScratchFolder scratch(settings.outputFolder);
         if (!scratch.ok()) {
-            error = "GNIS ERROR: Can't write in " + settings.outputFolder.string();
+            error = "Can't write in " + settings.outputFolder.string();
         } else {
             // Only the waypoints layer, as points, with UTF-8 attributes (and a .cpg saying so).
             const fs::path ogr2ogr = ToolPath(settings.fwToolsFolder.string(), "ogr2ogr");
@@ -56,31 +56,27 @@ bool ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter) 
                                                        gpx.string(), "waypoints", "-nlt", "POINT", "-lco",
                                                        "ENCODING=UTF-8"});
             if (!run.started)
-                error = "GNIS ERROR: ogr2ogr failed: " + run.startError + " (" + ogr2ogr.string() + ")";
+                error = "ogr2ogr failed: " + run.startError + " (" + ogr2ogr.string() + ")";
             else if (!run.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
-                error = "GNIS ERROR: ogr2ogr failed: " + run.lastErrorLine();
+                error = "ogr2ogr failed: " + run.lastErrorLine();
             else if (Outcome replaced = ReplaceShapefile(scratch.path(), settings.outputFolder, "gnis"); !replaced)
-                error = "GNIS ERROR: " + replaced.error();
+                error = replaced.error();
         }
     }
     if (error.empty())
         reporter.setStatusBarText("GNIS: Shp file created");
     const std::string cleanupError = cleanUp(settings);
-    if (!error.empty()) {
-        reporter.setStatusBarText(error);
-        return false;
-    }
-    if (!cleanupError.empty()) {
-        reporter.setStatusBarText("GNIS ERROR: gnis.shp was written, but " + cleanupError);
-        return false;
-    }
-    return true;
+    if (!error.empty())
+        return Outcome::failure(error);
+    if (!cleanupError.empty())
+        return Outcome::failure("gnis.shp was written, but " + cleanupError);
+    return Outcome::success();
 }
 
-bool CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats* stats) {
-    if (!CreateGnisGpx(settings, reporter, stats)) {
+Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
+    if (Outcome gpx = CreateGnisGpx(settings, reporter, stats); !gpx) {
         cleanUp(settings);
-        return false;
+        return gpx;
     }
     return ConvertGnisGpxToShp(settings, reporter);
 }

@@ -2,17 +2,17 @@
 
 #include "gnis_records.h"
 #include "job_settings.h"
+#include "outcome.h"
 #include "status_reporter.h"
 
 namespace gnis {
 
 // Makes gnis.gpx (download, extraction, conversion) and turns it into the point
 // shapefile gnis.shp with ogr2ogr; the old shapefile is replaced only by a
-// complete new one. Leftovers are cleaned up afterwards. False, with the
-// status-bar text saying why, when any step failed.
-bool CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats* stats = nullptr);
+// complete new one. Leftovers are cleaned up afterwards. A failure says why.
+[[nodiscard]] Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
 
 // The second half alone: gnis.gpx of the output folder to gnis.shp, then the clean-up.
-bool ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter);
+[[nodiscard]] Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter);
 
 } // namespace gnis

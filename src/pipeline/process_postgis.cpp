@@ -35,15 +35,15 @@ std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::st
 
 std::string failure(const std::string& tool, const fs::path& path, const RunResult& run) {
     if (!run.started)
-        return "GNIS ERROR: " + tool + " failed: " + run.startError + " (" + path.string() + ")";
+        return tool + " failed: " + run.startError + " (" + path.string() + ")";
     const std::string line = run.lastErrorLine();
-    return "GNIS ERROR: " + tool + " failed: " +
+    return tool + " failed: " +
            (line.empty() ? "exit status " + std::to_string(run.exitCode) : line);
 }
 
 } // namespace
 
-bool ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
+Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     const fs::path out = s.outputFolder;
     const fs::path shp = out / "gnis.shp";
     const fs::path loadScript = out / "gnis.sql";
@@ -53,23 +53,21 @@ bool ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     const fs::path pgsql2shp = ToolPath(folder, "pgsql2shp");
     const RunOptions db = databaseEnvironment(s);
     auto fail = [&](const std::string& message) {
-        DeleteFile(loadScript, false); // never leave a load script behind
-        reporter.setStatusBarText(message);
-        return false;
+        (void)DeleteFile(loadScript, false); // never leave a load script behind
+        return Outcome::failure(message);
     };
 
     reporter.setStatusText("Creating GNIS SQL File");
     if (!FileExists(shp))
-        return fail("GNIS ERROR: No shp file exists");
+        return fail("No shp file exists");
     const fs::path processing = s.processingScript.empty() ? ProcessingScriptPath() : s.processingScript;
     if (processing.empty() || !FileExists(processing))
-        return fail("GNIS ERROR: The processing script gnis.sql is missing" +
+        return fail("The processing script gnis.sql is missing" +
                     (processing.empty() ? std::string() : " (" + processing.string() + ")"));
     std::error_code ec;
     if (fs::equivalent(processing, loadScript, ec)) {
         // The load script would overwrite it.
-        reporter.setStatusBarText("GNIS ERROR: The output folder holds the processing script; choose another folder");
-        return false;
+        return Outcome::failure("The output folder holds the processing script; choose another folder");
     }
 
     // -d replaces the table, but its DropGeometryColumn fails when there is no
@@ -98,7 +96,7 @@ bool ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
 
     reporter.setStatusText("Removing SQL File");
     if (Outcome removed = DeleteFile(loadScript, false); !removed)
-        return fail("GNIS ERROR: " + removed.error());
+        return fail(removed.error());
 
     reporter.setStatusText("Processing Data");
     const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
@@ -111,7 +109,7 @@ bool ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     reporter.setStatusText("Creating New Shapefile");
     ScratchFolder scratch(out);
     if (!scratch.ok())
-        return fail("GNIS ERROR: Can't write in " + out.string());
+        return fail("Can't write in " + out.string());
     std::vector<std::string> exportArgs{"-k", "-f", (scratch.path() / "gnis.shp").string()};
     if (!s.host.empty())
         exportArgs.insert(exportArgs.end(), {"-h", s.host});
@@ -122,10 +120,9 @@ bool ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     if (!exported.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
         return fail(failure("pgsql2shp", pgsql2shp, exported));
     if (Outcome replaced = ReplaceShapefile(scratch.path(), out, "gnis"); !replaced)
-        return fail("GNIS ERROR: " + replaced.error());
+        return fail(replaced.error());
     reporter.setStatusBarText("Data Extracted");
-    reporter.setStatusBarText("GNIS Data Processed");
-    return true;
+    return Outcome::success();
 }
 
 } // namespace gnis

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "job_settings.h"
+#include "outcome.h"
 #include "status_reporter.h"
 
 namespace gnis {
@@ -9,8 +10,7 @@ namespace gnis {
 // load script gnis.sql, psql loads it as the table gnis (replacing it), psql
 // runs the processing script, and pgsql2shp exports the table back over
 // gnis.shp (replaced only once the export succeeded). Every tool's end is
-// checked; false, with the status-bar text naming the tool and its last error
-// line, at the first that failed.
-bool ProcessGnisPostGIS(const JobSettings& settings, StatusReporter& reporter);
+// checked; the first that failed is named with its last error line.
+[[nodiscard]] Outcome ProcessGnisPostGIS(const JobSettings& settings, StatusReporter& reporter);
 
 } // namespace gnis

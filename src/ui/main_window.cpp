@@ -1,10 +1,8 @@
 #include "main_window.h"
 
-#include "create_gpx.h"
-#include "create_shp.h"
-#include "process_postgis.h"
 #include "dialogs.h"
 #include "fonts.h"
+#include "run_job.h"
 #include "states.h"
 #include "status_window.h"
 
@@ -44,6 +42,18 @@ QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h
 }
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
+// The success text, what was written and left out, and what the user must know besides.
+std::string withNotes(std::string outcome, const GpxStats& stats) {
+    // Appended piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy.
+    outcome += ' ';
+    outcome += stats.countsText();
+    outcome += '.';
+    if (!stats.warning.empty()) {
+        outcome += " Warning: ";
+        outcome += stats.warning;
+    }
+    return outcome;
+}
 std::string ss(const QString& s) { return s.toStdString(); }
 
 } // namespace
@@ -140,13 +150,13 @@ void MainWindow::buildControls() {
     connect(browsePg, &QPushButton::clicked, this,
             [this] { browseTool(txtPostGIS_, "PostGIS", toolFileName("pgsql2shp")); });
     connect(save, &QPushButton::clicked, this, &MainWindow::saveSettings);
-    connect(btnGnisGpx_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisGpx(); }); });
+    connect(btnGnisGpx_, &QPushButton::clicked, this, [this] { runPipelineButton(Job::Gpx); });
     connect(btnGnisShp_, &QPushButton::clicked, this, [this] {
-        runPipelineButton([this] { gnisShp(); });
+        runPipelineButton(Job::Shp);
         btnGnisProcess_->setEnabled(true); // after every press, whatever came of it
     });
-    connect(btnGnisProcess_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisProcess(); }); });
-    connect(btnGnisAll_, &QPushButton::clicked, this, [this] { runPipelineButton([this] { gnisAll(); }); });
+    connect(btnGnisProcess_, &QPushButton::clicked, this, [this] { runPipelineButton(Job::Process); });
+    connect(btnGnisAll_, &QPushButton::clicked, this, [this] { runPipelineButton(Job::All); });
 }
 
 void MainWindow::loadStep() {
@@ -277,59 +287,13 @@ JobSettings MainWindow::jobSettings() const {
     return job;
 }
 
-void MainWindow::runPipelineButton(const std::function<void()>& sequence) {
+void MainWindow::runPipelineButton(Job job) {
     beginStage();
-    if (txtGnisOutput_->text().isEmpty())
-        setStatusBarText("GNIS Error: No output file set.");
-    else
-        sequence();
+    const JobOutcome outcome = RunJob(job, jobSettings(), *this);
+    // The conversion's counts and warnings follow the success texts that name a file made from it.
+    const bool counted = outcome.ok && (job == Job::Gpx || job == Job::Shp);
+    setStatusBarText(counted ? withNotes(outcome.text, outcome.stats) : outcome.text);
     endStage();
-}
-
-namespace {
-
-// The success text, what was written and left out, and what the user must know besides.
-std::string withNotes(std::string outcome, const GpxStats& stats) {
-    // Appended piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy.
-    outcome += ' ';
-    outcome += stats.countsText();
-    outcome += '.';
-    if (!stats.warning.empty()) {
-        outcome += " Warning: ";
-        outcome += stats.warning;
-    }
-    return outcome;
-}
-
-} // namespace
-
-// Each sequence posts its success text only after its stages succeeded; after a
-// failure the stage's own error stays in the status bar.
-void MainWindow::gnisGpx() {
-    GpxStats stats;
-    if (CreateGnisGpx(jobSettings(), *this, &stats))
-        setStatusBarText(withNotes("GNIS GPX file created.", stats));
-}
-
-void MainWindow::gnisShp() {
-    setStatusText("Creating GNIS GPX File");
-    GpxStats stats;
-    if (CreateGnisShp(jobSettings(), *this, &stats))
-        setStatusBarText(withNotes("GNIS SHP file created.", stats));
-}
-
-void MainWindow::gnisProcess() {
-    setStatusText("Processing GNIS SHP File");
-    if (ProcessGnisPostGIS(jobSettings(), *this))
-        setStatusBarText("GNIS SHP file processed.");
-}
-
-void MainWindow::gnisAll() {
-    GpxStats stats;
-    if (!CreateGnisShp(jobSettings(), *this, &stats))
-        return; // an old shapefile is never processed in place of the new one
-    setStatusBarText("GNIS GPX file created.");
-    ProcessGnisPostGIS(jobSettings(), *this); // its last text is the outcome
 }
 
 QString MainWindow::statusBarText() const { return statusBarLabel_->text(); }

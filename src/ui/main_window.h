@@ -1,6 +1,7 @@
 #pragma once
 
 #include "job_settings.h"
+#include "run_job.h"
 #include "settings_file.h"
 #include "status_reporter.h"
 
@@ -50,12 +51,8 @@ private:
     void browseTool(QLineEdit* box, const QString& description, const QString& tool);
     void browseOutput();
     void saveSettings();
-    // Begin a stage, the output-folder check, the sequence, end a stage.
-    void runPipelineButton(const std::function<void()>& sequence);
-    void gnisGpx();
-    void gnisShp();
-    void gnisProcess();
-    void gnisAll();
+    // Begin a stage, the job, its outcome in the status bar, end a stage.
+    void runPipelineButton(Job job);
 
     // StatusReporter: how stages reach this window.
     void setStatusText(const std::string& text) override;

@@ -1,0 +1,44 @@
+#include "run_job.h"
+
+#include "create_gpx.h"
+#include "create_shp.h"
+#include "process_postgis.h"
+
+namespace gnis {
+
+JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter) {
+    JobOutcome outcome;
+    auto finish = [&](const Outcome& last, const char* success) {
+        outcome.ok = last.ok();
+        outcome.text = last.ok() ? success : "GNIS ERROR: " + last.error();
+        return outcome;
+    };
+    if (settings.outputFolder.empty()) {
+        outcome.text = "GNIS Error: No output file set.";
+        return outcome;
+    }
+    switch (job) {
+    case Job::Gpx:
+        return finish(CreateGnisGpx(settings, reporter, outcome.stats), "GNIS GPX file created.");
+    case Job::Shp:
+        reporter.setStatusText("Creating GNIS GPX File");
+        return finish(CreateGnisShp(settings, reporter, outcome.stats), "GNIS SHP file created.");
+    case Job::Process: {
+        reporter.setStatusText("Processing GNIS SHP File");
+        const Outcome processed = ProcessGnisPostGIS(settings, reporter);
+        if (processed)
+            reporter.setStatusBarText("GNIS Data Processed");
+        return finish(processed, "GNIS SHP file processed.");
+    }
+    case Job::All: {
+        // An old shapefile is never processed in place of the new one.
+        if (Outcome shp = CreateGnisShp(settings, reporter, outcome.stats); !shp)
+            return finish(shp, "");
+        reporter.setStatusBarText("GNIS GPX file created.");
+        return finish(ProcessGnisPostGIS(settings, reporter), "GNIS Data Processed");
+    }
+    }
+    return outcome;
+}
+
+} // namespace gnis
