@@ -8,15 +8,16 @@
 #include "states.h"
 #include "zip_extraction.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,68 +98,105 @@ private:
 
 struct Options {
     std::string command;
-    std::map<std::string, std::string> values;
+    std::map<std::string, std::string> values; // "--state" -> "MA"
     std::vector<std::string> positional;
+    bool help = false; // the command's own help was asked for
+    std::string helpText;
 };
 
-struct OptionRule {
-    std::string name;
-    bool takesValue;
+// Every option of every command: name, value name (none for a switch), what it does.
+struct OptionSpec {
+    const char* name;
+    const char* valueName;
+    const char* description;
 };
+constexpr OptionSpec kState{"state", "STATE", "state or territory by code (MA) or name, any case; several separated by commas; US is the whole country"};
+constexpr OptionSpec kOutput{"output", "DIR", "output folder; it must exist (default: the one saved in settings.ini)"};
+constexpr OptionSpec kSource{"source", "SOURCE", "current (default), 2021 or 2009 (default: gnissource in settings.ini)"};
+constexpr OptionSpec kServer{"server", "URL", "where the source is served: an http(s) or file: URL, or a mirror folder"};
+constexpr OptionSpec kInput{"input", "FILE", "convert this gazetteer text, or read the states' texts from this archive"};
+constexpr OptionSpec kTiming{"timing", nullptr, "show the seconds since the start before each status text"};
+constexpr OptionSpec kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default: settings.ini, else PATH)"};
+constexpr OptionSpec kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
+constexpr OptionSpec kHost{"host", "HOST", "database server (default: settings.ini, else localhost)"};
+constexpr OptionSpec kDatabase{"database", "NAME", "database (default: settings.ini)"};
+constexpr OptionSpec kUser{"user", "NAME", "database user (default: settings.ini)"};
+constexpr OptionSpec kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
+constexpr OptionSpec kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
+constexpr OptionSpec kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
+
+struct CommandSpec {
+    const char* name;
+    const char* description;
+    std::vector<const OptionSpec*> options;
+    bool takesArchive = false;
+};
+
+const std::vector<CommandSpec>& commands() {
+    static const std::vector<CommandSpec> all{
+        {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming}},
+        {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools}},
+        {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
+                    "PGPASSWORD, else settings.ini; PGPORT picks a port other than 5432.",
+         {&kOutput, &kTiming, &kPostgis, &kHost, &kDatabase, &kUser}},
+        {"all", "shp, then process (\"All At Once\").",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kDatabase, &kUser}},
+        {"extract", "Unpack a zip archive into DIR with the program's own reader.",
+         {&kExtractOutput, &kFlat, &kKeepExisting}, true},
+    };
+    return all;
+}
 
 Options parse(const std::vector<std::string>& args) {
-    static const std::map<std::string, std::pair<std::vector<OptionRule>, std::size_t>> known{
-        // command: its options, and how many positional arguments it takes
-        {"gpx", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--source", true}, {"--timing", false}}, 0}},
-        {"shp", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--source", true}, {"--timing", false},
-                  {"--fwtools", true}}, 0}},
-        {"process", {{{"--output", true}, {"--timing", false}, {"--postgis", true}, {"--host", true},
-                      {"--database", true}, {"--user", true}}, 0}},
-        {"all", {{{"--state", true}, {"--output", true}, {"--input", true}, {"--server", true}, {"--source", true}, {"--timing", false},
-                  {"--fwtools", true}, {"--postgis", true}, {"--host", true}, {"--database", true}, {"--user", true}}, 0}},
-        {"extract", {{{"--output", true}, {"--flat", false}, {"--keep-existing", false}}, 1}},
-    };
-    Options options;
     if (args.empty())
         throw UsageError{"no command given"};
+    Options options;
     options.command = args[0];
-    const auto command = known.find(options.command);
-    if (command == known.end())
+    const auto& all = commands();
+    const auto spec = std::find_if(all.begin(), all.end(), [&](const CommandSpec& c) { return options.command == c.name; });
+    if (spec == all.end())
         throw UsageError{"unknown command '" + options.command + "'"};
-    const auto& [rules, positionals] = command->second;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string name = args[i];
-        if (name.rfind("--", 0) != 0 || name == "--") {
-            if (name == "--" && i + 1 < args.size())
-                name = args[++i];
-            if (options.positional.size() >= positionals)
-                throw UsageError{"unexpected argument '" + name + "' for " + options.command};
-            options.positional.push_back(name);
-            continue;
-        }
-        std::optional<std::string> value;
-        if (const auto eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
-        const OptionRule* rule = nullptr;
-        for (const auto& k : rules)
-            rule = k.name == name ? &k : rule;
-        if (!rule)
-            throw UsageError{"unknown option '" + name + "' for " + options.command};
-        if (!rule->takesValue && value)
-            throw UsageError{"option " + name + " takes no value"};
-        if (rule->takesValue && !value) {
-            if (i + 1 >= args.size())
-                throw UsageError{"option " + name + " needs a value"};
-            value = args[++i];
-        }
-        if (options.values.count(name))
-            throw UsageError{"option " + name + " given twice"};
-        options.values[name] = value.value_or("");
+    const std::string hint = "\nTry 'gnis-convert " + options.command + " --help' for its options.";
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(spec->description));
+    const QCommandLineOption help(QStringList{"h", "help"}, "show this help and exit");
+    parser.addOption(help);
+    for (const OptionSpec* o : spec->options) {
+        parser.addOption(o->valueName ? QCommandLineOption(o->name, o->description, o->valueName)
+                                      : QCommandLineOption(o->name, o->description));
     }
-    if (options.positional.size() < positionals)
-        throw UsageError{options.command + " needs an archive to read"};
+    if (spec->takesArchive)
+        parser.addPositionalArgument("ARCHIVE", "the zip archive to unpack");
+    QStringList qargs{QString::fromStdString("gnis-convert " + options.command)};
+    for (std::size_t i = 1; i < args.size(); ++i)
+        qargs << QString::fromStdString(args[i]);
+    if (!parser.parse(qargs))
+        throw UsageError{parser.errorText().toStdString() + hint};
+    if (parser.isSet(help)) {
+        options.help = true;
+        // Without an application object Qt cannot name the program; the command says it all.
+        options.helpText = parser.helpText()
+                               .replace("<executable_name>", QString::fromStdString("gnis-convert " + options.command))
+                               .toStdString();
+        return options;
+    }
+    for (const OptionSpec* o : spec->options) {
+        const QStringList values = parser.values(o->name);
+        if (values.size() > 1 || (!o->valueName && parser.optionNames().count(o->name) > 1))
+            throw UsageError{std::string("option --") + o->name + " given twice" + hint};
+        if (parser.isSet(o->name))
+            options.values[std::string("--") + o->name] = values.isEmpty() ? "" : values.first().toStdString();
+    }
+    for (const QString& p : parser.positionalArguments())
+        options.positional.push_back(p.toStdString());
+    const std::size_t wanted = spec->takesArchive ? 1 : 0;
+    if (options.positional.size() > wanted)
+        throw UsageError{"unexpected argument '" + options.positional[wanted] + "' for " + options.command + hint};
+    if (options.positional.size() < wanted)
+        throw UsageError{options.command + " needs an archive to read" + hint};
     return options;
 }
 
@@ -328,24 +366,30 @@ int runExtract(const Options& options) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        }
         if (a == "--version" || a == "-V") {
             std::cout << "gnis-convert " << kVersion << '\n';
             return 0;
         }
     }
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::cout << kUsage;
+        return 0;
+    }
     try {
         const Options options = parse(args);
+        if (options.help) {
+            std::cout << options.helpText;
+            return 0;
+        }
         if (options.command == "extract")
             return runExtract(options); // the zip reader needs no Qt
         QCoreApplication app(argc, argv); // downloads and tools are waited for in a local event loop
         gnis::SetApplicationIdentity();
         return runPipeline(options);
     } catch (const UsageError& e) {
-        std::cerr << "gnis-convert: " << e.message << "\nTry 'gnis-convert --help' for more information.\n";
+        const bool hinted = e.message.find("\nTry ") != std::string::npos;
+        std::cerr << "gnis-convert: " << e.message
+                  << (hinted ? "\n" : "\nTry 'gnis-convert --help' for more information.\n");
         return 2;
     }
 }

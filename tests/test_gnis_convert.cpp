@@ -38,6 +38,11 @@ private slots:
         const ToolRun help = convert({"--help"});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.startsWith("Usage: gnis-convert"));
+        // Each command's own help lists its options and no other's.
+        const ToolRun shpHelp = convert({"shp", "--output", "/tmp", "--help"});
+        QCOMPARE(shpHelp.exitCode, 0);
+        QVERIFY2(shpHelp.out.startsWith("Usage: gnis-convert shp [options]\n"), shpHelp.out.constData());
+        QVERIFY(shpHelp.out.contains("--fwtools <DIR>") && !shpHelp.out.contains("--postgis"));
         const ToolRun version = convert({"gpx", "--version"});
         QCOMPARE(version.exitCode, 0);
         QCOMPARE(version.out, QByteArray("gnis-convert " GNIS_VERSION "\n"));
@@ -70,8 +75,8 @@ private slots:
         QTest::newRow("nothing") << QStringList{} << "no command given";
         QTest::newRow("unknown command") << QStringList{"kml"} << "unknown command 'kml'";
         QTest::newRow("unknown option") << QStringList{"gpx", "--state", "MA", "--output", "/tmp", "--fast"}
-                                        << "unknown option '--fast'";
-        QTest::newRow("missing value") << QStringList{"gpx", "--state"} << "option --state needs a value";
+                                        << "Unknown option 'fast'.\nTry 'gnis-convert gpx --help' for its options.";
+        QTest::newRow("missing value") << QStringList{"gpx", "--state"} << "Missing value after '--state'.";
         QTest::newRow("no output") << QStringList{"gpx", "--state", "MA"} << "gpx needs --output DIR";
         QTest::newRow("no state") << QStringList{"gpx", "--output", "/tmp"} << "gpx needs --state";
         QTest::newRow("unknown state") << QStringList{"gpx", "--state", "Atlantis", "--output", "/tmp"}
@@ -84,7 +89,7 @@ private slots:
                                                  << "extract needs an archive";
         QTest::newRow("extract without output") << QStringList{"extract", "a.zip"} << "extract needs --output DIR";
         QTest::newRow("flag with value") << QStringList{"extract", "a.zip", "--output", "/tmp", "--flat=yes"}
-                                         << "option --flat takes no value";
+                                         << "Unexpected value after '--flat'.";
         QTest::newRow("two archives") << QStringList{"extract", "a.zip", "b.zip", "--output", "/tmp"}
                                       << "unexpected argument 'b.zip'";
     }
