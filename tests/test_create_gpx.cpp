@@ -156,6 +156,10 @@ private slots:
         QTest::newRow("dams are kept")
             << QList<QByteArray>{record("Quabbin Dam", "Dam", "42.28", "-72.34")}
             << wpt("42.28", "-72.34", {}, "Quabbin Dam", "Dam", "Williamstown", "0x5500");
+        QTest::newRow("a pole and the antimeridian are on the globe")
+            << QList<QByteArray>{record("N", "Summit", "90", "-180"), record("S", "Summit", "-90.0", "180")}
+            << wpt("90", "-180", {}, "N", "Summit", "Williamstown", "0x6616") +
+                   wpt("-90.0", "180", {}, "S", "Summit", "Williamstown", "0x6616");
         QTest::newRow("positions written as read")
             << QList<QByteArray>{record("P", "Bay", "+042.50", "-070.0", "")}
             << wpt("+042.50", "-070.0", {}, "P", "Bay", "Williamstown", "0x6503");
