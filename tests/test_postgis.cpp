@@ -255,6 +255,8 @@ private slots:
         QTest::newRow("tools folder wrong") << "folder" << "GNIS ERROR: psql failed: ";
         QTest::newRow("pgsql2shp fails") << "export" << "GNIS ERROR: pgsql2shp failed: ";
         QTest::newRow("processing script fails") << "script" << "GNIS ERROR: psql failed: ERROR:  ";
+        QTest::newRow("database name taken for an option")
+            << "dash" << "GNIS ERROR: The database name \"-c\" starts with \"-\", which the tools take for an option";
     }
     void processingFailures() {
         QFETCH(QString, what);
@@ -272,6 +274,8 @@ private slots:
             s.database = "no_such_db";
         if (what == "folder")
             s.postgisFolder = "/nonexistent";
+        if (what == "dash")
+            s.database = "-c";
         if (what == "export") { // the table is gone when pgsql2shp looks for it
             writeAll(scripts.path() + "/drop.sql", "DROP TABLE gnis;\n");
             s.processingScript = fsPath(scripts.path() + "/drop.sql");

@@ -32,6 +32,8 @@ private slots:
         QTest::newRow("equals sign in value") << QByteArray("[PostGIS]\npass=a=b;c\n") << "PostGIS" << "pass" << "a=b;c";
         QTest::newRow("utf-8") << QByteArray("[User]\ngnis=/home/zoë/maps\n") << "User" << "gnis" << "/home/zoë/maps";
         QTest::newRow("no file") << QByteArray() << "PostGIS" << "host" << "<default>";
+        QTest::newRow("byte-order mark, as some editors save") << QByteArray("\xEF\xBB\xBF[Software]\r\nfwtools=/usr/bin\r\n")
+                                                               << "Software" << "fwtools" << "/usr/bin";
     }
     void reading() {
         QFETCH(QByteArray, file);
@@ -60,14 +62,14 @@ private slots:
     void writingKeepsEverythingElse() {
         QTemporaryDir dir;
         const QString path = dir.path() + "/settings.ini";
-        writeAll(path, "; my notes\r\n[Software]\r\nfwtools=/opt/gdal\r\n\r\n[Mine]\r\nkeep=me\r\n");
+        writeAll(path, "\xEF\xBB\xBF; my notes\r\n[Software]\r\nfwtools=/opt/gdal\r\n\r\n[Mine]\r\nkeep=me\r\n");
         IniFile ini;
         QVERIFY(ini.load(fsPath(path)).ok());
         QVERIFY(ini.set("software", "FWTOOLS", "/usr/bin").ok()); // existing key: replaced, its spelling kept
         QVERIFY(ini.set("Software", "postgis", "/usr/lib/postgresql/15/bin").ok()); // new key: end of its section
         QVERIFY(ini.set("PostGIS", "host", "").ok()); // new section: end of the file
         QVERIFY(ini.save(fsPath(path)).ok());
-        QCOMPARE(readAll(path), QByteArray("; my notes\r\n[Software]\r\nfwtools=/usr/bin\r\npostgis=/usr/lib/postgresql/15/bin\r\n"
+        QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF; my notes\r\n[Software]\r\nfwtools=/usr/bin\r\npostgis=/usr/lib/postgresql/15/bin\r\n"
                                            "\r\n[Mine]\r\nkeep=me\r\n[PostGIS]\r\nhost=\r\n"));
         namespace fs = std::filesystem;
         QVERIFY(fs::status(fsPath(path)).permissions() == (fs::perms::owner_read | fs::perms::owner_write));

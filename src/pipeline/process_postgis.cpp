@@ -58,6 +58,13 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     };
 
     reporter.setStatusText("Creating GNIS SQL File");
+    // A name that starts with "-" would be taken for an option by shp2pgsql and
+    // pgsql2shp, which read the database name as a plain argument.
+    for (const auto& [what, name] : {std::pair{"database name", &s.database}, std::pair{"host", &s.host},
+                                     std::pair{"user name", &s.user}}) {
+        if (!name->empty() && name->front() == '-')
+            return fail(std::string("The ") + what + " \"" + *name + "\" starts with \"-\", which the tools take for an option");
+    }
     if (!FileExists(shp))
         return fail("No shp file exists");
     const fs::path processing = s.processingScript.empty() ? ProcessingScriptPath() : s.processingScript;

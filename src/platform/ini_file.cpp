@@ -93,6 +93,7 @@ Place find(const std::vector<std::string>& lines, const std::string& section, co
 Outcome IniFile::load(const fs::path& path) {
     lines_.clear();
     eol_.clear();
+    byteOrderMark_ = false;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (!fs::exists(path))
@@ -107,6 +108,11 @@ Outcome IniFile::load(const fs::path& path) {
                 eol_.assign("\r\n", 2);
         } else if (eol_.empty() && !in.eof()) {
             eol_.assign(1, '\n'); // assign, not =: GCC 12 at -O3 takes "=" for an overlapping copy
+        }
+        // Some editors save with a byte-order mark; it is kept, but it is no part of the first line.
+        if (lines_.empty() && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+            byteOrderMark_ = true;
+            line.erase(0, 3);
         }
         lines_.push_back(line);
     }
@@ -152,6 +158,8 @@ Outcome IniFile::save(const fs::path& path) const {
     TextFileWriter writer;
     if (Outcome opened = writer.open(path, TextFileWriter::Durability::Synced, TextFileWriter::Access::OwnerOnly); !opened)
         return opened;
+    if (byteOrderMark_)
+        writer.write("\xEF\xBB\xBF");
     for (const auto& line : lines_) {
         writer.write(line);
         writer.write(eol);

@@ -32,6 +32,7 @@ public:
 private:
     std::vector<std::string> lines_;
     std::string eol_;
+    bool byteOrderMark_ = false;
 };
 
 } // namespace gnis
