@@ -344,6 +344,17 @@ private slots:
                  QStringList({"Greylock, 3488", "Hoosac", "Block", "No id", "Odd id"}));
     }
 
+    void inputThatIsTheOutputIsRefused() {
+        QTemporaryDir dir;
+        const QByteArray text = file({record("A", "Summit", "42.1", "-73.1")});
+        writeAll(dir.path() + "/gnis.gpx", text);
+        const Run run = convertFrom(dir.path(), dir.path() + "/./gnis.gpx");
+        QVERIFY(!run.ok);
+        QCOMPARE(run.statusBar, "GNIS ERROR: The input " + dir.path() + "/./gnis.gpx is the output gnis.gpx; choose another folder");
+        QCOMPARE(readAll(dir.path() + "/gnis.gpx"), text);
+        QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
+    }
+
     void damagedTextLeavesOldGpx() {
         QTemporaryDir dir, in;
         writeAll(dir.path() + "/gnis.gpx", "old");

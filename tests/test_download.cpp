@@ -205,6 +205,16 @@ private slots:
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     }
 
+    void credentialsNeverShown() {
+        QTemporaryDir dir;
+        const QString base = server_->base("404");
+        QString url = bucketArchive(base, "MA");
+        url.replace("http://", "http://mapper:s3cret@");
+        const Outcome result = DownloadFile(url.toStdString(), fsPath(dir.path() + "/gnis.zip"));
+        QVERIFY(!result.ok());
+        QCOMPARE(QString::fromStdString(result.error()), bucketArchive(base, "MA") + " not found (HTTP 404 Not Found)");
+    }
+
     void connectionRefused() {
         QTemporaryDir dir;
         QTcpServer closed;

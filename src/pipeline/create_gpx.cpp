@@ -237,8 +237,14 @@ Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, Gpx
         }
     }
 
+    const fs::path output = settings.outputFolder / kGpxFileName;
+    std::error_code ec;
+    // Converting gnis.gpx into itself would replace the user's file with an empty one.
+    if (usersText && (fs::equivalent(settings.inputText, output, ec) ||
+                      fs::weakly_canonical(settings.inputText, ec) == fs::weakly_canonical(output, ec)))
+        return fail("The input " + settings.inputText.string() + " is the output gnis.gpx; choose another folder");
     GpxOutput gpx;
-    if (std::string error = gpx.open(settings.outputFolder / kGpxFileName); !error.empty())
+    if (std::string error = gpx.open(output); !error.empty())
         return fail(error);
     std::string cleanupError;
     if (usersText) {

@@ -11,7 +11,7 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
                             DownloadedGazetteer& out) {
     const GazetteerLocation where = LocateGazetteer(settings.source, settings.server(), stateIndex);
     out = DownloadedGazetteer{};
-    out.url = where.url;
+    out.url = UrlForMessages(where.url);
     out.zipped = where.zipped;
     out.file = settings.outputFolder / (where.zipped ? kZipFileName : kTextDownloadName);
     reporter.setStatusText(where.zipped ? "Downloading GNIS Zip File" : "Downloading GNIS Text File");
@@ -31,7 +31,7 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
         out.warning = "The download failed (" + downloaded.error() + "); the older gnis.zip in the output folder was used.";
     } else if (!FileExists(out.file)) {
         out.ours = false;
-        return "GNIS file not found: " + name + " (" + where.url + ")";
+        return "GNIS file not found: " + name + " (" + out.url + ")";
     }
     return {};
 }

@@ -48,11 +48,18 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
 
 } // namespace
 
+std::string UrlForMessages(const std::string& url) {
+    const QUrl parsed(QString::fromStdString(url));
+    if (!parsed.isValid() || parsed.scheme().isEmpty() || (parsed.userName().isEmpty() && parsed.password().isEmpty()))
+        return url;
+    return parsed.toString(QUrl::RemoveUserInfo).toStdString();
+}
+
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options) {
     const QUrl qurl = QUrl(QString::fromStdString(url));
     const QString scheme = qurl.scheme().toLower();
     if (scheme == "file")
-        return copyLocal(qurl.toLocalFile(), url, target, options);
+        return copyLocal(qurl.toLocalFile(), UrlForMessages(url), target, options);
     if (scheme != "http" && scheme != "https")
         return copyLocal(QString::fromStdString(url), url, target, options); // a plain path
 
@@ -124,7 +131,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     reply->deleteLater();
 
     received += rest.size();
-    const std::string shownUrl = finalUrl.isEmpty() ? url : finalUrl.toStdString();
+    const std::string shownUrl = UrlForMessages(finalUrl.isEmpty() ? url : finalUrl.toStdString());
     std::string why;
     if (!timeout.empty())
         why = timeout;

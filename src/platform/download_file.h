@@ -27,4 +27,8 @@ struct DownloadOptions {
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target,
                      const DownloadOptions& options = {});
 
+// A URL as messages show it: without the user name and password a server URL
+// may carry, which must not reach a terminal, a log or a screenshot.
+std::string UrlForMessages(const std::string& url);
+
 } // namespace gnis
