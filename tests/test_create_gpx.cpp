@@ -214,6 +214,7 @@ private slots:
         // The reader's own tests cover every encoding and line end; here the stage must use it.
         const std::vector<std::pair<const char*, QByteArray>> variants{
             {"LF", file(records, "\n")},
+            {"CR only", file(records, "\r")},
             {"UTF-16LE mark", utf16(QStringConverter::Utf16LE)},
             {"blank lines", kHeader + "\r\n\r\n" + records[0] + "\r\n   \r\n" + records[1] + "\n\n"},
         };
@@ -342,6 +343,22 @@ private slots:
         QCOMPARE(run.stats.waypoints, 5); // a feature without a usable id cannot be matched, so it stays
         QCOMPARE(readNames(dir.path() + "/gnis.gpx"),
                  QStringList({"Greylock, 3488", "Hoosac", "Block", "No id", "Odd id"}));
+    }
+
+    void textWithoutRecordsFails_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("header only") << kHeader + "\r\n\r\n";
+    }
+    void textWithoutRecordsFails() {
+        QFETCH(QByteArray, text);
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/gnis.gpx", "old");
+        const Run run = convertIn(dir.path(), text);
+        QVERIFY(!run.ok);
+        QVERIFY2(run.statusBar.startsWith("GNIS ERROR: no records in ") && run.statusBar.endsWith("/input.txt"),
+                 qPrintable(run.statusBar));
+        QCOMPARE(run.gpx, QByteArray("old"));
     }
 
     void inputThatIsTheOutputIsRefused() {

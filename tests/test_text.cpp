@@ -157,6 +157,7 @@ private slots:
         QTest::newRow("LF") << QByteArray("a\nb\n") << QStringList{"a", "b"};
         QTest::newRow("no final line end") << QByteArray("a\nb") << QStringList{"a", "b"};
         QTest::newRow("lone CR stays") << QByteArray("a\rb\n") << QStringList{"a\rb"};
+        QTest::newRow("CR only, as on a classic Mac") << QByteArray("a\rb\r\rc") << QStringList{"a", "b", "", "c"};
         QTest::newRow("blank lines") << QByteArray("a\n\n\r\nb\n") << QStringList{"a", "", "", "b"};
         QTest::newRow("empty") << QByteArray() << QStringList{};
         QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFh\xC3\xA9\n") << QStringList{"hé"};

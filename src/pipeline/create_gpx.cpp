@@ -96,6 +96,7 @@ public:
     // messages; readError says why the source failed. Returns "" or the error.
     std::string convert(ByteSource& source, std::int64_t total, const std::string& what,
                         const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
+        const std::int64_t recordsBefore = stats.records;
         ClassGate gate;
         ReadAheadLineReader lines(source, &gate, [&] { reporter.yield(); });
         WaypointConverter converter(&ids_);
@@ -138,6 +139,9 @@ public:
             return error.empty() ? "Can't read " + what : error;
         }
         stats.add(gate.stats);
+        // A text that yields nothing is not a gazetteer: an empty download, or the wrong file.
+        if (stats.records == recordsBefore)
+            return "no records in " + what;
         writer_.write(block);
         reporter.progress(total, total);
         return {};

@@ -116,7 +116,7 @@ bool TextLineReader::fill() {
 }
 
 std::string_view TextLineReader::finishLine(std::string_view raw) {
-    if (!raw.empty() && raw.back() == '\r')
+    if (lineEnd_ == '\n' && !raw.empty() && raw.back() == '\r')
         raw.remove_suffix(1);
     if (utf16() || IsValidUtf8(raw))
         return raw;
@@ -126,10 +126,18 @@ std::string_view TextLineReader::finishLine(std::string_view raw) {
 }
 
 bool TextLineReader::next(Line& line) {
+    if (!decided_) {
+        // Enough text to tell: an LF, a full block, or all there is.
+        while (text_.find('\n') == std::string::npos && text_.size() < kBlockSize && fill()) {
+        }
+        decided_ = true;
+        if (text_.find('\n') == std::string::npos && text_.find('\r') != std::string::npos)
+            lineEnd_ = '\r';
+    }
     for (;;) {
         const char* base = text_.data();
         const void* lf = scanned_ < text_.size()
-                             ? std::memchr(base + scanned_, '\n', text_.size() - scanned_)
+                             ? std::memchr(base + scanned_, lineEnd_, text_.size() - scanned_)
                              : nullptr;
         if (lf) {
             const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - base);

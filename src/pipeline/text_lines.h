@@ -25,7 +25,8 @@ enum class TextEncoding { Unmarked, Utf8Bom, Utf16LE, Utf16BE };
 // Streams a text file line by line as UTF-8, in fixed memory.
 // A byte-order mark picks UTF-8, UTF-16LE or UTF-16BE; without one, each line
 // is UTF-8 where it is valid UTF-8 and Windows-1252 where it is not. A line ends
-// at LF, and a CR right before the LF is dropped.
+// at LF, and a CR right before the LF is dropped. A text whose first block has
+// CRs but no LF at all is taken as written on a classic Mac: its lines end at CR.
 class TextLineReader {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
@@ -72,6 +73,8 @@ private:
     bool eof_ = false;
     bool failed_ = false;
     bool skipping_ = false;   // inside a line that grew too long
+    char lineEnd_ = '\n';     // '\r' for a text with CR-only line ends
+    bool decided_ = false;    // the line end is chosen on the first block
     std::int64_t lineNumber_ = 0;
     std::int64_t bytesRead_ = 0;
 
