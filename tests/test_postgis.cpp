@@ -169,12 +169,14 @@ private slots:
         QTemporaryDir out;
         writeAll(out.path() + "/MA_DECI.txt", "x");
         writeAll(out.path() + "/HI_DECI.txt", "other state's");
-        writeAll(out.path() + "/tracks.dbf", "no .shp beside it");
+        // Layer sets in the folder are the user's own: the converter writes into a scratch folder.
         for (const char* ext : {".shp", ".dbf", ".prj", ".shx"})
-            writeAll(out.path() + "/routes" + ext, "old layer");
+            writeAll(out.path() + "/routes" + ext, "the user's layer");
         makeShapefile(out.path());
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "HI_DECI.txt", "tracks.dbf"}));
+                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "HI_DECI.txt", "routes.dbf",
+                              "routes.prj", "routes.shp", "routes.shx"}));
+        QCOMPARE(readAll(out.path() + "/routes.shp"), QByteArray("the user's layer"));
         QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
                  (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500", "Quabbin Dam|0x5500"}));
         QCOMPARE(readAll(out.path() + "/gnis.cpg").trimmed(), QByteArray("UTF-8"));

@@ -160,11 +160,13 @@ private slots:
         QVERIFY(find(&w, "btnGnisProcess")->isEnabled()); // enabled after any press
         QTemporaryDir out;
         writeAll(out.path() + "/gnis.shp", "old");
+        writeAll(out.path() + "/gnis.gpx", "an earlier run's");
         dialogs_.folder = out.path();
         click(&w, "btnGnisBrowseOut");
         click(&w, "btnGnisAll"); // the download fails: nothing further runs, nothing claims success
         QVERIFY2(w.statusBarText().startsWith("GNIS ERROR: Download failed for Maine: "), qPrintable(w.statusBarText()));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), QByteArray("old"));
+        QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("an earlier run's")); // not this run's to remove
         QVERIFY(w.isEnabled());
     }
 

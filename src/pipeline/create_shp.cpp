@@ -11,22 +11,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Leftovers of the run and of earlier tools: the state's _DECI.txt, gnis.gpx, and the
-// extra layers a multi-layer conversion writes beside the points.
-std::string cleanUp(const JobSettings& settings) {
+// Leftovers: the legacy _DECI.txt of the states, and gnis.gpx when this run
+// made it. The converter writes into a scratch folder, so any other layer set
+// in the output folder is the user's own and stays.
+std::string cleanUp(const JobSettings& settings, bool gpxIsOurs) {
     const fs::path& out = settings.outputFolder;
     std::vector<fs::path> doomed;
     for (const int state : settings.states) {
         if (state >= 0 && state < static_cast<int>(kStateCount))
             doomed.push_back(out / (std::string(stateCodes[static_cast<std::size_t>(state)]) + "_DECI.txt"));
     }
-    doomed.push_back(out / kGpxFileName);
-    for (const char* set : {"route_points", "track_points", "routes", "tracks"}) {
-        if (FileExists(out / (std::string(set) + ".shp"))) {
-            for (const char* ext : {".shp", ".dbf", ".prj", ".shx"})
-                doomed.push_back(out / (std::string(set) + ext));
-        }
-    }
+    if (gpxIsOurs)
+        doomed.push_back(out / kGpxFileName);
     std::string failure;
     for (const fs::path& file : doomed) {
         if (!FileExists(file))
@@ -65,7 +61,7 @@ Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporte
     }
     if (error.empty())
         reporter.setStatusBarText("GNIS: Shp file created");
-    const std::string cleanupError = cleanUp(settings);
+    const std::string cleanupError = cleanUp(settings, true);
     if (!error.empty())
         return Outcome::failure(error);
     if (!cleanupError.empty())
@@ -75,7 +71,7 @@ Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporte
 
 Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
     if (Outcome gpx = CreateGnisGpx(settings, reporter, stats); !gpx) {
-        cleanUp(settings);
+        (void)cleanUp(settings, false); // a gnis.gpx lying there now is an earlier run's: not ours to remove
         return gpx;
     }
     return ConvertGnisGpxToShp(settings, reporter);
