@@ -205,6 +205,21 @@ private slots:
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     }
 
+    void linkAtTargetIsReplacedNotWrittenThrough() {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.path() + "/out");
+        writeAll(dir.path() + "/precious.zip", "the user's own");
+        QVERIFY(QFile::link(dir.path() + "/precious.zip", dir.path() + "/out/gnis.zip"));
+        for (const QString& server : {server_->base("ok"), mirror_.path()}) {
+            const Outcome result = DownloadFile(bucketArchive(server, "MA").toStdString(), fsPath(dir.path() + "/out/gnis.zip"));
+            QVERIFY2(result.ok(), result.error().c_str());
+            QCOMPARE(readAll(dir.path() + "/precious.zip"), QByteArray("the user's own"));
+            QVERIFY(!QFileInfo(dir.path() + "/out/gnis.zip").isSymLink());
+            QVERIFY(QFile::remove(dir.path() + "/out/gnis.zip"));
+            QVERIFY(QFile::link(dir.path() + "/precious.zip", dir.path() + "/out/gnis.zip"));
+        }
+    }
+
     void credentialsNeverShown() {
         QTemporaryDir dir;
         const QString base = server_->base("404");

@@ -56,6 +56,11 @@ std::string UrlForMessages(const std::string& url) {
 }
 
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options) {
+    // QSaveFile writes to where a link points; a link at the target's name is
+    // replaced instead, and what it points to is never touched.
+    std::error_code ec;
+    if (std::filesystem::is_symlink(target, ec) && !std::filesystem::remove(target, ec))
+        return Outcome::failure("can't replace the link " + target.string() + ": " + ec.message());
     const QUrl qurl = QUrl(QString::fromStdString(url));
     const QString scheme = qurl.scheme().toLower();
     if (scheme == "file")

@@ -20,7 +20,8 @@ struct DownloadOptions {
 // http(s) URLs go over the network; a file: URL or a plain path copies a local
 // file (an offline mirror). The body goes to a temporary file beside the target
 // that replaces it only when the whole body arrived with a success status, so a
-// failed download never touches an existing target. Runs a local event loop
+// failed download never touches an existing target. A symbolic link at the
+// target's name is removed first, never written through. Runs a local event loop
 // while it waits, so a window stays responsive; needs a QCoreApplication.
 // On failure the message names the URL and the reason; a file the server does
 // not have (HTTP 403 or 404, or no such local file) reads "URL not found".
