@@ -81,8 +81,18 @@ Outcome TextFileWriter::open(const fs::path& target, Durability durability, Acce
         name += ".tmp-";
         name += uniqueSuffix();
         temp_ = folder / name;
+#if defined(_WIN32)
         // "x": never reuse or follow anything that already has this name.
         file_ = std::fopen(temp_.string().c_str(), "wbx");
+#else
+        // O_EXCL: never reuse or follow anything that already has this name. A
+        // private file gets its mode at creation, so it is never readable by others.
+        const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              access == Access::OwnerOnly ? 0600 : 0666);
+        file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (fd >= 0 && !file_)
+            ::close(fd);
+#endif
         if (file_ || errno != EEXIST)
             break;
     }
@@ -92,7 +102,7 @@ Outcome TextFileWriter::open(const fs::path& target, Durability durability, Acce
         return Outcome::failure("Can't write " + quoted(target) + ": " + ErrorText(err));
     }
     if (access == Access::OwnerOnly) {
-        // Before anything is written, so the content is never readable by others.
+        // Where the mode could not be given at creation (Windows); before anything is written.
         std::error_code ec;
         fs::permissions(temp_, fs::perms::owner_read | fs::perms::owner_write, ec);
         if (ec) {
