@@ -10,6 +10,8 @@
 //   /chunked/...   200 with the file in chunked transfer encoding
 //   /html/...      200 with an HTML error page, as a captive portal or proxy sends
 //   /silent/...    the connection is accepted and never answered
+//   /huge/...      200 announcing 5 GB, then a little data while the socket stays open
+//   /drip/...      200 with the full Content-Length, then a byte every 100 ms
 // It runs in the test's own thread, so the test must run an event loop while a
 // client waits (DownloadFile does; runTool does for gnis-convert).
 
@@ -19,6 +21,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace testsupport {
 
@@ -57,6 +60,22 @@ private:
 
         if (mode == "silent")
             return;
+        if (mode == "huge") {
+            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 5000000000\r\n\r\n");
+            s->write(QByteArray(65536, 'z'));
+            return;
+        }
+        if (mode == "drip") {
+            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n");
+            auto* timer = new QTimer(s);
+            QObject::connect(timer, &QTimer::timeout, s, [s, body, sent = qsizetype(0)]() mutable {
+                if (sent < body.size())
+                    s->write(body.mid(sent++, 1));
+            });
+            timer->start(100);
+            return;
+        }
         if (mode == "403" || mode == "404" || mode == "500" || (!found && mode != "html" && mode != "redirect")) {
             const QByteArray status = mode == "500"   ? "500 Internal Server Error"
                                       : mode == "403" ? "403 Forbidden"

@@ -161,6 +161,8 @@ private slots:
         QTest::newRow("body cut off") << "cut" << " of 0 bytes (" + url + ")";
         QTest::newRow("body stalls") << "stall" << "no data arrived for 1 s (" + url + ")";
         QTest::newRow("no answer") << "silent" << "no answer from the server within 1 s (" + url + ")";
+        QTest::newRow("announces 5 GB") << "huge" << "the server announces 5000000000 bytes, more than the 2147483648 bytes allowed (" + url + ")";
+        QTest::newRow("drips a byte at a time") << "drip" << "the transfer stayed under 1024 bytes a second for 2 s (" + url + ")";
     }
     void downloadFile() {
         QFETCH(QString, mode);
@@ -174,6 +176,7 @@ private slots:
         // Short only where the case waits for it, so a busy machine cannot mistake one for the other.
         options.stallTimeoutMs = 1000;
         options.connectTimeoutMs = mode == "silent" ? 1000 : 20000;
+        options.lowSpeedTimeMs = mode == "drip" ? 2000 : 30000;
         std::int64_t received = 0;
         options.progress = [&](std::int64_t done, std::int64_t) { received = done; };
         const Outcome result = DownloadFile(bucketArchive(server_->base(mode), "MA").toStdString(), fsPath(target), options);

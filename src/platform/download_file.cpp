@@ -83,9 +83,11 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     request.setMaximumRedirectsAllowed(10);
 
     QNetworkReply* reply = manager.get(request);
+    reply->setReadBufferSize(1 << 20); // Qt reads no further ahead than this
     QEventLoop loop;
     QTimer watchdog;
     watchdog.setSingleShot(true);
+    QTimer speedCheck;
     std::string timeout;
     bool answered = false;
     bool writeFailed = false;
@@ -93,13 +95,35 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     qint64 announced = 0; // the body's length as the final response gave it, when it did
 
     QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
-        timeout = answered ? "no data arrived for " + std::to_string(options.stallTimeoutMs / 1000) + " s"
-                           : "no answer from the server within " + std::to_string(options.connectTimeoutMs / 1000) + " s";
+        if (timeout.empty())
+            timeout = answered ? "no data arrived for " + std::to_string(options.stallTimeoutMs / 1000) + " s"
+                               : "no answer from the server within " + std::to_string(options.connectTimeoutMs / 1000) + " s";
         reply->abort();
     });
+    auto giveUp = [&](std::string why) {
+        if (timeout.empty())
+            timeout = std::move(why);
+        reply->abort();
+    };
+    const std::string limit = std::to_string(options.maxBytes) + " bytes allowed";
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         answered = true;
         watchdog.start(options.stallTimeoutMs);
+        // The speed is judged from the first answer on; waiting for it has its own limit.
+        if (!speedCheck.isActive() && options.lowSpeedTimeMs > 0)
+            speedCheck.start(options.lowSpeedTimeMs);
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 200 && status < 300 && length > options.maxBytes)
+            giveUp("the server announces " + std::to_string(length) + " bytes, more than the " + limit);
+    });
+    // Bytes at the start of the current speed window.
+    qint64 windowStart = 0;
+    QObject::connect(&speedCheck, &QTimer::timeout, &loop, [&] {
+        if (received - windowStart < options.lowSpeedBytesPerSecond * options.lowSpeedTimeMs / 1000)
+            giveUp("the transfer stayed under " + std::to_string(options.lowSpeedBytesPerSecond) + " bytes a second for " +
+                   std::to_string(options.lowSpeedTimeMs / 1000) + " s");
+        windowStart = received;
     });
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
         answered = true;
@@ -107,6 +131,10 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QByteArray chunk = reply->readAll();
         received += chunk.size();
+        if (received > options.maxBytes) {
+            giveUp("the body grew past the " + limit);
+            return;
+        }
         // Only a success body is worth keeping; an error page is never written.
         if (status >= 200 && status < 300 && !writeFailed && out.write(chunk) != chunk.size())
             writeFailed = true;
@@ -122,6 +150,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     watchdog.stop();
+    speedCheck.stop();
 
     const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

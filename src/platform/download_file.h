@@ -12,11 +12,18 @@ namespace gnis {
 struct DownloadOptions {
     int connectTimeoutMs = 30000; // no answer from the server within this: give up
     int stallTimeoutMs = 60000;   // no byte arriving for this long: give up
+    // Slower than this many bytes a second over a whole window of lowSpeedTimeMs: give up,
+    // so a server that drips a byte at a time cannot hold the job for ever.
+    std::int64_t lowSpeedBytesPerSecond = 1024;
+    int lowSpeedTimeMs = 30000;
+    // A body announced or grown past this is refused (the national file is about 100 MB).
+    std::int64_t maxBytes = std::int64_t(2) << 30;
     // Bytes received so far and the total when the server said it (else 0).
     std::function<void(std::int64_t received, std::int64_t total)> progress;
 };
 
-// Fetches a URL into a file, bypassing every cache and following redirects.
+// Fetches a URL into a file, bypassing every cache and following redirects. The
+// body streams to disk in bounded chunks: memory stays small whatever its size.
 // http(s) URLs go over the network; a file: URL or a plain path copies a local
 // file (an offline mirror). The body goes to a temporary file beside the target
 // that replaces it only when the whole body arrived with a success status, so a
