@@ -218,6 +218,7 @@ private slots:
             return;
         QTemporaryDir out;
         makeShapefile(out.path());
+        writeAll(out.path() + "/gnis.sql", "-- the user's own script"); // the load script's name, but not this run's
         psql("DROP TABLE IF EXISTS gnis", db_); // the first load into a fresh database
         for (int run = 0; run < 2; ++run) {
             Recorder rec;
@@ -234,7 +235,8 @@ private slots:
         QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
                  (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500"}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx"}));
+                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "gnis.sql"}));
+        QCOMPARE(readAll(out.path() + "/gnis.sql"), QByteArray("-- the user's own script"));
         QCOMPARE(psql("SELECT Find_SRID('public', 'gnis', 'geom')", db_), QString("4326"));
         QCOMPARE(psql("SELECT count(*) FROM pg_indexes WHERE indexname = 'gnis_geom_idx'", db_), QString("1"));
         // The processing script a second time changes nothing.

@@ -46,16 +46,12 @@ std::string failure(const std::string& tool, const fs::path& path, const RunResu
 Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     const fs::path out = s.outputFolder;
     const fs::path shp = out / "gnis.shp";
-    const fs::path loadScript = out / "gnis.sql";
     const std::string folder = s.postgisFolder.string();
     const fs::path shp2pgsql = ToolPath(folder, "shp2pgsql");
     const fs::path psql = ToolPath(folder, "psql");
     const fs::path pgsql2shp = ToolPath(folder, "pgsql2shp");
     const RunOptions db = databaseEnvironment(s);
-    auto fail = [&](const std::string& message) {
-        (void)DeleteFile(loadScript, false); // never leave a load script behind
-        return Outcome::failure(message);
-    };
+    auto fail = [](const std::string& message) { return Outcome::failure(message); };
 
     reporter.setStatusText("Creating GNIS SQL File");
     // A name that starts with "-" would be taken for an option by shp2pgsql and
@@ -71,11 +67,15 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     if (processing.empty() || !FileExists(processing))
         return fail("The processing script gnis.sql is missing" +
                     (processing.empty() ? std::string() : " (" + processing.string() + ")"));
+    // The load script and the export go to a scratch folder of this run's own,
+    // removed with its content at the end: a gnis.sql of the user's, or a link
+    // by that name, is never written or removed, and a failed export must not
+    // cost the user the shapefile they have.
+    ScratchFolder scratch(out);
+    if (!scratch.ok())
+        return fail("Can't write in " + out.string());
+    const fs::path loadScript = scratch.path() / "gnis.sql";
     std::error_code ec;
-    if (fs::equivalent(processing, loadScript, ec)) {
-        // The load script would overwrite it.
-        return Outcome::failure("The output folder holds the processing script; choose another folder");
-    }
 
     // -d replaces the table, but its DropGeometryColumn fails when there is no
     // table yet; a first load into a fresh database creates it instead.
@@ -111,12 +111,7 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
         return fail(failure("psql", psql, processed));
     reporter.setStatusBarText("Data Processed");
 
-    // The export goes to a scratch folder first: a failed export must not cost
-    // the user the shapefile they have.
     reporter.setStatusText("Creating New Shapefile");
-    ScratchFolder scratch(out);
-    if (!scratch.ok())
-        return fail("Can't write in " + out.string());
     std::vector<std::string> exportArgs{"-k", "-f", (scratch.path() / "gnis.shp").string()};
     if (!s.host.empty())
         exportArgs.insert(exportArgs.end(), {"-h", s.host});
