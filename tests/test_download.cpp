@@ -347,8 +347,9 @@ private slots:
         QTest::addColumn<QString>("statusBar");
         QTest::newRow("403") << "403" << "MA" << "GNIS ERROR: Download failed for Massachusetts: URL not found (HTTP 403 Forbidden)";
         QTest::newRow("error page with 200")
-            << "html" << "MA" << "GNIS ERROR: The file OUT/gnis.zip is not a Zip file (from URL)";
-        QTest::newRow("archive is not a zip") << "ok" << "GU" << "GNIS ERROR: The file OUT/gnis.zip is not a Zip file (from URL)";
+            << "html" << "MA" << "GNIS ERROR: Download failed for Massachusetts: what arrived is not the file asked for; it begins \"<html><body>The proxy co\" (URL)";
+        QTest::newRow("archive is not a zip")
+            << "ok" << "GU" << "GNIS ERROR: Download failed for Guam: what arrived is not the file asked for; it begins \"<html>not an archive</ht\" (URL)";
         QTest::newRow("archive without the state's text")
             << "ok" << "VT" << "GNIS ERROR: The archive OUT/gnis.zip holds no gazetteer text for Vermont (DomesticNames_VT.txt) (from URL)";
     }
@@ -371,17 +372,22 @@ private slots:
     void olderArchiveIsUsedAndSaidSo_data() {
         QTest::addColumn<QString>("older"); // the state whose archive lies in the folder
         QTest::addColumn<QString>("state");
-        QTest::newRow("the state's own") << "MA" << "MA";
-        QTest::newRow("another state's") << "RI" << "MA";
-        QTest::newRow("a state's, for the nation") << "RI" << "US";
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("the state's own") << "MA" << "MA" << "404";
+        QTest::newRow("the state's own, an error page sent instead") << "MA" << "MA" << "html";
+        QTest::newRow("another state's") << "RI" << "MA" << "404";
+        QTest::newRow("a state's, for the nation") << "RI" << "US" << "404";
     }
     void olderArchiveIsUsedAndSaidSo() {
         QFETCH(QString, older);
         QFETCH(QString, state);
+        QFETCH(QString, mode);
         QTemporaryDir out;
         QVERIFY(QFile::copy(currentSample(older), out.path() + "/gnis.zip"));
-        const Run r = run(server_->base("404"), state, out.path());
-        const QString failed = bucketArchive(server_->base("404"), state == "US" ? "National" : state) + " not found";
+        const Run r = run(server_->base(mode), state, out.path());
+        const QString failed = mode == "html" ? QString("what arrived is not the file asked for")
+                                              : bucketArchive(server_->base(mode), state == "US" ? "National" : state) +
+                                                    " not found";
         if (older == state) {
             QVERIFY2(r.ok, qPrintable(r.statusBar));
             QVERIFY2(QString::fromStdString(r.stats.warning).startsWith("The download failed (" + failed),

@@ -19,6 +19,9 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
     DownloadOptions options;
     options.connectTimeoutMs = settings.connectTimeoutMs;
     options.stallTimeoutMs = settings.stallTimeoutMs;
+    // An error page sent as success must not take the place of an older gnis.zip.
+    if (where.zipped)
+        options.mustBeginWith = "PK";
     options.progress = [&](std::int64_t received, std::int64_t total) { reporter.progress(received, total); };
     const Outcome downloaded = DownloadFile(where.url, out.file, options);
     const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);

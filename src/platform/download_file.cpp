@@ -17,6 +17,16 @@ namespace {
 
 QString nativePath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
+// "" when the body begins as it must; else what it began with, for the message.
+std::string wrongBeginning(const QByteArray& head, const std::string& must) {
+    if (must.empty() || head.startsWith(QByteArray::fromStdString(must)))
+        return {};
+    std::string shown;
+    for (const char c : head.left(24))
+        shown += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) ? '?' : c;
+    return "what arrived is not the file asked for; it begins \"" + shown + "\"";
+}
+
 // A local file as the source: the same temporary-file-and-rename as a download.
 Outcome copyLocal(const QString& source, const std::string& url, const std::filesystem::path& target,
                   const DownloadOptions& options) {
@@ -33,6 +43,12 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
         const qint64 n = in.read(buffer.data(), buffer.size());
         if (n < 0)
             return Outcome::failure(url + ": " + in.errorString().toStdString());
+        if (done == 0) {
+            if (const std::string wrong = wrongBeginning(buffer.left(n), options.mustBeginWith); !wrong.empty()) {
+                out.cancelWriting();
+                return Outcome::failure(wrong + " (" + url + ")");
+            }
+        }
         if (n == 0)
             break;
         if (out.write(buffer.constData(), n) != n)
@@ -93,6 +109,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     bool writeFailed = false;
     qint64 received = 0;
     qint64 announced = 0; // the body's length as the final response gave it, when it did
+    QByteArray head;      // the first bytes of a success body
 
     QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
         if (timeout.empty())
@@ -136,6 +153,8 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
             return;
         }
         // Only a success body is worth keeping; an error page is never written.
+        if (status >= 200 && status < 300 && head.size() < 64)
+            head += chunk.left(64 - head.size());
         if (status >= 200 && status < 300 && !writeFailed && out.write(chunk) != chunk.size())
             writeFailed = true;
     });
@@ -182,6 +201,9 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
             writeFailed = true;
         if (writeFailed)
             return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+        if (head.size() < 64)
+            head += rest.left(64 - head.size());
+        why = wrongBeginning(head, options.mustBeginWith);
     }
     if (!why.empty()) {
         out.cancelWriting();

@@ -18,6 +18,9 @@ struct DownloadOptions {
     int lowSpeedTimeMs = 30000;
     // A body announced or grown past this is refused (the national file is about 100 MB).
     std::int64_t maxBytes = std::int64_t(2) << 30;
+    // When set, a body that does not begin with these bytes (an error page sent with
+    // a success status, as proxies and captive portals do) fails and replaces nothing.
+    std::string mustBeginWith;
     // Bytes received so far and the total when the server said it (else 0).
     std::function<void(std::int64_t received, std::int64_t total)> progress;
 };
