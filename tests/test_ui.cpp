@@ -234,6 +234,20 @@ private slots:
         QCOMPARE(find<QLineEdit>(&w, "txtPostGISPass")->text(), QString("pasted\npassword")); // kept for mending
     }
 
+    void passwordKeptByteForByte() {
+        // Saved by hand in Windows-1252 and with blanks: the window neither mangles it nor sends it changed.
+        writeSettings("[Software]\nfwtools=/usr/bin\npostgis=/usr/bin\n[PostGIS]\npass=\" caf\xE9 \"\n");
+        MainWindow w(true, dialogs_);
+        w.show();
+        QCOMPARE(w.jobSettings().password, std::string(" caf\xE9 "));
+        find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(1);
+        click(&w, "btnSaveSettings");
+        QCOMPARE(w.statusBarText(), QString("Settings Saved"));
+        QVERIFY2(readAll(settingsFile()).contains("pass=\" caf\xE9 \"\n"), readAll(settingsFile()).constData());
+        find<QLineEdit>(&w, "txtPostGISPass")->setText("new"); // an edit is taken as typed
+        QCOMPARE(w.jobSettings().password, std::string("new"));
+    }
+
     void controlsInsideTheirFrames() {
         // The layout is the window's own pixel table; what a user would notice is a
         // control cut off by the frame it sits in, or a window of another size.

@@ -46,14 +46,21 @@ std::optional<std::pair<std::string, std::string>> entryOf(const std::string& li
     return std::pair{trim(line.substr(0, eq)), trim(line.substr(eq + 1))};
 }
 
-// The first n characters of UTF-8 text.
-std::string firstChars(const std::string& s, std::size_t n) {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == n)
-            return s.substr(0, i);
-    }
-    return s;
+// A value as read: blanks around it belong to the file's layout ("key = value"),
+// and one pair of double quotes around it is how a value with blanks of its own,
+// or quotes at both ends, is kept.
+std::string unquoted(std::string value) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// A value as written: quoted exactly when reading it back would change it otherwise.
+std::string quotedIfNeeded(const std::string& value) {
+    const bool blanksAround = !value.empty() && (std::string(" \t").find(value.front()) != std::string::npos ||
+                                                  std::string(" \t").find(value.back()) != std::string::npos);
+    const bool quotesAround = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+    return blanksAround || quotesAround ? "\"" + value + "\"" : value;
 }
 
 struct Place {
@@ -125,21 +132,24 @@ std::string IniFile::get(const std::string& section, const std::string& key, con
     const Place place = find(lines_, section, key);
     if (!place.entry)
         return fallback;
-    return firstChars(entryOf(lines_[*place.entry])->second, kMaxValueLength);
+    return unquoted(entryOf(lines_[*place.entry])->second);
 }
 
 Outcome IniFile::set(const std::string& section, const std::string& key, const std::string& value) {
     if (value.find_first_of("\r\n") != std::string::npos)
         return Outcome::failure("The value of " + key + " holds a line break and can't be stored");
+    if (value.find('\0') != std::string::npos)
+        return Outcome::failure("The value of " + key + " holds a NUL character and can't be stored");
     if (key.empty() || key.find_first_of("=[]\r\n") != std::string::npos || trim(key) != key)
         return Outcome::failure("\"" + key + "\" can't be stored as a key");
     if (section.find_first_of("[]\r\n") != std::string::npos)
         return Outcome::failure("\"" + section + "\" can't be stored as a section");
-    const std::string line = key + "=" + value;
+    const std::string stored = quotedIfNeeded(value);
+    const std::string line = key + "=" + stored;
     const Place place = find(lines_, section, key);
     if (place.entry) {
         // Keep the spelling the file already uses for the key.
-        lines_[*place.entry] = entryOf(lines_[*place.entry])->first + "=" + value;
+        lines_[*place.entry] = entryOf(lines_[*place.entry])->first + "=" + stored;
     } else if (place.header) {
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(place.end), line);
     } else {

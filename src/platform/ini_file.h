@@ -11,18 +11,17 @@ namespace gnis {
 // A profile (INI) file kept as its lines, so that comments, unknown sections,
 // order and line ends survive a save. Sections and keys are found without
 // regard to case; a new key goes at the end of its section, a new section at
-// the end of the file. Text is UTF-8.
+// the end of the file. Values are kept byte for byte, whatever their length or
+// encoding: one with blanks or quotes at its ends is written in double quotes.
 class IniFile {
 public:
-    static constexpr std::size_t kMaxValueLength = 1023; // characters a read gives back
-
     // A missing file is an empty one, not an error.
     Outcome load(const std::filesystem::path& path);
-    // The value, cut to kMaxValueLength characters, or fallback when the key is absent.
-    // An empty value is a value: it does not give the fallback.
+    // The value, or fallback when the key is absent. An empty value is a value:
+    // it does not give the fallback.
     std::string get(const std::string& section, const std::string& key, const std::string& fallback = {}) const;
-    // Refuses a value with a line break (it would break the file) and names that
-    // cannot stand in a section header or before "=".
+    // Refuses a value with a line break or a NUL (it would break the file) and
+    // names that cannot stand in a section header or before "=".
     Outcome set(const std::string& section, const std::string& key, const std::string& value);
     // Written under a temporary name, synced, readable by the owner only, then renamed.
     Outcome save(const std::filesystem::path& path) const;

@@ -194,13 +194,14 @@ void MainWindow::loadStep() {
 
 void MainWindow::loadSettings() {
     const StoredSettings s = LoadStoredSettings(settingsPath_);
-    txtFWTools_->setText(qs(s.fwtools));
-    txtPostGIS_->setText(qs(s.postgis));
-    txtPostGISHost_->setText(qs(s.host));
-    txtPostGISDatabase_->setText(qs(s.database));
-    txtPostGISUser_->setText(qs(s.user));
-    txtPostGISPass_->setText(qs(s.pass));
-    txtGnisOutput_->setText(qs(s.gnis));
+    loaded_.clear();
+    for (const auto& [box, value] : {std::pair{txtFWTools_, &s.fwtools}, std::pair{txtPostGIS_, &s.postgis},
+                                     std::pair{txtPostGISHost_, &s.host}, std::pair{txtPostGISDatabase_, &s.database},
+                                     std::pair{txtPostGISUser_, &s.user}, std::pair{txtPostGISPass_, &s.pass},
+                                     std::pair{txtGnisOutput_, &s.gnis}}) {
+        box->setText(qs(*value));
+        loaded_[box] = *value;
+    }
     gnisServer_ = s.gnisServer;
     gnisSource_ = GnisSource::Current;
     if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, gnisSource_))
@@ -256,12 +257,12 @@ void MainWindow::browseOutput() {
 
 void MainWindow::saveSettings() {
     StoredSettings s;
-    s.fwtools = ss(txtFWTools_->text());
-    s.postgis = ss(txtPostGIS_->text());
-    s.host = ss(txtPostGISHost_->text());
-    s.database = ss(txtPostGISDatabase_->text());
-    s.user = ss(txtPostGISUser_->text());
-    s.pass = ss(txtPostGISPass_->text());
+    s.fwtools = valueOf(txtFWTools_);
+    s.postgis = valueOf(txtPostGIS_);
+    s.host = valueOf(txtPostGISHost_);
+    s.database = valueOf(txtPostGISDatabase_);
+    s.user = valueOf(txtPostGISUser_);
+    s.pass = valueOf(txtPostGISPass_);
     if (Outcome saved = SaveStoredSettings(settingsPath_, s); !saved) {
         // The boxes keep what was typed, so nothing is lost while the user mends it.
         setStatusBarText("Settings not saved: " + saved.error());
@@ -271,18 +272,27 @@ void MainWindow::saveSettings() {
     setStatusBarText("Settings Saved");
 }
 
+std::string MainWindow::valueOf(const QLineEdit* box) const {
+    // A value that is not UTF-8 (a Windows-1252 password, say) cannot pass through
+    // the box unchanged; while the box shows it unedited, the bytes as stored count.
+    const auto it = loaded_.find(box);
+    if (it != loaded_.end() && box->text() == qs(it->second))
+        return it->second;
+    return ss(box->text());
+}
+
 JobSettings MainWindow::jobSettings() const {
     JobSettings job;
-    job.outputFolder = ss(txtGnisOutput_->text());
+    job.outputFolder = valueOf(txtGnisOutput_);
     if (cmbGnisState_->currentIndex() >= 0)
         job.states = {cmbGnisState_->currentIndex()};
     job.source = gnisSource_;
-    job.fwToolsFolder = ss(txtFWTools_->text());
-    job.postgisFolder = ss(txtPostGIS_->text());
-    job.host = ss(txtPostGISHost_->text());
-    job.database = ss(txtPostGISDatabase_->text());
-    job.user = ss(txtPostGISUser_->text());
-    job.password = ss(txtPostGISPass_->text());
+    job.fwToolsFolder = valueOf(txtFWTools_);
+    job.postgisFolder = valueOf(txtPostGIS_);
+    job.host = valueOf(txtPostGISHost_);
+    job.database = valueOf(txtPostGISDatabase_);
+    job.user = valueOf(txtPostGISUser_);
+    job.password = valueOf(txtPostGISPass_);
     job.gnisServer = gnisServer_;
     return job;
 }

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 class QComboBox;
@@ -69,6 +70,9 @@ private:
     std::string gnisServer_; // optional settings.ini keys, not shown in the window
     GnisSource gnisSource_ = GnisSource::Current;
     std::string settingsWarning_; // shown once the window is loaded
+    // What each text box was loaded with, byte for byte.
+    std::map<const QLineEdit*, std::string> loaded_;
+    std::string valueOf(const QLineEdit* box) const;
     bool statesLoaded_ = false;
     StatusWindow* status_ = nullptr;
 
