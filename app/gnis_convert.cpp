@@ -72,6 +72,26 @@ constexpr const char* kUsage =
     "  -h, --help      show this help and exit\n"
     "  -V, --version   show the version and exit\n";
 
+// Text for the terminal: control characters (from an archive's member names, a
+// server's answer or a gazetteer) shown as \xNN, never sent raw, so no name can
+// move the cursor, clear the screen or set the title.
+std::string printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 struct UsageError {
     std::string message;
 };
@@ -88,7 +108,7 @@ public:
             std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", static_cast<double>(clock_.nsecsElapsed()) / 1e9);
             std::cerr << stamp;
         }
-        std::cerr << text << '\n';
+        std::cerr << printable(text) << '\n';
     }
 
 private:
@@ -306,7 +326,7 @@ int runPipeline(const Options& options) {
                                                  : gnis::Job::All;
     const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
     if (!outcome.ok) {
-        std::cerr << "gnis-convert: " << outcome.text << '\n';
+        std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';
         return 1;
     }
     const gnis::GpxStats& stats = outcome.stats;
@@ -317,7 +337,7 @@ int runPipeline(const Options& options) {
         summary = (settings.outputFolder / "gnis.shp").string() + ": processed.";
     else // the GPX was an intermediate; the shapefile is what stays
         summary = (settings.outputFolder / "gnis.shp").string() + ": made from " + countsSummary(stats) + ".";
-    std::cout << summary << " " << outcome.text << (stats.warning.empty() ? "" : " Warning: " + stats.warning)
+    std::cout << printable(summary + " " + outcome.text + (stats.warning.empty() ? "" : " Warning: " + stats.warning))
               << std::endl;
     return 0;
 }
@@ -332,9 +352,9 @@ public:
             lastShown_ = percent;
         }
     }
-    void onStatus(const std::string& text) override { std::cerr << text << '\n'; }
+    void onStatus(const std::string& text) override { std::cerr << printable(text) << '\n'; }
     void onError(int number, const std::string& description) override {
-        std::cerr << "gnis-convert: error " << number << ": " << description << '\n';
+        std::cerr << "gnis-convert: error " << number << ": " << printable(description) << '\n';
         ++errors;
     }
     int errors = 0;

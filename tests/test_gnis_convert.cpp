@@ -130,6 +130,18 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"gnis.gpx"});
     }
 
+    void controlCharactersNeverReachTheTerminal() {
+        // A member name that would set the terminal's title if printed raw.
+        QTemporaryDir dir;
+        Archive a;
+        a.members << Member{"evil\x1b]0;owned\x07.txt", "x"};
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        const ToolRun run = convert({"extract", dir.path() + "/a.zip", "--output", dir.path() + "/out"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.contains("Extracting .../evil\\x1b]0;owned\\x07.txt"), run.err.constData());
+        QVERIFY(!run.err.contains('\x1b') && !run.out.contains('\x1b'));
+    }
+
     void usersInputIsNeverChanged() {
         // A text or an archive of the user's, even in the output folder under the names the pipeline uses.
         Archive a;

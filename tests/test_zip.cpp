@@ -54,6 +54,7 @@ struct Outcome {
     bool opened = false;
     bool extracted = false;
     QStringList events;
+    QString archive;
 };
 
 Outcome extractFile(const QString& archive, const QString& folder, bool preserve = true, bool overwrite = true,
@@ -67,6 +68,7 @@ Outcome extractFile(const QString& archive, const QString& folder, bool preserve
         o.extracted = zip.Extract(folder.toStdString(), preserve, overwrite);
     }
     o.events = rec.events;
+    o.archive = archive;
     return o;
 }
 
@@ -97,7 +99,8 @@ QMap<QString, QByteArray> makeSource(const QString& root) {
         QDir().mkpath(QFileInfo(root + "/" + it.key()).path());
         writeAll(root + "/" + it.key(), it.value());
     }
-    writeAll(root + "/empty.txt", ""); // zero-size entries make no file
+    files["empty.txt"] = ""; // empty files and folders are part of what was archived
+    writeAll(root + "/empty.txt", "");
     QDir().mkpath(root + "/emptydir");
     return files;
 }
@@ -134,7 +137,7 @@ private slots:
         QVERIFY(o.extracted);
         QCOMPARE(errorsOf(o), QStringList());
         QCOMPARE(tree(work.path() + "/out"), expected);
-        QVERIFY(!QFileInfo::exists(work.path() + "/out/emptydir")); // folder entries make no folder
+        QVERIFY(QFileInfo(work.path() + "/out/emptydir").isDir());
     }
 
     void otherProgramsOddMembers_data() {
@@ -211,10 +214,10 @@ private slots:
         QTest::addColumn<int>("cancelAt");
         QTest::addColumn<bool>("result");
         QTest::addColumn<QStringList>("events");
-        QTest::newRow("full walk, zero-size entries counted but silent")
+        QTest::newRow("full walk, the empty file made, the folder silently")
             << 0 << true
             << QStringList{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../a/b/c.txt", "progress 25",
-                           "progress 50", "progress 75", "Extracting .../d.txt", "progress 100",
+                           "progress 50", "Extracting .../empty.txt", "progress 75", "Extracting .../d.txt", "progress 100",
                            "Extraction Complete", "Zip Closed"};
         QTest::newRow("cancel at first") << 1 << false
                                          << QStringList{"Opening Zip", "Zip Opened", "Extracting Files",
@@ -222,7 +225,8 @@ private slots:
         QTest::newRow("cancel at last")
             << 4 << false
             << QStringList{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../a/b/c.txt", "progress 25",
-                           "progress 50", "progress 75", "Extracting .../d.txt", "progress 100", "Zip Closed"};
+                           "progress 50", "Extracting .../empty.txt", "progress 75", "Extracting .../d.txt",
+                           "progress 100", "Zip Closed"};
     }
     void eventSequences() {
         QFETCH(int, cancelAt);
@@ -236,7 +240,7 @@ private slots:
         QCOMPARE(o.extracted, result);
         QCOMPARE(o.events, events);
         QCOMPARE(readAll(dir.path() + "/a/b/c.txt"), QByteArray("abc"));
-        QVERIFY(!QFileInfo::exists(dir.path() + "/folder"));
+        QCOMPARE(QFileInfo(dir.path() + "/folder").isDir(), cancelAt != 1); // made when the walk gets there
     }
 
     void openAndCloseEvents() {
@@ -414,6 +418,36 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), a.members.size());
     }
 
+    void overlappingMembersAndTooMuchRefusedBeforeWriting() {
+        // Forty central entries sharing one local entry: 67 KB that would unpack to gigabytes.
+        Archive a;
+        for (int i = 0; i < 40; ++i)
+            a.members << Member{"m" + QByteArray::number(i % 10) + QByteArray::number(i / 10) + ".txt", QByteArray(5000, 'b')};
+        QByteArray bytes = a.bytes();
+        const auto endAt = bytes.size() - 22;
+        qsizetype central = qsizetype(quint8(bytes[endAt + 16]) | (quint8(bytes[endAt + 17]) << 8) |
+                                      (quint8(bytes[endAt + 18]) << 16));
+        for (int i = 0; i < 40; ++i, central += 46 + 7) // every entry's local header offset: 0
+            for (int k = 0; k < 4; ++k)
+                bytes[central + 42 + k] = 0;
+        QTemporaryDir dir;
+        Outcome o = extractBytes(bytes, dir.path());
+        QVERIFY(!o.extracted);
+        QCOMPARE(errorsOf(o), QStringList{"error 7: The file " + o.archive + " is damaged: its members overlap"});
+        QVERIFY(tree(dir.path()).isEmpty());
+
+        // A limit on the total, checked against what the central directory declares.
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        ZipRecorder rec;
+        ZipExtractionClass zip(rec);
+        zip.setMaxTotalBytes(100000);
+        QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString()));
+        QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
+        QCOMPARE(rec.errors(), QStringList{"error 14: The file " + dir.path() + "/a.zip would unpack to 200000 bytes, "
+                                                                               "more than the 100000 allowed"});
+        QVERIFY(tree(dir.path() + "/out").isEmpty());
+    }
+
     void bombStopsAtDeclaredSize() {
         // 256 MiB of zeros declared as 1000 bytes: refused as soon as it passes the size.
         z_stream z{};
@@ -483,8 +517,9 @@ private slots:
         // Layout: local one.txt at 0 (30 + 7 + data), local two.txt, central one.txt, central two.txt, end record.
         QTest::newRow("central directory offset beyond the file") << -6 << quint32(0x7FFFFF00) << QStringList{};
         QTest::newRow("ZIP64 central directory offset") << -6 << quint32(0xFFFFFFFF) << QStringList{};
-        QTest::newRow("more entries than the directory holds") << -12 << quint32(0x00030003) << QStringList{"one.txt", "two.txt"};
-        QTest::newRow("second central signature wrong") << 1000 << quint32(0x02014B51) << QStringList{"one.txt"};
+        // A damaged central directory is found before anything is written.
+        QTest::newRow("more entries than the directory holds") << -12 << quint32(0x00030003) << QStringList{};
+        QTest::newRow("second central signature wrong") << 1000 << quint32(0x02014B51) << QStringList{};
         QTest::newRow("local header offset beyond the file") << 1042 << quint32(0x7FFFFFF0) << QStringList{"one.txt"};
         QTest::newRow("local signature wrong") << 0 << quint32(0x04034B51) << QStringList{};
     }

@@ -294,6 +294,8 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
     case ReadResult::Ok:
         break;
     }
+    if (!CheckLayout())
+        return false;
     readPosition_ = endRecord_.centralDirOffset;
     const int total = endRecord_.totalEntries;
     ZipMember member;
@@ -306,37 +308,50 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
         }
         member.header = currentEntry_;
         member.size = currentEntry_.uncompressedSize;
-        if (currentEntry_.uncompressedSize > 0) {
-            std::vector<std::string> parts = splitName(name);
-            if (isUnsafeName(name, parts, currentEntry_)) {
+        std::vector<std::string> parts = splitName(name);
+        const bool folderEntry = !name.empty() && (name.back() == '/' || name.back() == '\\');
+        if (parts.empty() || (folderEntry && !preservePath)) {
+            // Nothing to make: "./", or a folder of an archive unpacked flat.
+        } else if (isUnsafeName(name, parts, currentEntry_)) {
+            error(kZipErrUnsafeName, "The file " + name + " is unsafe");
+        } else if (folderEntry) {
+            // Empty folders are part of what was archived.
+            switch (MakeFolderPath(folder, parts)) {
+            case FolderResult::Unsafe:
                 error(kZipErrUnsafeName, "The file " + name + " is unsafe");
-            } else {
-                if (!preservePath)
-                    parts.erase(parts.begin(), parts.end() - 1);
-                fs::path relative;
-                for (const auto& p : parts)
-                    relative /= p;
-                const fs::path target = folder / relative;
-                const std::vector<std::string> folders(parts.begin(), parts.end() - 1);
-                switch (MakeFolderPath(folder, folders)) {
-                case FolderResult::Unsafe:
-                    error(kZipErrUnsafeName, "The file " + name + " is unsafe");
-                    break;
-                case FolderResult::Failed:
-                    error(kZipErrCantWrite, "Can't write the file " + target.string());
-                    break;
-                case FolderResult::Ok: {
-                    status("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
-                    const bool exists = HasFile(target);
-                    if (exists && !overwrite) {
-                        error(kZipErrExists, "The file " + target.string() + " already exists");
-                    } else if (!ExtractEntry(member, target, exists)) {
-                        damaged();
-                        return false;
-                    }
-                    break;
+                break;
+            case FolderResult::Failed:
+                error(kZipErrCantMakeFolder, "Can't create the folder " + (folder / name).string());
+                break;
+            case FolderResult::Ok:
+                break;
+            }
+        } else {
+            if (!preservePath)
+                parts.erase(parts.begin(), parts.end() - 1);
+            fs::path relative;
+            for (const auto& p : parts)
+                relative /= p;
+            const fs::path target = folder / relative;
+            const std::vector<std::string> folders(parts.begin(), parts.end() - 1);
+            switch (MakeFolderPath(folder, folders)) {
+            case FolderResult::Unsafe:
+                error(kZipErrUnsafeName, "The file " + name + " is unsafe");
+                break;
+            case FolderResult::Failed:
+                error(kZipErrCantWrite, "Can't write the file " + target.string());
+                break;
+            case FolderResult::Ok: {
+                status("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
+                const bool exists = HasFile(target);
+                if (exists && !overwrite) {
+                    error(kZipErrExists, "The file " + target.string() + " already exists");
+                } else if (!ExtractEntry(member, target, exists)) {
+                    damaged();
+                    return false;
                 }
-                }
+                break;
+            }
             }
         }
         listener_.onYield();
@@ -346,6 +361,39 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
             return false;
     }
     status("Extraction Complete");
+    return true;
+}
+
+// Before anything is written: members whose data overlap are the trick of a
+// zip bomb (one local entry unpacked again and again); and what the central
+// directory declares must fit the limit on the total.
+bool ZipExtractionClass::CheckLayout() {
+    readPosition_ = endRecord_.centralDirOffset;
+    std::vector<std::pair<std::int64_t, std::int64_t>> extents; // local header offset, end of its data at the least
+    extents.reserve(endRecord_.totalEntries);
+    std::uint64_t declared = 0;
+    std::string name;
+    for (int i = 0; i < endRecord_.totalEntries; ++i) {
+        if (ReadCentralEntry(name) != ReadResult::Ok) {
+            damaged();
+            return false;
+        }
+        const std::int64_t offset = currentEntry_.localHeaderOffset;
+        extents.emplace_back(offset, offset + static_cast<std::int64_t>(kLocalHeaderSize) + currentEntry_.compressedSize);
+        declared += currentEntry_.uncompressedSize;
+    }
+    std::sort(extents.begin(), extents.end());
+    for (std::size_t i = 1; i < extents.size(); ++i) {
+        if (extents[i].first < extents[i - 1].second) {
+            error(kZipErrDamaged, "The file " + zipPath_ + " is damaged: its members overlap");
+            return false;
+        }
+    }
+    if (declared > maxTotalBytes_) {
+        error(kZipErrTooLarge, "The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
+                                   " bytes, more than the " + std::to_string(maxTotalBytes_) + " allowed");
+        return false;
+    }
     return true;
 }
 

@@ -43,6 +43,7 @@ enum ZipErrorNumber {
     kZipErrExists = 11,
     kZipErrCantRemove = 12,
     kZipErrCantMakeFolder = 13,
+    kZipErrTooLarge = 14,
 };
 
 struct EndOfCentralDirRecord {
@@ -154,8 +155,10 @@ public:
     // Closes what was open, opens the file and looks for the end record.
     bool OpenZip(const std::string& zipPath);
     void CloseZip();
-    // Writes every member into folderPath; true when the walk over all entries
-    // ran to its end, whatever single members raised on the way.
+    // Writes every member into folderPath, empty files and folders included;
+    // true when the walk over all entries ran to its end, whatever single
+    // members raised on the way. An archive whose members overlap, or that
+    // declares more than the limit in all, is refused before anything is written.
     bool Extract(const std::string& folderPath, bool preservePath, bool overwrite);
     // Visits the central directory's entries in order until visit returns
     // false. False, with error 7, when the directory is damaged; nothing is
@@ -166,6 +169,11 @@ public:
     std::unique_ptr<ZipMemberReader> OpenMember(const ZipMember& member);
     // zlib's version text, or "" (with error 1) when zlib cannot be used.
     std::string ZLibVersion();
+
+    // The most an archive may unpack to, all members together, as the central
+    // directory declares them; a larger one is refused before anything is written.
+    void setMaxTotalBytes(std::uint64_t bytes) { maxTotalBytes_ = bytes; }
+    static constexpr std::uint64_t kDefaultMaxTotalBytes = std::uint64_t(16) << 30;
 
     // For tests: stands in for zlib's zlibVersion, so a missing zlib can be shown.
     using VersionFunction = const char* (*)();
@@ -181,6 +189,7 @@ private:
     ReadResult ReadEndRecord(std::int64_t position);
     ReadResult ReadCentralEntry(std::string& name);
     bool ExtractEntry(const ZipMember& member, const std::filesystem::path& target, bool replacing);
+    bool CheckLayout();
     enum class FolderResult { Ok, Unsafe, Failed };
     FolderResult MakeFolderPath(const std::filesystem::path& root, const std::vector<std::string>& parts);
 
@@ -199,6 +208,7 @@ private:
     std::int64_t endRecordPosition_ = 0;
     std::int64_t readPosition_ = 0; // next central directory record
     std::vector<unsigned char> out_; // fixed-size buffer for one member at a time
+    std::uint64_t maxTotalBytes_ = kDefaultMaxTotalBytes;
 };
 
 // An entry name as text: kept when it is valid UTF-8 (flagged as such or not),
