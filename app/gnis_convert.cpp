@@ -51,7 +51,7 @@ constexpr const char* kUsage =
     "  --input FILE    convert this gazetteer text, or read the states' texts from this\n"
     "                  archive (.zip), instead of downloading; FILE is only read, never changed\n"
     "  --timing        show the seconds since the start before each status text\n"
-    "  Each state's file is downloaded to DIR/gnis.zip (gnis.txt for the 2021 state files),\n"
+    "  Each state's file is downloaded to DIR/gnis.zip (a hidden name for the 2021 state files),\n"
     "  its text streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
     "  several states' files share goes in once.\n"
     "\n"

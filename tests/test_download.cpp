@@ -298,6 +298,7 @@ private slots:
     void archive2021Source() {
         for (const QString code : {"MA", "US"}) {
             QTemporaryDir out;
+            writeAll(out.path() + "/gnis.txt", "the user's notes"); // never the download's name
             const Run r = run(server_->base("ok"), code, out.path(), GnisSource::Archive2021);
             QVERIFY2(r.ok, qPrintable(r.statusBar));
             QCOMPARE(r.stats.waypoints, 2); // the school too, which the current data no longer has
@@ -306,7 +307,8 @@ private slots:
             QVERIFY(gpx.contains("<ele>3488</ele>\r\n   <name>Mount Greylock, 3488</name>"));
             QVERIFY(gpx.contains("<name>Williams College</name>"));
             QCOMPARE(r.status.first(), code == "MA" ? "Downloading GNIS Text File" : "Downloading GNIS Zip File");
-            QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"}); // no gnis.txt, no readme
+            QCOMPARE(entriesIn(out.path()), QStringList({"gnis.gpx", "gnis.txt"})); // no download left, no readme
+            QCOMPARE(readAll(out.path() + "/gnis.txt"), QByteArray("the user's notes"));
         }
     }
 

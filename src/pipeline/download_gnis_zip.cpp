@@ -4,6 +4,8 @@
 #include "file_system.h"
 #include "states.h"
 
+#include <random>
+
 namespace gnis {
 namespace fs = std::filesystem;
 
@@ -13,7 +15,14 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
     out = DownloadedGazetteer{};
     out.url = UrlForMessages(where.url);
     out.zipped = where.zipped;
-    out.file = settings.outputFolder / (where.zipped ? kZipFileName : kTextDownloadName);
+    out.file = settings.outputFolder / kZipFileName;
+    if (!where.zipped) {
+        // A name no file has yet; the download takes it only once complete.
+        std::random_device random;
+        do {
+            out.file = settings.outputFolder / (".gnis-" + std::to_string(random() % 1000000000u) + ".txt");
+        } while (fs::exists(fs::symlink_status(out.file)));
+    }
     reporter.setStatusText(where.zipped ? "Downloading GNIS Zip File" : "Downloading GNIS Text File");
 
     DownloadOptions options;

@@ -9,11 +9,11 @@
 namespace gnis {
 
 inline constexpr const char* kZipFileName = "gnis.zip";
-inline constexpr const char* kTextDownloadName = "gnis.txt";
 
 // One state's gazetteer as it lies in the output folder after the download.
 struct DownloadedGazetteer {
-    // gnis.zip, or gnis.txt for a source that serves plain text.
+    // gnis.zip, or for a source that serves plain text a hidden name of this
+    // run's own (".gnis-XXXXXX.txt"), so no file of the user's is ever replaced.
     std::filesystem::path file;
     bool zipped = true;
     bool ours = true;    // made by this run, so the run removes it
