@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -64,10 +65,11 @@ constexpr const char* kUsage =
     "  The password comes from PGPASSWORD, else from settings.ini; never from an option.\n"
     "  PGPORT chooses a server port other than 5432.\n"
     "\n"
-    "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing]\n"
+    "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing] [--max-size MB]\n"
     "  --output DIR      folder to unpack into; it is made when missing\n"
     "  --flat            drop the archive's folders, write every file into DIR\n"
     "  --keep-existing   leave files that already exist alone (default: replace them)\n"
+    "  --max-size MB     refuse an archive that unpacks to more than this (default: 16384)\n"
     "\n"
     "  -h, --help      show this help and exit\n"
     "  -V, --version   show the version and exit\n";
@@ -144,6 +146,7 @@ constexpr OptionSpec kUser{"user", "NAME", "database user (default: settings.ini
 constexpr OptionSpec kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
 constexpr OptionSpec kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
 constexpr OptionSpec kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
+constexpr OptionSpec kMaxSize{"max-size", "MB", "refuse an archive that unpacks to more than this (default: 16384)"};
 
 struct CommandSpec {
     const char* name;
@@ -164,7 +167,7 @@ const std::vector<CommandSpec>& commands() {
         {"all", "shp, then process (\"All At Once\").",
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kDatabase, &kUser}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
-         {&kExtractOutput, &kFlat, &kKeepExisting}, true},
+         {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize}, true},
     };
     return all;
 }
@@ -370,6 +373,14 @@ int runExtract(const Options& options) {
         throw UsageError{"extract needs --output DIR"};
     TerminalZipListener listener;
     gnis::ZipExtractionClass zip(listener);
+    if (given(options, "--max-size")) {
+        const std::string text = value(options, "--max-size");
+        std::uint64_t megabytes = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), megabytes);
+        if (ec != std::errc() || end != text.data() + text.size() || megabytes == 0 || megabytes > (std::uint64_t(1) << 40))
+            throw UsageError{"--max-size needs a whole number of megabytes, such as 512"};
+        zip.setMaxTotalBytes(megabytes << 20);
+    }
     bool ok = zip.OpenZip(archive);
     ok = ok && zip.Extract(output, !given(options, "--flat"), !given(options, "--keep-existing"));
     zip.CloseZip();

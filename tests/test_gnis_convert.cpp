@@ -92,6 +92,8 @@ private slots:
                                          << "Unexpected value after '--flat'.";
         QTest::newRow("two archives") << QStringList{"extract", "a.zip", "b.zip", "--output", "/tmp"}
                                       << "unexpected argument 'b.zip'";
+        QTest::newRow("size not a number") << QStringList{"extract", "a.zip", "--output", "/tmp", "--max-size", "1G"}
+                                           << "--max-size needs a whole number of megabytes";
     }
     void usageErrors() {
         QFETCH(QStringList, args);
@@ -140,6 +142,17 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.err.contains("Extracting .../evil\\x1b]0;owned\\x07.txt"), run.err.constData());
         QVERIFY(!run.err.contains('\x1b') && !run.out.contains('\x1b'));
+    }
+
+    void extractSizeLimit() {
+        QTemporaryDir dir;
+        Archive a;
+        a.members << Member{"zeros.bin", QByteArray(2 << 20, '\0')};
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        const ToolRun run = convert({"extract", dir.path() + "/a.zip", "--output", dir.path() + "/out", "--max-size", "1"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("would unpack to 2097152 bytes, more than the 1048576 allowed"), run.err.constData());
+        QVERIFY(!QFileInfo::exists(dir.path() + "/out/zeros.bin"));
     }
 
     void usersInputIsNeverChanged() {
