@@ -22,7 +22,7 @@ printf 'abc' > "$out/src/dir/sub/abc.txt"
 for style in stored deflated streamed comment bzip2 empty; do
   python3 tests/make_zip.py "$style" "$out/src" "$corpus/$style.zip"
 done
-(cd "$out/src" && zip -q -r "../corpus/infozip.zip" . && zip -q -P pw "../corpus/encrypted.zip" text.txt)
+(cd "$out/src" && zip -q -r "../corpus/infozip.zip" . && zip -q -r -fz "../corpus/zip64.zip" . && zip -q -P pw "../corpus/encrypted.zip" text.txt)
 (cd "$out/src" && ln -sf text.txt link && zip -q -y "../corpus/symlink.zip" link text.txt && rm link)
 
 log="$out/fuzz.log"

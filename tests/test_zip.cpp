@@ -118,6 +118,7 @@ private slots:
             QTest::newRow(qPrintable(QString("python zipfile ") + style))
                 << "python3" << QStringList{"python3", script, style, "SRC", "OUT"};
         QTest::newRow("Info-ZIP zip") << "zip" << QStringList{"zip", "-q", "-r", "OUT", "."};
+        QTest::newRow("Info-ZIP zip, ZIP64 records") << "zip" << QStringList{"zip", "-q", "-r", "-fz", "OUT", "."};
         QTest::newRow("7z") << "7z" << QStringList{"7z", "a", "-tzip", "-bd", "OUT", "."};
         QTest::newRow("bsdtar") << "bsdtar" << QStringList{"bsdtar", "--format", "zip", "-cf", "OUT", "."};
     }
@@ -520,7 +521,7 @@ private slots:
         // A damaged central directory is found before anything is written.
         QTest::newRow("more entries than the directory holds") << -12 << quint32(0x00030003) << QStringList{};
         QTest::newRow("second central signature wrong") << 1000 << quint32(0x02014B51) << QStringList{};
-        QTest::newRow("local header offset beyond the file") << 1042 << quint32(0x7FFFFFF0) << QStringList{"one.txt"};
+        QTest::newRow("local header offset beyond the file") << 1042 << quint32(0x7FFFFFF0) << QStringList{};
         QTest::newRow("local signature wrong") << 0 << quint32(0x04034B51) << QStringList{};
     }
     void damagedStructure() {

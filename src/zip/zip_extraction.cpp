@@ -22,6 +22,9 @@ constexpr std::uint32_t kEndSignature = 0x06054B50;
 constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
 constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EndSize = 56;
 constexpr std::size_t kEndRecordSize = 22;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kLocalHeaderSize = 30;
@@ -36,6 +39,7 @@ std::uint32_t le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
+std::uint64_t le64(const unsigned char* p) { return le32(p) | (static_cast<std::uint64_t>(le32(p + 4)) << 32); }
 
 // Code page 437, bytes 0x80..0xFF: what old zip tools wrote names in.
 constexpr std::array<char16_t, 128> kCp437High{
@@ -225,12 +229,28 @@ ZipExtractionClass::ReadResult ZipExtractionClass::ReadEndRecord(std::int64_t po
     endRecord_.commentLength = le16(b + 20);
     if (endRecord_.thisDisk != endRecord_.centralDirDisk)
         return ReadResult::Mismatch;
-    // ZIP64 archives (4 GiB and more, or 65535 entries and more) are not read.
-    unsigned char locator[4];
-    if (endRecord_.centralDirOffset == 0xFFFFFFFFu ||
-        (position - 1 >= 20 && readAt(position - 1 - 20, locator, 4) && le32(locator) == kZip64LocatorSignature))
-        return ReadResult::Damaged;
-    if (endRecord_.centralDirOffset > archiveSize_)
+    // A ZIP64 archive (4 GiB and more, 65535 entries and more, or a packer that
+    // writes the records anyway) keeps the true counts in its ZIP64 end record,
+    // which a locator right before the end record points to.
+    unsigned char locator[kZip64LocatorSize];
+    const std::int64_t locatorAt = position - 1 - static_cast<std::int64_t>(kZip64LocatorSize);
+    if (locatorAt >= 0 && readAt(locatorAt, locator, sizeof locator) && le32(locator) == kZip64LocatorSignature) {
+        const std::uint64_t at = le64(locator + 8);
+        unsigned char z[kZip64EndSize];
+        if (at > static_cast<std::uint64_t>(locatorAt) || !readAt(static_cast<std::int64_t>(at), z, sizeof z) ||
+            le32(z) != kZip64EndSignature)
+            return ReadResult::Damaged;
+        if (le32(z + 16) != le32(z + 20))
+            return ReadResult::Mismatch; // spread over several disks
+        endRecord_.totalEntries = le64(z + 32);
+        endRecord_.centralDirSize = le64(z + 40);
+        endRecord_.centralDirOffset = le64(z + 48);
+    } else if (endRecord_.centralDirOffset == 0xFFFFFFFFu || endRecord_.totalEntries == 0xFFFFu) {
+        return ReadResult::Damaged; // the true values would be in a ZIP64 record that is missing
+    }
+    if (endRecord_.centralDirOffset > static_cast<std::uint64_t>(archiveSize_) ||
+        endRecord_.centralDirSize > static_cast<std::uint64_t>(archiveSize_) - endRecord_.centralDirOffset ||
+        endRecord_.totalEntries > endRecord_.centralDirSize / kCentralHeaderSize)
         return ReadResult::Damaged;
     return ReadResult::Ok;
 }
@@ -262,11 +282,45 @@ ZipExtractionClass::ReadResult ZipExtractionClass::ReadCentralEntry(std::string&
     std::string raw(e.nameLength, '\0');
     if (!readAt(readPosition_ + static_cast<std::int64_t>(kCentralHeaderSize), raw.data(), raw.size()))
         return ReadResult::Damaged;
+    const std::int64_t extraAt = readPosition_ + static_cast<std::int64_t>(kCentralHeaderSize) + e.nameLength;
     readPosition_ += static_cast<std::int64_t>(kCentralHeaderSize) + e.nameLength + e.extraLength + e.commentLength;
     if (readPosition_ > archiveSize_)
         return ReadResult::Damaged;
-    if (e.compressedSize == 0xFFFFFFFFu || e.uncompressedSize == 0xFFFFFFFFu || e.localHeaderOffset == 0xFFFFFFFFu)
-        return ReadResult::Damaged; // ZIP64 member
+    // A value of all ones stands in for one in the ZIP64 extra field (id 1),
+    // which holds the 8-byte values in this order, only those that stand in.
+    std::uint64_t* const wide[] = {&e.uncompressedSize, &e.compressedSize, &e.localHeaderOffset};
+    const bool needsWide = e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu ||
+                           e.localHeaderOffset == 0xFFFFFFFFu;
+    if (needsWide) {
+        std::vector<unsigned char> extra(e.extraLength);
+        if (!readAt(extraAt, extra.data(), extra.size()))
+            return ReadResult::Damaged;
+        bool found = false;
+        for (std::size_t at = 0; at + 4 <= extra.size() && !found;) {
+            const std::uint16_t id = le16(&extra[at]);
+            const std::size_t size = le16(&extra[at + 2]);
+            if (at + 4 + size > extra.size())
+                break;
+            if (id == 0x0001) {
+                found = true;
+                std::size_t next = at + 4;
+                for (std::uint64_t* value : wide) {
+                    if (*value != 0xFFFFFFFFu)
+                        continue;
+                    if (next + 8 > at + 4 + size)
+                        return ReadResult::Damaged;
+                    *value = le64(&extra[next]);
+                    next += 8;
+                }
+            }
+            at += 4 + size;
+        }
+        if (!found)
+            return ReadResult::Damaged;
+    }
+    if (e.localHeaderOffset > static_cast<std::uint64_t>(archiveSize_) ||
+        e.compressedSize > static_cast<std::uint64_t>(archiveSize_))
+        return ReadResult::Damaged;
     name = DecodeZipName(raw);
     return ReadResult::Ok;
 }
@@ -296,12 +350,12 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
     }
     if (!CheckLayout())
         return false;
-    readPosition_ = endRecord_.centralDirOffset;
-    const int total = endRecord_.totalEntries;
+    readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
+    const std::uint64_t total = endRecord_.totalEntries;
     ZipMember member;
     const std::string& name = member.name;
     bool cancel = false;
-    for (int i = 1; i <= total; ++i) {
+    for (std::uint64_t i = 1; i <= total; ++i) {
         if (ReadCentralEntry(member.name) != ReadResult::Ok) {
             damaged();
             return false;
@@ -355,7 +409,7 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
             }
         }
         listener_.onYield();
-        const int percent = static_cast<int>(std::nearbyint(static_cast<double>(i) / total * 100.0));
+        const int percent = static_cast<int>(std::nearbyint(static_cast<double>(i) / static_cast<double>(total) * 100.0));
         listener_.onProgress(percent, cancel);
         if (cancel)
             return false;
@@ -368,18 +422,18 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
 // zip bomb (one local entry unpacked again and again); and what the central
 // directory declares must fit the limit on the total.
 bool ZipExtractionClass::CheckLayout() {
-    readPosition_ = endRecord_.centralDirOffset;
+    readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
     std::vector<std::pair<std::int64_t, std::int64_t>> extents; // local header offset, end of its data at the least
-    extents.reserve(endRecord_.totalEntries);
+    extents.reserve(static_cast<std::size_t>(endRecord_.totalEntries));
     std::uint64_t declared = 0;
     std::string name;
-    for (int i = 0; i < endRecord_.totalEntries; ++i) {
+    for (std::uint64_t i = 0; i < endRecord_.totalEntries; ++i) {
         if (ReadCentralEntry(name) != ReadResult::Ok) {
             damaged();
             return false;
         }
-        const std::int64_t offset = currentEntry_.localHeaderOffset;
-        extents.emplace_back(offset, offset + static_cast<std::int64_t>(kLocalHeaderSize) + currentEntry_.compressedSize);
+        const auto offset = static_cast<std::int64_t>(currentEntry_.localHeaderOffset);
+        extents.emplace_back(offset, offset + static_cast<std::int64_t>(kLocalHeaderSize + currentEntry_.compressedSize));
         declared += currentEntry_.uncompressedSize;
     }
     std::sort(extents.begin(), extents.end());
@@ -431,7 +485,7 @@ ZipMemberReader::ZipMemberReader(ZipExtractionClass& zip, const ZipMember& membe
       expected_(member.header.uncompressedSize), runningCrc_(crc32(0L, Z_NULL, 0)) {
     const CentralFileHeader& entry = member.header;
     unsigned char b[kLocalHeaderSize];
-    const std::int64_t offset = entry.localHeaderOffset;
+    const auto offset = static_cast<std::int64_t>(entry.localHeaderOffset);
     if (!zip.readAt(offset, b, sizeof b) || le32(b) != kLocalSignature) {
         fail(Status::Damaged, kZipErrDamaged, "");
         return;
@@ -447,7 +501,7 @@ ZipMemberReader::ZipMemberReader(ZipExtractionClass& zip, const ZipMember& membe
     // Sizes and CRC-32 come from the central record: a streaming writer leaves
     // them zero in the local header and puts them in a data descriptor.
     position_ = offset + static_cast<std::int64_t>(kLocalHeaderSize) + nameLength + extraLength;
-    remaining_ = entry.compressedSize;
+    remaining_ = static_cast<std::int64_t>(entry.compressedSize);
     if (position_ > zip.archiveSize_ || remaining_ > zip.archiveSize_ - position_) {
         fail(Status::Damaged, kZipErrDamaged, "");
         return;
@@ -554,9 +608,9 @@ bool ZipExtractionClass::ForEachMember(const std::function<bool(const ZipMember&
         damaged(); // an archive spread over several disks cannot be read either
         return false;
     }
-    readPosition_ = endRecord_.centralDirOffset;
+    readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
     ZipMember member;
-    for (int i = 0; i < endRecord_.totalEntries; ++i) {
+    for (std::uint64_t i = 0; i < endRecord_.totalEntries; ++i) {
         if (ReadCentralEntry(member.name) != ReadResult::Ok) {
             damaged();
             return false;

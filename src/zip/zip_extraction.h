@@ -51,9 +51,9 @@ struct EndOfCentralDirRecord {
     std::uint16_t thisDisk = 0;
     std::uint16_t centralDirDisk = 0;
     std::uint16_t entriesOnDisk = 0;
-    std::uint16_t totalEntries = 0;
-    std::uint32_t centralDirSize = 0;
-    std::uint32_t centralDirOffset = 0;
+    std::uint64_t totalEntries = 0;     // from the ZIP64 end record where there is one
+    std::uint64_t centralDirSize = 0;
+    std::uint64_t centralDirOffset = 0;
     std::uint16_t commentLength = 0;
 };
 
@@ -66,15 +66,15 @@ struct CentralFileHeader {
     std::uint16_t modTime = 0;
     std::uint16_t modDate = 0;
     std::uint32_t crc32 = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t uncompressedSize = 0;
+    std::uint64_t compressedSize = 0;   // from the ZIP64 extra field where it stands there
+    std::uint64_t uncompressedSize = 0;
     std::uint16_t nameLength = 0;
     std::uint16_t extraLength = 0;
     std::uint16_t commentLength = 0;
     std::uint16_t diskStart = 0;
     std::uint16_t internalAttributes = 0;
     std::uint32_t externalAttributes = 0;
-    std::uint32_t localHeaderOffset = 0;
+    std::uint64_t localHeaderOffset = 0;
 };
 
 struct LocalFileHeader {
