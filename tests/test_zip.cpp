@@ -449,6 +449,33 @@ private slots:
         QVERIFY(tree(dir.path() + "/out").isEmpty());
     }
 
+    void folderSwappedForALinkMidway() {
+        // Between the check of a member's folders and its write, the folder becomes a link.
+        QTemporaryDir dir;
+        const QString out = dir.path() + "/out", outside = dir.path() + "/outside";
+        QVERIFY(QDir().mkpath(outside));
+        Archive a;
+        a.members << Member{"a/one.txt", "1"} << Member{"a/two.txt", "2"};
+        writeAll(dir.path() + "/a.zip", a.bytes());
+        struct Swapper : ZipRecorder {
+            QString out, outside;
+            void onStatus(const std::string& text) override {
+                ZipRecorder::onStatus(text);
+                if (text == "Extracting .../a/two.txt") {
+                    QDir().rename(out + "/a", out + "/a-moved");
+                    QFile::link(outside, out + "/a");
+                }
+            }
+        } swapper;
+        swapper.out = out;
+        swapper.outside = outside;
+        ZipExtractionClass zip(swapper);
+        QVERIFY(zip.OpenZip((dir.path() + "/a.zip").toStdString()));
+        QVERIFY(zip.Extract(out.toStdString(), true, true));
+        QVERIFY(QDir(outside).isEmpty()); // nothing written through the link
+        QCOMPARE(readAll(out + "/a-moved/two.txt"), QByteArray("2"));
+    }
+
     void bombStopsAtDeclaredSize() {
         // 256 MiB of zeros declared as 1000 bytes: refused as soon as it passes the size.
         z_stream z{};

@@ -118,6 +118,39 @@ Outcome TextFileWriter::open(const fs::path& target, Durability durability, Acce
     return Outcome::success();
 }
 
+#if !defined(_WIN32)
+Outcome TextFileWriter::openIn(int folderFd, const std::string& name, const fs::path& shown, Durability durability) {
+    discard();
+    durability_ = durability;
+    error_.clear();
+    target_ = shown;
+    folderFd_ = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (folderFd_ < 0)
+        return Outcome::failure("Can't write " + quoted(shown) + ": " + ErrorText(errno));
+    targetName_ = name;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        tempName_ = "." + name + ".tmp-" + uniqueSuffix();
+        const int fd = ::openat(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (fd >= 0 && !file_)
+            ::close(fd);
+        if (file_ || errno != EEXIST)
+            break;
+    }
+    if (!file_) {
+        const int err = errno;
+        discard();
+        return Outcome::failure("Can't write " + quoted(shown) + ": " + ErrorText(err));
+    }
+    temp_ = shown.parent_path() / tempName_; // for messages only
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    buffer_.clear();
+    buffer_.reserve(kFlushAt);
+    written_ = synced_ = 0;
+    return Outcome::success();
+}
+#endif
+
 void TextFileWriter::write(std::string_view text) {
     if (!file_ || !error_.empty())
         return;
@@ -185,19 +218,26 @@ Outcome TextFileWriter::commit() {
     if (error_.empty() && closed != 0)
         fail("Can't write", errno);
     if (error_.empty()) {
-        std::error_code ec;
-        fs::rename(temp_, target_, ec);
-        if (ec)
-            error_ = "Can't replace " + quoted(target_) + ": " + ec.message();
+#if !defined(_WIN32)
+        if (folderFd_ >= 0) {
+            if (::renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) != 0)
+                error_ = "Can't replace " + quoted(target_) + ": " + ErrorText(errno);
+            else
+                tempName_.clear();
+        } else
+#endif
+        {
+            std::error_code ec;
+            fs::rename(temp_, target_, ec);
+            if (ec)
+                error_ = "Can't replace " + quoted(target_) + ": " + ec.message();
+            else
+                temp_.clear();
+        }
     }
-    if (!error_.empty()) {
-        std::error_code ec;
-        fs::remove(temp_, ec);
-        temp_.clear();
-        return Outcome::failure(error_);
-    }
-    temp_.clear();
-    return Outcome::success();
+    const bool ok = error_.empty();
+    discard(); // removes the temporary file when the rename did not take it
+    return ok ? Outcome::success() : Outcome::failure(error_);
 }
 
 void TextFileWriter::discard() {
@@ -205,6 +245,16 @@ void TextFileWriter::discard() {
         std::fclose(file_);
         file_ = nullptr;
     }
+#if !defined(_WIN32)
+    if (folderFd_ >= 0) {
+        if (!tempName_.empty())
+            ::unlinkat(folderFd_, tempName_.c_str(), 0);
+        ::close(folderFd_);
+        folderFd_ = -1;
+        tempName_.clear();
+        temp_.clear();
+    }
+#endif
     if (!temp_.empty()) {
         std::error_code ec;
         fs::remove(temp_, ec);

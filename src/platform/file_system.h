@@ -40,6 +40,13 @@ public:
 
     Outcome open(const std::filesystem::path& target, Durability durability = Durability::Synced,
                  Access access = Access::Default);
+#if !defined(_WIN32)
+    // The same inside an opened folder: the temporary file and the rename are
+    // relative to folderFd, so no link put in place of a folder level meanwhile
+    // can carry the write elsewhere. shown names the target in messages.
+    Outcome openIn(int folderFd, const std::string& name, const std::filesystem::path& shown,
+                   Durability durability = Durability::Synced);
+#endif
     // Raw text, buffered; the first failure sticks and is reported by commit().
     void write(std::string_view text);
     void writeLine(std::string_view text);
@@ -60,6 +67,8 @@ private:
     std::FILE* file_ = nullptr;
     std::filesystem::path target_;
     std::filesystem::path temp_;
+    int folderFd_ = -1;        // with openIn: the folder, and the names in it
+    std::string tempName_, targetName_;
     std::string buffer_;
     std::string error_;
     Durability durability_ = Durability::Synced;

@@ -13,6 +13,12 @@
 #include <cstring>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace gnis {
 namespace fs = std::filesystem;
 
@@ -80,6 +86,34 @@ bool MakeFolder(const fs::path& path) {
     std::error_code ec;
     return fs::create_directory(path, ec) && !ec;
 }
+
+} // namespace
+
+// An opened folder of the target tree. On POSIX systems members are written
+// relative to it, and every level below the target folder is opened with
+// O_NOFOLLOW: a link swapped in for a folder while the walk goes on cannot
+// carry a write outside. Elsewhere it is the folder's path.
+class ZipExtractionClass::FolderHandle {
+public:
+    FolderHandle() = default;
+    ~FolderHandle() { reset(); }
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    void reset(int fd = -1) {
+#if !defined(_WIN32)
+        if (fd_ >= 0)
+            ::close(fd_);
+#endif
+        fd_ = fd;
+    }
+    int fd() const { return fd_; }
+    fs::path path;
+
+private:
+    int fd_ = -1;
+};
+
+namespace {
 
 // Splits a member name at "/" and "\" (archives made on Windows use either);
 // empty and "." parts say nothing and are dropped.
@@ -350,6 +384,15 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
     }
     if (!CheckLayout())
         return false;
+    FolderHandle root;
+    root.path = folder;
+#if !defined(_WIN32)
+    root.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.fd() < 0) {
+        error(kZipErrCantMakeFolder, "Can't create the folder " + folderPath);
+        return false;
+    }
+#endif
     readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
     const std::uint64_t total = endRecord_.totalEntries;
     ZipMember member;
@@ -370,7 +413,8 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
             error(kZipErrUnsafeName, "The file " + name + " is unsafe");
         } else if (folderEntry) {
             // Empty folders are part of what was archived.
-            switch (MakeFolderPath(folder, parts)) {
+            FolderHandle made;
+            switch (MakeFolderPath(root, parts, made)) {
             case FolderResult::Unsafe:
                 error(kZipErrUnsafeName, "The file " + name + " is unsafe");
                 break;
@@ -388,7 +432,8 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
                 relative /= p;
             const fs::path target = folder / relative;
             const std::vector<std::string> folders(parts.begin(), parts.end() - 1);
-            switch (MakeFolderPath(folder, folders)) {
+            FolderHandle parent;
+            switch (MakeFolderPath(root, folders, parent)) {
             case FolderResult::Unsafe:
                 error(kZipErrUnsafeName, "The file " + name + " is unsafe");
                 break;
@@ -397,10 +442,10 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
                 break;
             case FolderResult::Ok: {
                 status("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
-                const bool exists = HasFile(target);
+                const bool exists = HasFileIn(parent, parts.back());
                 if (exists && !overwrite) {
                     error(kZipErrExists, "The file " + target.string() + " already exists");
-                } else if (!ExtractEntry(member, target, exists)) {
+                } else if (!ExtractEntry(member, parent, parts.back(), target, exists)) {
                     damaged();
                     return false;
                 }
@@ -451,9 +496,33 @@ bool ZipExtractionClass::CheckLayout() {
     return true;
 }
 
-ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const fs::path& root,
-                                                                    const std::vector<std::string>& parts) {
-    fs::path current = root;
+ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const FolderHandle& root,
+                                                                    const std::vector<std::string>& parts,
+                                                                    FolderHandle& opened) {
+    opened.path = root.path;
+    for (const auto& part : parts)
+        opened.path /= part;
+#if !defined(_WIN32)
+    int fd = ::fcntl(root.fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return FolderResult::Failed;
+    for (const auto& part : parts) {
+        int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && (::mkdirat(fd, part.c_str(), 0777) == 0 || errno == EEXIST))
+            next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            // A link lying in the target folder must not carry a write outside it.
+            struct stat st {};
+            const bool link = ::fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            ::close(fd);
+            return link ? FolderResult::Unsafe : FolderResult::Failed;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    opened.reset(fd);
+#else
+    fs::path current = root.path;
     for (const auto& part : parts) {
         current /= part;
         std::error_code ec;
@@ -466,7 +535,18 @@ ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const fs::pa
         if (fs::exists(st) || !MakeFolder(current))
             return FolderResult::Failed;
     }
+#endif
     return FolderResult::Ok;
+}
+
+// A plain file of that name in the folder; a link or a folder does not count.
+bool ZipExtractionClass::HasFileIn(const FolderHandle& folder, const std::string& name) {
+#if !defined(_WIN32)
+    struct stat st {};
+    return ::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+#else
+    return HasFile(folder.path / name);
+#endif
 }
 
 struct ZipMemberReader::Inflater {
@@ -630,7 +710,8 @@ std::unique_ptr<ZipMemberReader> ZipExtractionClass::OpenMember(const ZipMember&
 // Writes one member to target through a temporary file. Problems of this
 // member alone are raised as errors and the walk goes on; false means the
 // archive's structure is damaged and the walk must stop.
-bool ZipExtractionClass::ExtractEntry(const ZipMember& member, const fs::path& target, bool replacing) {
+bool ZipExtractionClass::ExtractEntry(const ZipMember& member, const FolderHandle& folder, const std::string& name,
+                                      const fs::path& target, bool replacing) {
     ZipMemberReader reader(*this, member);
     const std::string targetText = target.string();
     auto raise = [&] {
@@ -647,7 +728,13 @@ bool ZipExtractionClass::ExtractEntry(const ZipMember& member, const fs::path& t
     // member given up on leaves no file. It can be had again from the archive,
     // so it is not worth a disk sync.
     TextFileWriter part;
-    if (!part.open(target, TextFileWriter::Durability::Replaced)) {
+#if !defined(_WIN32)
+    const Outcome opened = part.openIn(folder.fd(), name, target, TextFileWriter::Durability::Replaced);
+#else
+    (void)name;
+    const Outcome opened = part.open(folder.path / name, TextFileWriter::Durability::Replaced);
+#endif
+    if (!opened) {
         error(kZipErrCantWrite, "Can't write the file " + targetText);
         return true;
     }

@@ -188,10 +188,14 @@ private:
     enum class ReadResult { Ok, Mismatch, Damaged };
     ReadResult ReadEndRecord(std::int64_t position);
     ReadResult ReadCentralEntry(std::string& name);
-    bool ExtractEntry(const ZipMember& member, const std::filesystem::path& target, bool replacing);
+    class FolderHandle;
+    bool ExtractEntry(const ZipMember& member, const FolderHandle& folder, const std::string& name,
+                      const std::filesystem::path& target, bool replacing);
     bool CheckLayout();
     enum class FolderResult { Ok, Unsafe, Failed };
-    FolderResult MakeFolderPath(const std::filesystem::path& root, const std::vector<std::string>& parts);
+    // Opens (making what is missing) the folders of parts below root.
+    FolderResult MakeFolderPath(const FolderHandle& root, const std::vector<std::string>& parts, FolderHandle& opened);
+    static bool HasFileIn(const FolderHandle& folder, const std::string& name);
 
     bool readAt(std::int64_t position, void* buffer, std::size_t size);
     void damaged();
