@@ -447,6 +447,11 @@ private slots:
         QCOMPARE(rec.errors(), QStringList{"error 14: The file " + dir.path() + "/a.zip would unpack to 200000 bytes, "
                                                                                "more than the 100000 allowed"});
         QVERIFY(tree(dir.path() + "/out").isEmpty());
+        zip.setMaxTotalBytes(ZipExtractionClass::kDefaultMaxTotalBytes);
+        zip.setMaxMembers(39); // and on the count of members, which the check keeps in memory
+        rec.events.clear();
+        QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
+        QCOMPARE(rec.errors(), QStringList{"error 14: The file " + dir.path() + "/a.zip has 40 members, more than the 39 allowed"});
     }
 
     void folderSwappedForALinkMidway() {

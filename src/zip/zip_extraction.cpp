@@ -467,6 +467,12 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
 // zip bomb (one local entry unpacked again and again); and what the central
 // directory declares must fit the limit on the total.
 bool ZipExtractionClass::CheckLayout() {
+    // The check keeps 16 bytes a member, so the count of members is bounded too.
+    if (endRecord_.totalEntries > maxMembers_) {
+        error(kZipErrTooLarge, "The file " + zipPath_ + " has " + std::to_string(endRecord_.totalEntries) +
+                                   " members, more than the " + std::to_string(maxMembers_) + " allowed");
+        return false;
+    }
     readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
     std::vector<std::pair<std::int64_t, std::int64_t>> extents; // local header offset, end of its data at the least
     extents.reserve(static_cast<std::size_t>(endRecord_.totalEntries));

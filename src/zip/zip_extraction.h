@@ -174,6 +174,8 @@ public:
     // directory declares them; a larger one is refused before anything is written.
     void setMaxTotalBytes(std::uint64_t bytes) { maxTotalBytes_ = bytes; }
     static constexpr std::uint64_t kDefaultMaxTotalBytes = std::uint64_t(16) << 30;
+    // The most members an archive may have; more are refused the same way.
+    void setMaxMembers(std::uint64_t members) { maxMembers_ = members; }
 
     // For tests: stands in for zlib's zlibVersion, so a missing zlib can be shown.
     using VersionFunction = const char* (*)();
@@ -213,6 +215,7 @@ private:
     std::int64_t readPosition_ = 0; // next central directory record
     std::vector<unsigned char> out_; // fixed-size buffer for one member at a time
     std::uint64_t maxTotalBytes_ = kDefaultMaxTotalBytes;
+    std::uint64_t maxMembers_ = 1000000;
 };
 
 // An entry name as text: kept when it is valid UTF-8 (flagged as such or not),
