@@ -127,36 +127,36 @@ struct Options {
 };
 
 // Every option of every command: name, value name (none for a switch), what it does.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     const char* valueName;
     const char* description;
 };
-constexpr OptionSpec kState{"state", "STATE", "state or territory by code (MA) or name, any case; several separated by commas; US is the whole country"};
-constexpr OptionSpec kOutput{"output", "DIR", "output folder; it must exist (default: the one saved in settings.ini)"};
-constexpr OptionSpec kSource{"source", "SOURCE", "current (default), 2021 or 2009 (default: gnissource in settings.ini)"};
-constexpr OptionSpec kServer{"server", "URL", "where the source is served: an http(s) or file: URL, or a mirror folder"};
-constexpr OptionSpec kInput{"input", "FILE", "convert this gazetteer text, or read the states' texts from this archive"};
-constexpr OptionSpec kTiming{"timing", nullptr, "show the seconds since the start before each status text"};
-constexpr OptionSpec kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default: settings.ini, else PATH)"};
-constexpr OptionSpec kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
-constexpr OptionSpec kHost{"host", "HOST", "database server (default: settings.ini, else localhost)"};
-constexpr OptionSpec kDatabase{"database", "NAME", "database (default: settings.ini)"};
-constexpr OptionSpec kUser{"user", "NAME", "database user (default: settings.ini)"};
-constexpr OptionSpec kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
-constexpr OptionSpec kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
-constexpr OptionSpec kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
-constexpr OptionSpec kMaxSize{"max-size", "MB", "refuse an archive that unpacks to more than this (default: 16384)"};
+constexpr OptionRule kState{"state", "STATE", "state or territory by code (MA) or name, any case; several separated by commas; US is the whole country"};
+constexpr OptionRule kOutput{"output", "DIR", "output folder; it must exist (default: the one saved in settings.ini)"};
+constexpr OptionRule kSource{"source", "SOURCE", "current (default), 2021 or 2009 (default: gnissource in settings.ini)"};
+constexpr OptionRule kServer{"server", "URL", "where the source is served: an http(s) or file: URL, or a mirror folder"};
+constexpr OptionRule kInput{"input", "FILE", "convert this gazetteer text, or read the states' texts from this archive"};
+constexpr OptionRule kTiming{"timing", nullptr, "show the seconds since the start before each status text"};
+constexpr OptionRule kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default: settings.ini, else PATH)"};
+constexpr OptionRule kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
+constexpr OptionRule kHost{"host", "HOST", "database server (default: settings.ini, else localhost)"};
+constexpr OptionRule kDatabase{"database", "NAME", "database (default: settings.ini)"};
+constexpr OptionRule kUser{"user", "NAME", "database user (default: settings.ini)"};
+constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
+constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
+constexpr OptionRule kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
+constexpr OptionRule kMaxSize{"max-size", "MB", "refuse an archive that unpacks to more than this (default: 16384)"};
 
-struct CommandSpec {
+struct CommandRule {
     const char* name;
     const char* description;
-    std::vector<const OptionSpec*> options;
+    std::vector<const OptionRule*> options;
     bool takesArchive = false;
 };
 
-const std::vector<CommandSpec>& commands() {
-    static const std::vector<CommandSpec> all{
+const std::vector<CommandRule>& commands() {
+    static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
@@ -178,20 +178,20 @@ Options parse(const std::vector<std::string>& args) {
     Options options;
     options.command = args[0];
     const auto& all = commands();
-    const auto spec = std::find_if(all.begin(), all.end(), [&](const CommandSpec& c) { return options.command == c.name; });
-    if (spec == all.end())
+    const auto rule = std::find_if(all.begin(), all.end(), [&](const CommandRule& c) { return options.command == c.name; });
+    if (rule == all.end())
         throw UsageError{"unknown command '" + options.command + "'"};
     const std::string hint = "\nTry 'gnis-convert " + options.command + " --help' for its options.";
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(spec->description));
+    parser.setApplicationDescription(QString::fromUtf8(rule->description));
     const QCommandLineOption help(QStringList{"h", "help"}, "show this help and exit");
     parser.addOption(help);
-    for (const OptionSpec* o : spec->options) {
+    for (const OptionRule* o : rule->options) {
         parser.addOption(o->valueName ? QCommandLineOption(o->name, o->description, o->valueName)
                                       : QCommandLineOption(o->name, o->description));
     }
-    if (spec->takesArchive)
+    if (rule->takesArchive)
         parser.addPositionalArgument("ARCHIVE", "the zip archive to unpack");
     QStringList qargs{QString::fromStdString("gnis-convert " + options.command)};
     for (std::size_t i = 1; i < args.size(); ++i)
@@ -206,7 +206,7 @@ Options parse(const std::vector<std::string>& args) {
                                .toStdString();
         return options;
     }
-    for (const OptionSpec* o : spec->options) {
+    for (const OptionRule* o : rule->options) {
         const QStringList values = parser.values(o->name);
         if (values.size() > 1 || (!o->valueName && parser.optionNames().count(o->name) > 1))
             throw UsageError{std::string("option --") + o->name + " given twice" + hint};
@@ -215,7 +215,7 @@ Options parse(const std::vector<std::string>& args) {
     }
     for (const QString& p : parser.positionalArguments())
         options.positional.push_back(p.toStdString());
-    const std::size_t wanted = spec->takesArchive ? 1 : 0;
+    const std::size_t wanted = rule->takesArchive ? 1 : 0;
     if (options.positional.size() > wanted)
         throw UsageError{"unexpected argument '" + options.positional[wanted] + "' for " + options.command + hint};
     if (options.positional.size() < wanted)

@@ -119,9 +119,7 @@ public:
                 stats.noteMalformed(line.number, "the line is longer than 1 MiB");
                 continue;
             }
-            if (line.text.find_first_not_of(" \t") == std::string_view::npos)
-                continue; // blank lines carry nothing
-            if (!haveHeader) {
+            if (!haveHeader) { // the gate has dropped the blank lines already
                 haveHeader = true;
                 std::string error;
                 if (!converter.setHeader(line.text, error))

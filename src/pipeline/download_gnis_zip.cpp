@@ -4,8 +4,6 @@
 #include "file_system.h"
 #include "states.h"
 
-#include <random>
-
 namespace gnis {
 namespace fs = std::filesystem;
 
@@ -18,9 +16,8 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
     out.file = settings.outputFolder / kZipFileName;
     if (!where.zipped) {
         // A name no file has yet; the download takes it only once complete.
-        std::random_device random;
         do {
-            out.file = settings.outputFolder / (".gnis-" + std::to_string(random() % 1000000000u) + ".txt");
+            out.file = settings.outputFolder / (".gnis-" + UniqueSuffix() + ".txt");
         } while (fs::exists(fs::symlink_status(out.file)));
     }
     reporter.setStatusText(where.zipped ? "Downloading GNIS Zip File" : "Downloading GNIS Text File");

@@ -34,15 +34,15 @@ bool isReadOnly(const fs::path& path) {
            fs::perms::none;
 }
 
-std::string uniqueSuffix() {
+} // namespace
+
+std::string UniqueSuffix() {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     const auto now = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     return std::to_string(rd() ^ static_cast<unsigned>(now)) + "-" + std::to_string(++counter);
 }
-
-} // namespace
 
 std::string ErrorText(int errnum) {
     return std::error_code(errnum, std::generic_category()).message();
@@ -79,7 +79,7 @@ Outcome TextFileWriter::open(const fs::path& target, Durability durability, Acce
         std::string name = ".";
         name += target.filename().string();
         name += ".tmp-";
-        name += uniqueSuffix();
+        name += UniqueSuffix();
         temp_ = folder / name;
 #if defined(_WIN32)
         // "x": never reuse or follow anything that already has this name.
@@ -129,7 +129,7 @@ Outcome TextFileWriter::openIn(int folderFd, const std::string& name, const fs::
         return Outcome::failure("Can't write " + quoted(shown) + ": " + ErrorText(errno));
     targetName_ = name;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        tempName_ = "." + name + ".tmp-" + uniqueSuffix();
+        tempName_ = "." + name + ".tmp-" + UniqueSuffix();
         const int fd = ::openat(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
         if (fd >= 0 && !file_)

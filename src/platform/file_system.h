@@ -17,6 +17,10 @@ bool FileExists(const std::filesystem::path& path);
 // as on Windows; with force it goes too. A file that is already gone is success.
 Outcome DeleteFile(const std::filesystem::path& path, bool force);
 
+// A part for a file name that no other name of this process or another has:
+// random, and counted within the process.
+std::string UniqueSuffix();
+
 // Text of an errno value, for messages.
 std::string ErrorText(int errnum);
 

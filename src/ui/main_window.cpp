@@ -195,12 +195,9 @@ void MainWindow::loadStep() {
 void MainWindow::loadSettings() {
     const StoredSettings s = LoadStoredSettings(settingsPath_);
     loaded_.clear();
-    for (const auto& [box, value] : {std::pair{txtFWTools_, &s.fwtools}, std::pair{txtPostGIS_, &s.postgis},
-                                     std::pair{txtPostGISHost_, &s.host}, std::pair{txtPostGISDatabase_, &s.database},
-                                     std::pair{txtPostGISUser_, &s.user}, std::pair{txtPostGISPass_, &s.pass},
-                                     std::pair{txtGnisOutput_, &s.gnis}}) {
-        box->setText(qs(*value));
-        loaded_[box] = *value;
+    for (const auto& [box, field] : boxFields()) {
+        box->setText(qs(s.*field));
+        loaded_[box] = s.*field;
     }
     gnisServer_ = s.gnisServer;
     gnisSource_ = GnisSource::Current;
@@ -256,13 +253,7 @@ void MainWindow::browseOutput() {
 }
 
 void MainWindow::saveSettings() {
-    StoredSettings s;
-    s.fwtools = valueOf(txtFWTools_);
-    s.postgis = valueOf(txtPostGIS_);
-    s.host = valueOf(txtPostGISHost_);
-    s.database = valueOf(txtPostGISDatabase_);
-    s.user = valueOf(txtPostGISUser_);
-    s.pass = valueOf(txtPostGISPass_);
+    const StoredSettings s = boxValues();
     if (Outcome saved = SaveStoredSettings(settingsPath_, s); !saved) {
         // The boxes keep what was typed, so nothing is lost while the user mends it.
         setStatusBarText("Settings not saved: " + saved.error());
@@ -281,18 +272,33 @@ std::string MainWindow::valueOf(const QLineEdit* box) const {
     return ss(box->text());
 }
 
+std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> MainWindow::boxFields() const {
+    return {{txtFWTools_, &StoredSettings::fwtools},      {txtPostGIS_, &StoredSettings::postgis},
+            {txtPostGISHost_, &StoredSettings::host},     {txtPostGISDatabase_, &StoredSettings::database},
+            {txtPostGISUser_, &StoredSettings::user},     {txtPostGISPass_, &StoredSettings::pass},
+            {txtGnisOutput_, &StoredSettings::gnis}};
+}
+
+StoredSettings MainWindow::boxValues() const {
+    StoredSettings s;
+    for (const auto& [box, field] : boxFields())
+        s.*field = valueOf(box);
+    return s;
+}
+
 JobSettings MainWindow::jobSettings() const {
+    const StoredSettings s = boxValues();
     JobSettings job;
-    job.outputFolder = valueOf(txtGnisOutput_);
+    job.outputFolder = s.gnis;
     if (cmbGnisState_->currentIndex() >= 0)
         job.states = {cmbGnisState_->currentIndex()};
     job.source = gnisSource_;
-    job.fwToolsFolder = valueOf(txtFWTools_);
-    job.postgisFolder = valueOf(txtPostGIS_);
-    job.host = valueOf(txtPostGISHost_);
-    job.database = valueOf(txtPostGISDatabase_);
-    job.user = valueOf(txtPostGISUser_);
-    job.password = valueOf(txtPostGISPass_);
+    job.fwToolsFolder = s.fwtools;
+    job.postgisFolder = s.postgis;
+    job.host = s.host;
+    job.database = s.database;
+    job.user = s.user;
+    job.password = s.pass;
     job.gnisServer = gnisServer_;
     return job;
 }

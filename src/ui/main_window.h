@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -73,6 +74,9 @@ private:
     // What each text box was loaded with, byte for byte.
     std::map<const QLineEdit*, std::string> loaded_;
     std::string valueOf(const QLineEdit* box) const;
+    // The text boxes and the settings they hold; their values, as the boxes hold them now.
+    std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> boxFields() const;
+    StoredSettings boxValues() const;
     bool statesLoaded_ = false;
     StatusWindow* status_ = nullptr;
 

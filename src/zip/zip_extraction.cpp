@@ -407,6 +407,21 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
         member.size = currentEntry_.uncompressedSize;
         std::vector<std::string> parts = splitName(name);
         const bool folderEntry = !name.empty() && (name.back() == '/' || name.back() == '\\');
+        // Opens the folders of a member; false, with the error raised, when it cannot.
+        auto openFolders = [&](const std::vector<std::string>& levels, FolderHandle& opened, int failure,
+                               const std::string& failureText) {
+            switch (MakeFolderPath(root, levels, opened)) {
+            case FolderResult::Ok:
+                return true;
+            case FolderResult::Unsafe:
+                error(kZipErrUnsafeName, "The file " + name + " is unsafe");
+                return false;
+            case FolderResult::Failed:
+                break;
+            }
+            error(failure, failureText);
+            return false;
+        };
         if (parts.empty() || (folderEntry && !preservePath)) {
             // Nothing to make: "./", or a folder of an archive unpacked flat.
         } else if (isUnsafeName(name, parts, currentEntry_)) {
@@ -414,16 +429,7 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
         } else if (folderEntry) {
             // Empty folders are part of what was archived.
             FolderHandle made;
-            switch (MakeFolderPath(root, parts, made)) {
-            case FolderResult::Unsafe:
-                error(kZipErrUnsafeName, "The file " + name + " is unsafe");
-                break;
-            case FolderResult::Failed:
-                error(kZipErrCantMakeFolder, "Can't create the folder " + (folder / name).string());
-                break;
-            case FolderResult::Ok:
-                break;
-            }
+            openFolders(parts, made, kZipErrCantMakeFolder, "Can't create the folder " + (folder / name).string());
         } else {
             if (!preservePath)
                 parts.erase(parts.begin(), parts.end() - 1);
@@ -433,14 +439,7 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
             const fs::path target = folder / relative;
             const std::vector<std::string> folders(parts.begin(), parts.end() - 1);
             FolderHandle parent;
-            switch (MakeFolderPath(root, folders, parent)) {
-            case FolderResult::Unsafe:
-                error(kZipErrUnsafeName, "The file " + name + " is unsafe");
-                break;
-            case FolderResult::Failed:
-                error(kZipErrCantWrite, "Can't write the file " + target.string());
-                break;
-            case FolderResult::Ok: {
+            if (openFolders(folders, parent, kZipErrCantWrite, "Can't write the file " + target.string())) {
                 status("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
                 const bool exists = HasFileIn(parent, parts.back());
                 if (exists && !overwrite) {
@@ -449,8 +448,6 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
                     damaged();
                     return false;
                 }
-                break;
-            }
             }
         }
         listener_.onYield();
