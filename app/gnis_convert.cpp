@@ -66,10 +66,13 @@ constexpr const char* kUsage =
     "  PGPORT chooses a server port other than 5432.\n"
     "\n"
     "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing] [--max-size MB]\n"
+    "                    [--max-ratio N]\n"
     "  --output DIR      folder to unpack into; it is made when missing\n"
     "  --flat            drop the archive's folders, write every file into DIR\n"
     "  --keep-existing   leave files that already exist alone (default: replace them)\n"
     "  --max-size MB     refuse an archive that unpacks to more than this (default: 16384)\n"
+    "  --max-ratio N     refuse an archive of more than 64 MB unpacked that unpacks to more than N times\n"
+    "                    its own size (default: 200; 0: no limit)\n"
     "\n"
     "  -h, --help      show this help and exit\n"
     "  -V, --version   show the version and exit\n";
@@ -147,6 +150,8 @@ constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it 
 constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
 constexpr OptionRule kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
 constexpr OptionRule kMaxSize{"max-size", "MB", "refuse an archive that unpacks to more than this (default: 16384)"};
+constexpr OptionRule kMaxRatio{"max-ratio", "N", "refuse an archive of more than 64 MB unpacked that unpacks to more than N "
+                                                 "times its own size (default: 200; 0: no limit)"};
 
 struct CommandRule {
     const char* name;
@@ -167,7 +172,7 @@ const std::vector<CommandRule>& commands() {
         {"all", "shp, then process (\"All At Once\").",
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kDatabase, &kUser}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
-         {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize}, true},
+         {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
     };
     return all;
 }
@@ -373,14 +378,19 @@ int runExtract(const Options& options) {
         throw UsageError{"extract needs --output DIR"};
     TerminalZipListener listener;
     gnis::ZipExtractionClass zip(listener);
-    if (given(options, "--max-size")) {
-        const std::string text = value(options, "--max-size");
-        std::uint64_t megabytes = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), megabytes);
-        if (ec != std::errc() || end != text.data() + text.size() || megabytes == 0 || megabytes > (std::uint64_t(1) << 40))
-            throw UsageError{"--max-size needs a whole number of megabytes, such as 512"};
-        zip.setMaxTotalBytes(megabytes << 20);
-    }
+    // A whole number within bounds, or the usage error that names the option.
+    auto number = [&](const char* option, std::uint64_t min, std::uint64_t max, const char* what) {
+        const std::string text = value(options, option);
+        std::uint64_t n = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (ec != std::errc() || end != text.data() + text.size() || n < min || n > max)
+            throw UsageError{std::string(option) + " needs " + what};
+        return n;
+    };
+    if (given(options, "--max-size"))
+        zip.setMaxTotalBytes(number("--max-size", 1, std::uint64_t(1) << 40, "a whole number of megabytes, such as 512") << 20);
+    if (given(options, "--max-ratio"))
+        zip.setMaxRatio(number("--max-ratio", 0, 1000000, "a whole number, such as 500, or 0 for no limit"));
     bool ok = zip.OpenZip(archive);
     ok = ok && zip.Extract(output, !given(options, "--flat"), !given(options, "--keep-existing"));
     zip.CloseZip();

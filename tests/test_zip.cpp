@@ -452,6 +452,19 @@ private slots:
         rec.events.clear();
         QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
         QCOMPARE(rec.errors(), QStringList{"error 14: The file " + dir.path() + "/a.zip has 40 members, more than the 39 allowed"});
+
+        // And on the expansion of a large one: a few hundred bytes that declare 100 MiB.
+        Archive bomb;
+        Member zeros{"zeros.bin", "0"};
+        zeros.declaredSize = 100 << 20;
+        bomb.members << zeros;
+        writeAll(dir.path() + "/bomb.zip", bomb.bytes());
+        rec.events.clear();
+        QVERIFY(zip.OpenZip((dir.path() + "/bomb.zip").toStdString()));
+        QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
+        QVERIFY2(rec.errors().join("").contains("would unpack to 104857600 bytes, more than 200 times its own"),
+                 qPrintable(rec.errors().join("")));
+        QVERIFY(tree(dir.path() + "/out").isEmpty());
     }
 
     void folderSwappedForALinkMidway() {

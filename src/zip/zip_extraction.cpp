@@ -496,6 +496,13 @@ bool ZipExtractionClass::CheckLayout() {
                                    " bytes, more than the " + std::to_string(maxTotalBytes_) + " allowed");
         return false;
     }
+    const auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(archiveSize_, 1));
+    if (maxRatio_ > 0 && declared > kRatioFloor && (declared - 1) / size >= maxRatio_) {
+        error(kZipErrTooLarge, "The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
+                                   " bytes, more than " + std::to_string(maxRatio_) + " times its own " +
+                                   std::to_string(archiveSize_) + " bytes");
+        return false;
+    }
     return true;
 }
 

@@ -174,6 +174,12 @@ public:
     // directory declares them; a larger one is refused before anything is written.
     void setMaxTotalBytes(std::uint64_t bytes) { maxTotalBytes_ = bytes; }
     static constexpr std::uint64_t kDefaultMaxTotalBytes = std::uint64_t(16) << 30;
+    // The most an archive may unpack to per byte of its own size, for archives
+    // that declare more than kRatioFloor in all: a small download that would
+    // fill the disk is refused the same way. 0 lifts the limit.
+    void setMaxRatio(std::uint64_t ratio) { maxRatio_ = ratio; }
+    static constexpr std::uint64_t kDefaultMaxRatio = 200;
+    static constexpr std::uint64_t kRatioFloor = std::uint64_t(64) << 20;
     // The most members an archive may have; more are refused the same way.
     void setMaxMembers(std::uint64_t members) { maxMembers_ = members; }
 
@@ -215,6 +221,7 @@ private:
     std::int64_t readPosition_ = 0; // next central directory record
     std::vector<unsigned char> out_; // fixed-size buffer for one member at a time
     std::uint64_t maxTotalBytes_ = kDefaultMaxTotalBytes;
+    std::uint64_t maxRatio_ = kDefaultMaxRatio;
     std::uint64_t maxMembers_ = 1000000;
 };
 
