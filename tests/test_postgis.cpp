@@ -12,6 +12,7 @@
 #include "zip_builder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -158,6 +159,15 @@ private slots:
         timer.stop();
         QVERIFY(r.succeeded());
         QVERIFY2(ticks >= 8, qPrintable(QString::number(ticks)));
+
+        // A cancel ends the tool at once, and the run does not count as a success.
+        QElapsedTimer clock;
+        clock.start();
+        RunOptions cancelling;
+        cancelling.cancelled = [&] { return clock.elapsed() > 200; };
+        r = RunAndWait("python3", {"-c", "import time; time.sleep(30)"}, cancelling);
+        QVERIFY(r.cancelled && !r.succeeded());
+        QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
 
         r = RunAndWait("/nonexistent/tool", {});
         QVERIFY(!r.started);

@@ -112,6 +112,8 @@ public:
                     lastYield = now;
                     reporter.progress(lines.bytesRead(), total);
                     reporter.yield();
+                    if (reporter.cancelRequested())
+                        return "cancelled";
                 }
             }
             if (line.tooLong) {

@@ -48,9 +48,12 @@ Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporte
         } else {
             // Only the waypoints layer, as points, with UTF-8 attributes (and a .cpg saying so).
             const fs::path ogr2ogr = ToolPath(settings.fwToolsFolder.string(), "ogr2ogr");
+            RunOptions options;
+            options.cancelled = [&reporter] { return reporter.cancelRequested(); };
             const RunResult run = RunAndWait(ogr2ogr, {"-f", "ESRI Shapefile", (scratch.path() / "gnis.shp").string(),
                                                        gpx.string(), "waypoints", "-nlt", "POINT", "-lco",
-                                                       "ENCODING=UTF-8"});
+                                                       "ENCODING=UTF-8"},
+                                             options);
             if (!run.started)
                 error = "ogr2ogr failed: " + run.startError + " (" + ogr2ogr.string() + ")";
             else if (!run.succeeded() || !FileExists(scratch.path() / "gnis.shp"))

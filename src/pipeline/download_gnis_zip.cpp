@@ -29,11 +29,12 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
     if (where.zipped)
         options.mustBeginWith = "PK";
     options.progress = [&](std::int64_t received, std::int64_t total) { reporter.progress(received, total); };
+    options.cancelled = [&reporter] { return reporter.cancelRequested(); };
     const Outcome downloaded = DownloadFile(where.url, out.file, options);
     const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);
     if (!downloaded) {
         out.ours = false; // whatever lies there now was there before this run
-        if (!where.zipped || !FileExists(out.file))
+        if (!where.zipped || !FileExists(out.file) || reporter.cancelRequested())
             return "Download failed for " + name + ": " + downloaded.error();
         // An offline user may rely on the archive of an earlier run; use it, but say so.
         out.downloadError = downloaded.error();

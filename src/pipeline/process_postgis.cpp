@@ -12,8 +12,9 @@ namespace {
 
 // How every PostgreSQL tool is called: the password only ever in the
 // environment, and a server that does not answer given up on.
-RunOptions databaseEnvironment(const JobSettings& s) {
+RunOptions databaseEnvironment(const JobSettings& s, StatusReporter& reporter) {
     RunOptions options;
+    options.cancelled = [&reporter] { return reporter.cancelRequested(); };
     if (!s.password.empty())
         options.environment["PGPASSWORD"] = s.password;
     options.environment["PGCONNECT_TIMEOUT"] = "20";
@@ -50,7 +51,7 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     const fs::path shp2pgsql = ToolPath(folder, "shp2pgsql");
     const fs::path psql = ToolPath(folder, "psql");
     const fs::path pgsql2shp = ToolPath(folder, "pgsql2shp");
-    const RunOptions db = databaseEnvironment(s);
+    const RunOptions db = databaseEnvironment(s, reporter);
     auto fail = [](const std::string& message) { return Outcome::failure(message); };
 
     reporter.setStatusText("Creating GNIS SQL File");
@@ -84,7 +85,8 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
         return fail(failure("psql", psql, exists));
     const bool tableExists = exists.output.find('t') != std::string::npos;
 
-    RunOptions toFile;
+    RunOptions toFile = db;
+    toFile.environment.clear();
     toFile.standardOutputFile = loadScript;
     toFile.standardErrorFile = ErrorLogPath();
     fs::create_directories(toFile.standardErrorFile.parent_path(), ec);

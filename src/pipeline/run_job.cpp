@@ -10,7 +10,11 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
     JobOutcome outcome;
     auto finish = [&](const Outcome& last, const char* success) {
         outcome.ok = last.ok();
-        outcome.text = last.ok() ? success : "GNIS ERROR: " + last.error();
+        // A stage stopped on request failed as the user wished: no error to report.
+        if (!last.ok() && reporter.cancelRequested())
+            outcome.text = "GNIS Cancelled.";
+        else
+            outcome.text = last.ok() ? success : "GNIS ERROR: " + last.error();
         return outcome;
     };
     if (settings.outputFolder.empty()) {

@@ -21,6 +21,9 @@ struct StatusReporter {
     virtual void progress(std::int64_t done, std::int64_t total) { (void)done; (void)total; }
     // Lets a front end with an event loop repaint; called often during long work.
     virtual void yield() {}
+    // True once the user asked to stop: the stage then ends as soon as it can,
+    // leaving what it has not finished as it was.
+    virtual bool cancelRequested() { return false; }
 };
 
 } // namespace gnis

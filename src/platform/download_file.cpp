@@ -165,11 +165,22 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
             options.progress(done, total > 0 ? total : 0);
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer cancelCheck;
+    if (options.cancelled) {
+        QObject::connect(&cancelCheck, &QTimer::timeout, &loop, [&] {
+            if (options.cancelled())
+                giveUp("cancelled");
+        });
+        cancelCheck.start(100);
+    }
     watchdog.start(options.connectTimeoutMs);
+    // Input reaches the windows meanwhile: a disabled window drops it, so nothing
+    // is left queued to act after the stage.
     if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec();
     watchdog.stop();
     speedCheck.stop();
+    cancelCheck.stop();
 
     const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

@@ -23,6 +23,8 @@ struct DownloadOptions {
     std::string mustBeginWith;
     // Bytes received so far and the total when the server said it (else 0).
     std::function<void(std::int64_t received, std::int64_t total)> progress;
+    // Asked a few times a second; true stops the transfer, which then fails as "cancelled".
+    std::function<bool()> cancelled;
 };
 
 // Fetches a URL into a file, bypassing every cache and following redirects. The

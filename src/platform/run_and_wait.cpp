@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace gnis {
 
@@ -68,9 +69,22 @@ RunResult RunAndWait(const std::filesystem::path& program, const std::vector<std
         QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop, [&] { out += process.readAllStandardOutput(); });
     if (keepErrors)
         QObject::connect(&process, &QProcess::readyReadStandardError, &loop, [&] { err += process.readAllStandardError(); });
+    QTimer cancelCheck;
+    if (options.cancelled) {
+        QObject::connect(&cancelCheck, &QTimer::timeout, &loop, [&] {
+            if (!result.cancelled && options.cancelled()) {
+                result.cancelled = true;
+                process.kill();
+            }
+        });
+        cancelCheck.start(100);
+    }
     process.start();
+    // Input reaches the windows while the tool runs: a disabled window drops it,
+    // so nothing is left queued to act after the stage.
     if (process.state() != QProcess::NotRunning || process.error() != QProcess::FailedToStart)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec();
+    cancelCheck.stop();
 
     if (process.error() == QProcess::FailedToStart) {
         result.startError = process.errorString().toStdString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,17 +15,20 @@ struct RunOptions {
     std::filesystem::path standardOutputFile;
     // When set, error output goes into this file (and is still read back for messages).
     std::filesystem::path standardErrorFile;
+    // Asked a few times a second; true ends the program.
+    std::function<bool()> cancelled;
 };
 
 struct RunResult {
     bool started = false;   // false: the program could not be started at all
     bool crashed = false;
+    bool cancelled = false; // ended on the caller's request
     int exitCode = -1;
     std::string output;     // standard output, unless it went to a file
     std::string errors;     // error output
     std::string startError; // why it could not be started
 
-    bool succeeded() const { return started && !crashed && exitCode == 0; }
+    bool succeeded() const { return started && !crashed && !cancelled && exitCode == 0; }
     // The last non-empty line of the error output (else of the output): what a
     // failing tool most likely said about why.
     std::string lastErrorLine() const;

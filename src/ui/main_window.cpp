@@ -316,13 +316,14 @@ QString MainWindow::statusBarText() const { return statusBarLabel_->text(); }
 
 StatusWindow* MainWindow::ensureStatusWindow() {
     if (!status_) {
-        status_ = new StatusWindow(this);
+        status_ = std::make_unique<StatusWindow>(this);
+        connect(status_.get(), &StatusWindow::cancelClicked, this, [this] { cancel_ = true; });
         // Placed once, centred over this window as it is now.
         const QRect outer = frameGeometry();
         status_->move(outer.left() + outer.width() / 2 - status_->width() / 2,
                       outer.top() + outer.height() / 2 - status_->height() / 2);
     }
-    return status_;
+    return status_.get();
 }
 
 void MainWindow::setStatusText(const std::string& text) { ensureStatusWindow()->setStatusText(qs(text)); }
@@ -330,23 +331,42 @@ void MainWindow::setStatusText(const std::string& text) { ensureStatusWindow()->
 void MainWindow::setStatusBarText(const std::string& text) { statusBarLabel_->setText(qs(text)); }
 
 void MainWindow::beginStage() {
-    ensureStatusWindow()->show();
+    inStage_ = true;
+    cancel_ = false;
+    ensureStatusWindow()->startStage();
+    status_->show();
     setEnabled(false);
 }
 
 void MainWindow::endStage() {
+    // Clicks and keys sent during the stage are delivered to the disabled window
+    // now, and so dropped: none of them may start a job the user no longer sees.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    inStage_ = false;
     if (status_)
         status_->hide();
     setEnabled(true);
     activateWindow();
     setFocus();
+    if (closeAfterStage_)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void MainWindow::progress(std::int64_t done, std::int64_t total) { ensureStatusWindow()->setProgress(done, total); }
 
-void MainWindow::yield() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+// Input is taken too: the disabled window drops it, and the status window's
+// Cancel button gets it.
+void MainWindow::yield() { QCoreApplication::processEvents(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (inStage_) {
+        // Closing in the middle of a stage stops it first; the window closes once it has.
+        cancel_ = true;
+        closeAfterStage_ = true;
+        event->ignore();
+        return;
+    }
     if (status_)
         status_->close();
     event->accept();

@@ -36,7 +36,7 @@ public:
     ~MainWindow() override;
 
     QString statusBarText() const;
-    StatusWindow* statusWindow() const { return status_; }
+    StatusWindow* statusWindow() const { return status_.get(); }
     // The values a stage reads, as the controls hold them now.
     JobSettings jobSettings() const;
     StatusReporter& reporter() { return *this; }
@@ -63,6 +63,7 @@ private:
     void endStage() override;
     void progress(std::int64_t done, std::int64_t total) override;
     void yield() override;
+    bool cancelRequested() override { return cancel_; }
     StatusWindow* ensureStatusWindow();
 
     bool boolInternet_;
@@ -78,7 +79,10 @@ private:
     std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> boxFields() const;
     StoredSettings boxValues() const;
     bool statesLoaded_ = false;
-    StatusWindow* status_ = nullptr;
+    std::unique_ptr<StatusWindow> status_; // a window of its own: see StatusWindow
+    bool inStage_ = false;
+    bool cancel_ = false;
+    bool closeAfterStage_ = false;
 
     QTabBar* tabStrip_ = nullptr;
     QGroupBox* pages_[2] = {};

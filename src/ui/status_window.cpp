@@ -4,13 +4,22 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QWindow>
 
 namespace gnis {
 
-StatusWindow::StatusWindow(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint) {
+StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint) {
     setObjectName("status");
     setWindowTitle("Status");
-    setFixedSize(210, 93);
+    setFixedSize(210, 125);
+    if (owner) {
+        // Not a child widget, which the owner's disabling would reach, but kept above it.
+        winId();
+        owner->winId();
+        windowHandle()->setTransientParent(owner->windowHandle());
+    }
     label_ = new QLabel(this);
     label_->setObjectName("lblStatus");
     label_->setGeometry(0, 16, 209, 57);
@@ -24,9 +33,24 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::Windo
     progress_->setTextVisible(false);
     progress_->setRange(0, 1000);
     progress_->hide();
+    cancel_ = new QPushButton("Cancel", this);
+    cancel_->setObjectName("btnCancel");
+    cancel_->setGeometry(67, 94, 75, 23);
+    cancel_->setFont(windowFont(8.25));
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        cancel_->setEnabled(false); // asked once; the stage stops at its next check
+        label_->setText("Cancelling...");
+        emit cancelClicked();
+    });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, cancel_, &QPushButton::click);
 }
 
+void StatusWindow::startStage() { cancel_->setEnabled(true); }
+
 void StatusWindow::setStatusText(const QString& text) {
+    if (!cancel_->isEnabled() && isVisible())
+        return; // "Cancelling..." stays until the stage has stopped
     label_->setText(text);
     progress_->hide(); // a new step starts without a measure
 }

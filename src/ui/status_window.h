@@ -4,24 +4,33 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace gnis {
 
 // The small window that shows what a stage is doing, with a thin bar for how
-// far a long download or extraction has come.
+// far a long download or extraction has come, and a Cancel button. It is a
+// window of its own, kept above its owner, so it takes clicks while the owner
+// is disabled for the stage.
 class StatusWindow : public QWidget {
     Q_OBJECT
 public:
     explicit StatusWindow(QWidget* owner);
+    // Ready for a new stage: the Cancel button live again.
+    void startStage();
     void setStatusText(const QString& text);
     QString statusText() const;
     // done of total; total 0 hides the bar (nothing to measure against).
     void setProgress(qint64 done, qint64 total);
     QProgressBar* progressBar() const { return progress_; }
 
+signals:
+    void cancelClicked();
+
 private:
     QLabel* label_;
     QProgressBar* progress_;
+    QPushButton* cancel_;
 };
 
 } // namespace gnis
