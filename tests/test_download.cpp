@@ -253,19 +253,6 @@ private slots:
         QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
     }
 
-    void oneStateFailingFailsTheRun() {
-        QTemporaryDir out;
-        writeAll(out.path() + "/gnis.gpx", "older gpx");
-        const int requests = int(server_->requests.size());
-        const Run r = run(server_->base("ok"), "RI,NH,MA", out.path());
-        QVERIFY(!r.ok);
-        QCOMPARE(r.statusBar, "GNIS ERROR: Download failed for New Hampshire: " + bucketArchive(server_->base("ok"), "NH") +
-                                  " not found (HTTP 404 Not Found)");
-        QCOMPARE(server_->requests.size(), requests + 2); // Massachusetts is not fetched after the failure
-        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
-        QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("older gpx"));
-    }
-
     void archive2021Source() {
         for (const QString code : {"MA", "US"}) {
             QTemporaryDir out;
@@ -283,41 +270,42 @@ private slots:
         }
     }
 
-    void sourceWithoutTheFileSaysSoFirst() {
-        QTemporaryDir out;
-        const int requests = int(server_->requests.size());
-        const Run r = run(server_->base("ok"), "MA,US", out.path(), GnisSource::Classic2009);
-        QVERIFY(!r.ok);
-        QCOMPARE(r.statusBar,
-                 QString("GNIS ERROR: The 2009 gazetteer has no file for United States; the current and 2021 ones have"));
-        QCOMPARE(server_->requests.size(), requests);
-        QVERIFY(entriesIn(out.path()).isEmpty());
-    }
-
     void failures_data() {
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("states"); // the last one named fails
+        QTest::addColumn<GnisSource>("source");
+        QTest::addColumn<int>("fetched"); // requests the run made
         QTest::addColumn<QString>("statusBar");
-        QTest::newRow("403") << "403" << "MA" << "GNIS ERROR: Download failed for Massachusetts: URL not found (HTTP 403 Forbidden)";
+        const GnisSource current = GnisSource::Current;
+        QTest::newRow("403") << "403" << "MA" << current << 1
+                             << "GNIS ERROR: Download failed for Massachusetts: URL not found (HTTP 403 Forbidden)";
         QTest::newRow("error page with 200")
-            << "html" << "MA" << "GNIS ERROR: Download failed for Massachusetts: what arrived is not the file asked for; it begins \"<html><body>The proxy co\" (URL)";
+            << "html" << "MA" << current << 1 << "GNIS ERROR: Download failed for Massachusetts: what arrived is not the file asked for; it begins \"<html><body>The proxy co\" (URL)";
         QTest::newRow("archive is not a zip")
-            << "ok" << "GU" << "GNIS ERROR: Download failed for Guam: what arrived is not the file asked for; it begins \"<html>not an archive</ht\" (URL)";
+            << "ok" << "GU" << current << 1 << "GNIS ERROR: Download failed for Guam: what arrived is not the file asked for; it begins \"<html>not an archive</ht\" (URL)";
         QTest::newRow("archive without the state's text")
-            << "ok" << "VT" << "GNIS ERROR: The archive OUT/gnis.zip holds no gazetteer text for Vermont (DomesticNames_VT.txt) (from URL)";
+            << "ok" << "VT" << current << 1 << "GNIS ERROR: The archive OUT/gnis.zip holds no gazetteer text for Vermont (DomesticNames_VT.txt) (from URL)";
+        QTest::newRow("one state of three fails: the third is not fetched")
+            << "ok" << "RI,NH" << current << 2 << "GNIS ERROR: Download failed for New Hampshire: URL not found (HTTP 404 Not Found)";
+        QTest::newRow("the source lacks the file: said before any download")
+            << "ok" << "MA,US" << GnisSource::Classic2009 << 0
+            << "GNIS ERROR: The 2009 gazetteer has no file for United States; the current and 2021 ones have";
     }
     void failures() {
         QFETCH(QString, mode);
-        QFETCH(QString, state);
+        QFETCH(QString, states);
+        QFETCH(GnisSource, source);
+        QFETCH(int, fetched);
         QFETCH(QString, statusBar);
         QTemporaryDir out;
         writeAll(out.path() + "/gnis.gpx", "older gpx");
-        const Run r = run(server_->base(mode), state, out.path(), GnisSource::Current, 1000);
+        const qsizetype before = server_->requests.size();
+        const Run r = run(server_->base(mode), states + (fetched == 2 ? ",MA" : ""), out.path(), source, 1000);
         QVERIFY(!r.ok);
-        statusBar.replace("URL", bucketArchive(server_->base(mode), state));
+        statusBar.replace("URL", bucketArchive(server_->base(mode), states.section(',', -1)));
         statusBar.replace("OUT", out.path());
         QVERIFY2(r.statusBar.startsWith(statusBar), qPrintable(r.statusBar));
-        QVERIFY(!r.status.contains("Creating GNIS GPX File"));
+        QCOMPARE(server_->requests.size() - before, fetched);
         QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"}); // no gnis.zip, no half text
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("older gpx"));
     }

@@ -289,16 +289,9 @@ private slots:
         QCOMPARE(QDir(out.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
     }
 
-    void allAtOnceFromTheServer_data() {
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("archive");
-        QTest::addColumn<QString>("spot");
-        QTest::newRow("Hawaii") << "HI" << dataFile("HI_Features_20090401.zip") << "Hā‘ele‘ele Ridge|0x6613";
-    }
     void allAtOnceFromTheServer() {
-        QFETCH(QString, code);
-        QFETCH(QString, archive);
-        QFETCH(QString, spot);
+        // Hawaii's names carry letters beyond Latin-1 through the shapefile and the database.
+        const QString code = "HI", archive = dataFile("HI_Features_20090401.zip"), spot = "Hā‘ele‘ele Ridge|0x6613";
         REQUIRE_TOOL("ogr2ogr");
         if (!requireDatabase())
             return;
