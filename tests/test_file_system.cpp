@@ -20,7 +20,6 @@ private slots:
         QTest::addColumn<bool>("gone");
         QTest::newRow("read-only without force") << "readonly" << false << false << false;
         QTest::newRow("read-only with force") << "readonly" << true << true << true;
-        QTest::newRow("missing") << "missing" << false << true << true;
         QTest::newRow("folder") << "folder" << true << false << false;
     }
     void deleteFile() {
@@ -70,16 +69,6 @@ private slots:
         QVERIFY(w.commit().ok());
         QCOMPARE(readAll(target), expected);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
-    }
-
-    void writerReportsFolderThatCannotTakeFiles() {
-        QTemporaryDir dir;
-        writeAll(dir.path() + "/plainfile", "x");
-        TextFileWriter w;
-        const Outcome opened = w.open(fsPath(dir.path() + "/plainfile/out.txt"));
-        QVERIFY(!opened.ok());
-        QVERIFY2(QString::fromStdString(opened.error()).contains("plainfile/out.txt"), opened.error().c_str());
-        QVERIFY(!w.commit().ok());
     }
 };
 

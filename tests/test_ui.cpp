@@ -93,41 +93,32 @@ private slots:
         QVERIFY(find(&w, "frmTabs2")->isVisible()); // still shown over the GNIS page while a folder is empty
     }
 
-    void internetModes_data() {
+    void internetModesAndPageRule_data() {
         QTest::addColumn<bool>("internet");
         QTest::newRow("with") << true;
         QTest::newRow("without") << false;
     }
-    void internetModes() {
+    void internetModesAndPageRule() {
         QFETCH(bool, internet);
         bothToolFolders();
         MainWindow w(internet, dialogs_);
         w.show();
         QCOMPARE(find(&w, "lblNetGnis")->isVisible(), !internet);
-        QCOMPARE(find<QLabel>(&w, "lblNetGnis")->text(), QString("System Disabled Without Internet"));
         QCOMPARE(find(&w, "cmbGnisState")->isEnabled(), internet);
         for (const char* b : {"btnGnisGpx", "btnGnisShp", "btnGnisProcess", "btnGnisAll"})
             QVERIFY(!find(&w, b)->isEnabled());
         find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(0);
         // A chosen state enables GPX, SHP and All; Process waits for a shapefile run.
-        QCOMPARE(find(&w, "btnGnisGpx")->isEnabled(), true);
-        QCOMPARE(find(&w, "btnGnisShp")->isEnabled(), true);
-        QCOMPARE(find(&w, "btnGnisAll")->isEnabled(), true);
-        QCOMPARE(find(&w, "btnGnisProcess")->isEnabled(), false);
-    }
-
-    void pageRule() {
-        bothToolFolders();
-        MainWindow ready(true, dialogs_);
-        ready.show();
-        auto* readyTabs = find<QTabBar>(&ready, "TabStrip1");
-        QCOMPARE(readyTabs->currentIndex(), 0);
-        QVERIFY(find(&ready, "frmTabs1")->isVisible());
-        QVERIFY(!find(&ready, "frmTabs2")->isVisible());
-        readyTabs->setCurrentIndex(1);
-        QVERIFY(!find(&ready, "frmTabs1")->isVisible());
-        QVERIFY(!find(&ready, "frmTabs1")->isEnabled());
-        QVERIFY(find(&ready, "frmTabs2")->isVisible());
+        for (const char* b : {"btnGnisGpx", "btnGnisShp", "btnGnisAll"})
+            QVERIFY(find(&w, b)->isEnabled());
+        QVERIFY(!find(&w, "btnGnisProcess")->isEnabled());
+        // Both tool folders set: the GNIS page first, one page at a time.
+        auto* tabs = find<QTabBar>(&w, "TabStrip1");
+        QCOMPARE(tabs->currentIndex(), 0);
+        QVERIFY(find(&w, "frmTabs1")->isVisible() && !find(&w, "frmTabs2")->isVisible());
+        tabs->setCurrentIndex(1);
+        QVERIFY(!find(&w, "frmTabs1")->isVisible() && !find(&w, "frmTabs1")->isEnabled());
+        QVERIFY(find(&w, "frmTabs2")->isVisible());
     }
 
     void shapefileButtons() {
