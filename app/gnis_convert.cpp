@@ -60,10 +60,10 @@ constexpr const char* kUsage =
     "  --fwtools DIR     folder holding ogr2ogr (default: settings.ini, else PATH)\n"
     "  --postgis DIR     folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)\n"
     "  --host HOST       database server (default: settings.ini, else localhost)\n"
+    "  --port PORT       database server port (default: settings.ini, else PGPORT, else 5432)\n"
     "  --database NAME   database (default: settings.ini)\n"
     "  --user NAME       database user (default: settings.ini)\n"
     "  The password comes from PGPASSWORD, else from settings.ini; never from an option.\n"
-    "  PGPORT chooses a server port other than 5432.\n"
     "\n"
     "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing] [--max-size MB]\n"
     "                    [--max-ratio N]\n"
@@ -145,6 +145,7 @@ constexpr OptionRule kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default
 constexpr OptionRule kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
 constexpr OptionRule kHost{"host", "HOST", "database server (default: settings.ini, else localhost)"};
 constexpr OptionRule kDatabase{"database", "NAME", "database (default: settings.ini)"};
+constexpr OptionRule kPort{"port", "PORT", "database server port (default: settings.ini, else PGPORT, else 5432)"};
 constexpr OptionRule kUser{"user", "NAME", "database user (default: settings.ini)"};
 constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
 constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
@@ -167,10 +168,10 @@ const std::vector<CommandRule>& commands() {
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
-                    "PGPASSWORD, else settings.ini; PGPORT picks a port other than 5432.",
-         {&kOutput, &kTiming, &kPostgis, &kHost, &kDatabase, &kUser}},
+                    "PGPASSWORD, else settings.ini.",
+         {&kOutput, &kTiming, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
     };
@@ -281,6 +282,9 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     settings.fwToolsFolder = pick("--fwtools", stored.fwtools);
     settings.postgisFolder = pick("--postgis", stored.postgis);
     settings.host = pick("--host", stored.host);
+    settings.port = pick("--port", stored.port);
+    if (given(options, "--port") && !gnis::ValidPort(settings.port))
+        throw UsageError{"--port needs a number from 1 to 65535"};
     settings.database = pick("--database", stored.database);
     settings.user = pick("--user", stored.user);
     settings.password = qEnvironmentVariableIsSet("PGPASSWORD") ? qEnvironmentVariable("PGPASSWORD").toStdString()

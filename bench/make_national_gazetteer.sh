@@ -4,7 +4,9 @@
 # about RECORDS records. Like the real national file, its ids are dense and
 # ascending per state: each distinct id becomes its rank, and each round adds
 # the count of distinct ids, so the copies are new features while the features
-# the states' own files share stay shared. Usage: make_national_gazetteer.sh RECORDS OUT.txt
+# the states' own files share stay shared. Each round also moves its copies a
+# little north (0.0001 degree a round), so no copy duplicates another feature
+# in place. Usage: make_national_gazetteer.sh RECORDS OUT.txt
 set -euo pipefail
 cd "$(dirname "$0")/.."
 records=$1 out=$2
@@ -26,8 +28,13 @@ awk -F'|' -v rounds="$rounds" -v limit="$records" '
     n = 0
     for (k = 0; k < rounds; k++)
       for (i = 1; i <= lines && n < limit; i++) {
-        split(line[i], f, "|")
-        print (rank[f[1]] + k * distinct) substr(line[i], length(f[1]) + 1)
+        nf = split(line[i], f, "|")
+        f[1] = rank[f[1]] + k * distinct
+        if (k > 0 && f[16] + 0 != 0)
+          f[16] = sprintf("%.7f", f[16] + k * 0.0001)
+        out = f[1]
+        for (j = 2; j <= nf; j++) out = out "|" f[j]
+        print out
         n++
       }
   }' "$tmp/ranks" "$tmp/round" >> "$out"

@@ -56,6 +56,16 @@ QStringList shapefileFeatures(const QString& shp) {
     return rows;
 }
 
+// A shapefile's columns as "name type width", from its .dbf header.
+QStringList dbfColumns(const QString& dbf) {
+    const QByteArray b = readAll(dbf);
+    QStringList columns;
+    for (qsizetype at = 32; at + 32 <= b.size() && b[at] != '\r'; at += 32)
+        columns << QString::fromLatin1(b.mid(at, 11).constData()) + " " + QChar(b[at + 11]) + " " +
+                       QString::number(quint8(b[at + 16]));
+    return columns;
+}
+
 // name|type of every waypoint of a GPX file, with the entities undone.
 QStringList gpxFeatures(const QByteArray& gpx) {
     QStringList rows;
@@ -171,6 +181,8 @@ private slots:
         QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
                  (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500", "Quabbin Dam|0x5500"}));
         QCOMPARE(readAll(out.path() + "/gnis.cpg").trimmed(), QByteArray("UTF-8"));
+        // Only the fields that carry data, each as wide as its widest value.
+        QCOMPARE(dbfColumns(out.path() + "/gnis.dbf"), (QStringList{"name C 20", "desc C 6", "src C 22", "type C 6", "ele N 4"}));
         makeShapefile(out.path()); // a second run replaces the first
     }
 
@@ -178,8 +190,10 @@ private slots:
         QTest::addColumn<QString>("fwtools");
         QTest::addColumn<QByteArray>("gpx");
         QTest::addColumn<QString>("message");
-        QTest::newRow("tools folder wrong") << "/nonexistent" << QByteArray("<gpx/>") << "GNIS ERROR: ogr2ogr failed: ";
-        QTest::newRow("damaged gnis.gpx") << "" << QByteArray("<gpx><wpt lat=") << "GNIS ERROR: ogr2ogr failed: ";
+        QTest::newRow("tool neither in its folder nor on PATH")
+            << "/nonexistent" << QByteArray("<gpx/>") << "GNIS ERROR: ogr2ogr not found in /nonexistent or on PATH";
+        QTest::newRow("damaged gnis.gpx") << "" << QByteArray("<gpx><wpt lat=")
+                                          << "GNIS ERROR: ogr2ogr failed: Unable to open datasource `"; // not GDAL's driver list
         QTest::newRow("no gnis.gpx") << "" << QByteArray() << "GNIS ERROR: No gpx file exists";
     }
     void shapefileFailures() {
@@ -195,7 +209,11 @@ private slots:
         JobSettings s = job(out.path());
         s.fwToolsFolder = fsPath(fwtools);
         Recorder rec;
+        const QByteArray path = qgetenv("PATH");
+        if (!fwtools.isEmpty())
+            qputenv("PATH", "/nonexistent");
         const Outcome converted = ConvertGnisGpxToShp(s, rec);
+        qputenv("PATH", path);
         QVERIFY(!converted);
         QVERIFY2(("GNIS ERROR: " + QString::fromStdString(converted.error())).startsWith(message), converted.error().c_str());
         QVERIFY(!rec.statusBarTexts.contains("GNIS: Shp file created"));
@@ -227,6 +245,7 @@ private slots:
                  (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500"}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "gnis.sql"}));
+        QCOMPARE(dbfColumns(out.path() + "/gnis.dbf"), (QStringList{"name C 20", "desc C 6", "src C 22", "type C 6", "ele N 11"}));
         QCOMPARE(readAll(out.path() + "/gnis.sql"), QByteArray("-- the user's own script"));
         QCOMPARE(psql("SELECT Find_SRID('public', 'gnis', 'geom')", db_), QString("4326"));
         QCOMPARE(psql("SELECT count(*) FROM pg_indexes WHERE indexname = 'gnis_geom_idx'", db_), QString("1"));
@@ -247,7 +266,11 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("wrong password") << "password" << "GNIS ERROR: psql failed: FATAL:  password authentication failed for user";
         QTest::newRow("database missing") << "database" << "GNIS ERROR: psql failed: FATAL:  database \"no_such_db\" does not exist";
-        QTest::newRow("tools folder wrong") << "folder" << "GNIS ERROR: psql failed: ";
+        QTest::newRow("tools neither in their folder nor on PATH")
+            << "folder" << "GNIS ERROR: shp2pgsql not found in /nonexistent or on PATH";
+        QTest::newRow("no server on the port, the hint after the cause")
+            << "port" << "GNIS ERROR: psql failed: connection to server at \"" + qEnvironmentVariable("GNIS_PG_HOST") +
+                             "\", port 1 failed: Connection refused; Is the server running on that host";
         QTest::newRow("pgsql2shp fails") << "export" << "GNIS ERROR: pgsql2shp failed: ";
         QTest::newRow("processing script fails") << "script" << "GNIS ERROR: psql failed: ERROR:  ";
         QTest::newRow("database name taken for an option")
@@ -271,6 +294,8 @@ private slots:
             s.postgisFolder = "/nonexistent";
         if (what == "dash")
             s.database = "-c";
+        if (what == "port")
+            s.port = "1";
         if (what == "export") { // the table is gone when pgsql2shp looks for it
             writeAll(scripts.path() + "/drop.sql", "DROP TABLE gnis;\n");
             s.processingScript = fsPath(scripts.path() + "/drop.sql");
@@ -280,7 +305,11 @@ private slots:
             s.processingScript = fsPath(scripts.path() + "/bad.sql");
         }
         Recorder rec;
+        const QByteArray path = qgetenv("PATH");
+        if (what == "folder")
+            qputenv("PATH", "/nonexistent");
         const JobOutcome processed = RunJob(Job::Process, s, rec);
+        qputenv("PATH", path);
         QVERIFY(!processed.ok);
         QVERIFY2(QString::fromStdString(processed.text).startsWith(message), processed.text.c_str());
         QVERIFY(!rec.statusBarTexts.contains("GNIS Data Processed"));

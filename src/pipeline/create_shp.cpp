@@ -6,6 +6,8 @@
 #include "shapefile_set.h"
 #include "states.h"
 
+#include <algorithm>
+
 namespace gnis {
 namespace fs = std::filesystem;
 
@@ -33,9 +35,22 @@ std::string cleanUp(const JobSettings& settings, bool gpxIsOurs) {
     return failure;
 }
 
+// The converter's query: only the fields that carry data, each no wider than
+// its widest value (dBase allows 254 bytes), and the elevation as whole feet.
+std::string leanSelect(const GpxStats::Widths* widths) {
+    auto width = [widths](std::size_t GpxStats::Widths::*field) {
+        const std::size_t w = widths ? widths->*field : 254;
+        return std::to_string(std::clamp<std::size_t>(w, 1, 254));
+    };
+    return "SELECT CAST(name AS character(" + width(&GpxStats::Widths::name) + ")) AS name, CAST(\"desc\" AS character(" +
+           width(&GpxStats::Widths::desc) + ")) AS \"desc\", CAST(src AS character(" + width(&GpxStats::Widths::src) +
+           ")) AS src, CAST(type AS character(6)) AS type, CAST(ele AS integer(" +
+           std::to_string(std::clamp<std::size_t>(widths ? widths->ele : 11, 1, 11)) + ")) AS ele FROM waypoints";
+}
+
 } // namespace
 
-Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter) {
+Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter, const GpxStats::Widths* widths) {
     reporter.setStatusText("Converting To Shapefile");
     const fs::path gpx = settings.outputFolder / kGpxFileName;
     std::string error;
@@ -46,15 +61,19 @@ Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporte
         if (!scratch.ok()) {
             error = "Can't write in " + settings.outputFolder.string();
         } else {
-            // Only the waypoints layer, as points, with UTF-8 attributes (and a .cpg saying so).
-            const fs::path ogr2ogr = ToolPath(settings.fwToolsFolder.string(), "ogr2ogr");
+            // The waypoints as points, with UTF-8 attributes (and a .cpg saying so).
+            const fs::path ogr2ogr = FindTool(settings.fwToolsFolder.string(), "ogr2ogr");
             RunOptions options;
             options.cancelled = [&reporter] { return reporter.cancelRequested(); };
-            const RunResult run = RunAndWait(ogr2ogr, {"-f", "ESRI Shapefile", (scratch.path() / "gnis.shp").string(),
-                                                       gpx.string(), "waypoints", "-nlt", "POINT", "-lco",
-                                                       "ENCODING=UTF-8"},
+            const RunResult run =
+                ogr2ogr.empty() ? RunResult{}
+                                : RunAndWait(ogr2ogr, {"-f", "ESRI Shapefile", (scratch.path() / "gnis.shp").string(),
+                                                       gpx.string(), "-nlt", "POINT", "-lco", "ENCODING=UTF-8", "-dialect",
+                                                       "OGRSQL", "-sql", leanSelect(widths), "-nln", "gnis"},
                                              options);
-            if (!run.started)
+            if (ogr2ogr.empty())
+                error = ToolNotFound(settings.fwToolsFolder.string(), "ogr2ogr");
+            else if (!run.started)
                 error = "ogr2ogr failed: " + run.startError + " (" + ogr2ogr.string() + ")";
             else if (!run.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
                 error = "ogr2ogr failed: " + run.lastErrorLine();
@@ -77,7 +96,7 @@ Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, Gpx
         (void)cleanUp(settings, false); // a gnis.gpx lying there now is an earlier run's: not ours to remove
         return gpx;
     }
-    return ConvertGnisGpxToShp(settings, reporter);
+    return ConvertGnisGpxToShp(settings, reporter, &stats.widths);
 }
 
 } // namespace gnis

@@ -12,7 +12,11 @@ namespace gnis {
 // complete new one. Leftovers are cleaned up afterwards. A failure says why.
 [[nodiscard]] Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
 
-// The second half alone: gnis.gpx of the output folder to gnis.shp, then the clean-up.
-[[nodiscard]] Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter);
+// The second half alone: gnis.gpx of the output folder to gnis.shp, then the
+// clean-up. The shapefile holds the fields that carry data (name, desc, src,
+// type, ele), each as wide as widths says its values are; without widths,
+// as wide as a dBase column may be.
+[[nodiscard]] Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter,
+                                          const GpxStats::Widths* widths = nullptr);
 
 } // namespace gnis

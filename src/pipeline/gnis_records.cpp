@@ -181,6 +181,10 @@ void GpxStats::add(const GpxStats& other) {
     noPosition += other.noPosition;
     duplicates += other.duplicates;
     malformed += other.malformed;
+    widths.name = std::max(widths.name, other.widths.name);
+    widths.desc = std::max(widths.desc, other.widths.desc);
+    widths.src = std::max(widths.src, other.widths.src);
+    widths.ele = std::max(widths.ele, other.widths.ele);
     for (const auto& m : other.firstMalformed) {
         if (firstMalformed.size() < kMalformedKept)
             firstMalformed.push_back(m);
@@ -353,6 +357,15 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         }
     }
 
+    // The length of what was appended since start, as a reader gets it back.
+    auto readBack = [&out](std::size_t start) {
+        std::size_t length = out.size() - start;
+        for (std::size_t at = out.find('&', start); at != std::string::npos; at = out.find('&', at + 1))
+            length -= out.find(';', at) - at; // "&amp;" is one byte
+        return length;
+    };
+    auto widen = [](std::size_t& width, std::size_t length) { width = std::max(width, length); };
+
     out += "<wpt lat=\"";
     out += latText;
     out += "\" lon=\"";
@@ -363,16 +376,24 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         out += feetView;
         out += "</ele>\r\n";
     }
+    widen(stats.widths.ele, feetLength);
     out += "   <name>";
+    std::size_t start = out.size();
     AppendCleanText(out, column(name_));
     if (hasElevation && type.summit) {
         out += ", ";
         out += feetView;
     }
+    widen(stats.widths.name, readBack(start));
     out += "</name>\r\n   <desc>";
+    start = out.size();
     AppendXmlEscaped(out, cls);
-    out += "</desc>\r\n   <src>USGS GNIS ";
+    widen(stats.widths.desc, readBack(start));
+    out += "</desc>\r\n   <src>";
+    start = out.size();
+    out += "USGS GNIS ";
     AppendXmlEscaped(out, trimSpaces(column(source_)));
+    widen(stats.widths.src, readBack(start));
     out += "</src>\r\n   <type>";
     out += type.code;
     out += "</type>\r\n</wpt>\r\n";

@@ -26,6 +26,11 @@ struct GpxStats {
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;
     std::string warning; // something the user must know although the run succeeded
+    // The widest value written of each field, in bytes as a reader of the file
+    // gets them back (entities undone): the shapefile's columns need no more.
+    struct Widths {
+        std::size_t name = 0, desc = 0, src = 0, ele = 0;
+    } widths;
 
     // Records left out by the class table, per class. A hostile text could name
     // endless classes, so only the first kClassesKept distinct ones are kept apart.

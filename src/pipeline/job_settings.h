@@ -34,11 +34,20 @@ struct JobSettings {
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;
     std::string host;
+    std::string port; // empty: PGPORT, else 5432, as the tools themselves choose
     std::string database;
     std::string user;
     std::string password;
     // The script run on the loaded table; empty: the one installed with the program.
     std::filesystem::path processingScript;
 };
+
+// A TCP port number, 1 to 65535, in plain digits.
+inline bool ValidPort(const std::string& port) {
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const int n = std::stoi(port);
+    return n >= 1 && n <= 65535;
+}
 
 } // namespace gnis

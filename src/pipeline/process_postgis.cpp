@@ -28,6 +28,8 @@ std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::st
         args.insert(args.end(), {"-d", s.database});
     if (!s.host.empty())
         args.insert(args.end(), {"-h", s.host});
+    if (!s.port.empty())
+        args.insert(args.end(), {"-p", s.port});
     if (!s.user.empty())
         args.insert(args.end(), {"-U", s.user});
     args.insert(args.end(), tail.begin(), tail.end());
@@ -47,14 +49,20 @@ std::string failure(const std::string& tool, const fs::path& path, const RunResu
 Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     const fs::path out = s.outputFolder;
     const fs::path shp = out / "gnis.shp";
-    const std::string folder = s.postgisFolder.string();
-    const fs::path shp2pgsql = ToolPath(folder, "shp2pgsql");
-    const fs::path psql = ToolPath(folder, "psql");
-    const fs::path pgsql2shp = ToolPath(folder, "pgsql2shp");
     const RunOptions db = databaseEnvironment(s, reporter);
     auto fail = [](const std::string& message) { return Outcome::failure(message); };
 
     reporter.setStatusText("Creating GNIS SQL File");
+    const std::string folder = s.postgisFolder.string();
+    const fs::path shp2pgsql = FindTool(folder, "shp2pgsql"), psql = FindTool(folder, "psql"),
+                   pgsql2shp = FindTool(folder, "pgsql2shp");
+    for (const auto& [tool, path] : {std::pair{"shp2pgsql", &shp2pgsql}, std::pair{"psql", &psql},
+                                     std::pair{"pgsql2shp", &pgsql2shp}}) {
+        if (path->empty())
+            return fail(ToolNotFound(folder, tool));
+    }
+    if (!s.port.empty() && !ValidPort(s.port))
+        return fail("The port \"" + s.port + "\" is not a number from 1 to 65535");
     // A name that starts with "-" would be taken for an option by shp2pgsql and
     // pgsql2shp, which read the database name as a plain argument.
     for (const auto& [what, name] : {std::pair{"database name", &s.database}, std::pair{"host", &s.host},
@@ -68,14 +76,13 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     if (processing.empty() || !FileExists(processing))
         return fail("The processing script gnis.sql is missing" +
                     (processing.empty() ? std::string() : " (" + processing.string() + ")"));
-    // The load script and the export go to a scratch folder of this run's own,
-    // removed with its content at the end: a gnis.sql of the user's, or a link
-    // by that name, is never written or removed, and a failed export must not
-    // cost the user the shapefile they have.
+    // The export goes to a scratch folder of this run's own, removed with its
+    // content at the end: a failed export must not cost the user the shapefile
+    // they have. (The load streams from shp2pgsql to psql, so a gnis.sql of the
+    // user's is never touched.)
     ScratchFolder scratch(out);
     if (!scratch.ok())
         return fail("Can't write in " + out.string());
-    const fs::path loadScript = scratch.path() / "gnis.sql";
     std::error_code ec;
 
     // -d replaces the table, but its DropGeometryColumn fails when there is no
@@ -85,27 +92,24 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
         return fail(failure("psql", psql, exists));
     const bool tableExists = exists.output.find('t') != std::string::npos;
 
-    RunOptions toFile = db;
-    toFile.environment.clear();
-    toFile.standardOutputFile = loadScript;
-    toFile.standardErrorFile = ErrorLogPath();
-    fs::create_directories(toFile.standardErrorFile.parent_path(), ec);
-    // -D: COPY instead of one INSERT per feature, five times faster to load.
-    const RunResult converted =
-        RunAndWait(shp2pgsql, {tableExists ? "-d" : "-c", "-D", shp.string(), "gnis", s.database}, toFile);
-    if (!converted.succeeded() || !FileExists(loadScript) || fs::file_size(loadScript, ec) == 0)
-        return fail(failure("shp2pgsql", shp2pgsql, converted));
-    reporter.setStatusBarText("SQL File Created");
-
+    // shp2pgsql streams straight into psql: no load script is written. -D: COPY
+    // instead of one INSERT per feature; -s: the SRID at once, so the processing
+    // script has no geometry to rewrite.
     reporter.setStatusText("Loading SQL Data Into Database");
-    const RunResult loaded = RunAndWait(psql, psqlArguments(s, {"-f", loadScript.string()}), db);
-    if (!loaded.succeeded())
-        return fail(failure("psql", psql, loaded));
+    RunOptions load = db;
+    load.standardErrorFile = ErrorLogPath();
+    fs::create_directories(load.standardErrorFile.parent_path(), ec);
+    const std::vector<RunResult> loaded =
+        RunPipeline({{shp2pgsql, {"-s", "4326", tableExists ? "-d" : "-c", "-D", shp.string(), "gnis"}},
+                     {psql, psqlArguments(s, {"-f", "-"})}},
+                    load);
+    if (!loaded[0].succeeded())
+        return fail(failure("shp2pgsql", shp2pgsql, loaded[0]));
+    reporter.setStatusBarText("SQL File Created");
+    if (!loaded[1].succeeded())
+        return fail(failure("psql", psql, loaded[1]));
     reporter.setStatusBarText("Data Loaded Into Database");
-
     reporter.setStatusText("Removing SQL File");
-    if (Outcome removed = DeleteFile(loadScript, false); !removed)
-        return fail(removed.error());
 
     reporter.setStatusText("Processing Data");
     const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
@@ -117,6 +121,8 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     std::vector<std::string> exportArgs{"-k", "-f", (scratch.path() / "gnis.shp").string()};
     if (!s.host.empty())
         exportArgs.insert(exportArgs.end(), {"-h", s.host});
+    if (!s.port.empty())
+        exportArgs.insert(exportArgs.end(), {"-p", s.port});
     if (!s.user.empty())
         exportArgs.insert(exportArgs.end(), {"-u", s.user});
     exportArgs.insert(exportArgs.end(), {s.database, "gnis"});

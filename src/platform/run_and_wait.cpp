@@ -1,127 +1,235 @@
 #include "run_and_wait.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+#include <memory>
+
 namespace gnis {
 
-std::string RunResult::lastErrorLine() const {
-    // A PostgreSQL tool's own verdict ("ERROR:  ...", "FATAL:  ...") says more
-    // than the hints and context lines printed after it.
-    std::string last, verdict;
-    for (const std::string* text : {&output, &errors}) {
-        std::size_t start = 0;
-        while (start < text->size()) {
-            std::size_t end = text->find('\n', start);
-            if (end == std::string::npos)
-                end = text->size();
-            std::string line = text->substr(start, end - start);
-            while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-                line.pop_back();
-            if (!line.empty()) {
-                last = line;
-                for (const char* mark : {"ERROR:", "FATAL:"}) {
-                    if (const auto at = line.find(mark); at != std::string::npos)
-                        verdict = line.substr(at);
-                }
-            }
-            start = end + 1;
-        }
-        if (text == &output && !errors.empty())
-            last.clear(); // the error output, when there is one, has the last word
+namespace {
+
+std::vector<std::string> nonEmptyLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(std::move(line));
+        start = end + 1;
     }
-    return verdict.empty() ? last : verdict;
+    return lines;
 }
 
-RunResult RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                     const RunOptions& options) {
-    QProcess process;
-    process.setProgram(QString::fromStdString(program.string()));
-    QStringList args;
-    for (const auto& a : arguments)
-        args << QString::fromStdString(a);
-    process.setArguments(args);
+bool indented(const std::string& line) { return line[0] == ' ' || line[0] == '\t'; }
+
+// GDAL's own error line: "ERROR 1: ...".
+bool gdalError(const std::string& line) {
+    if (line.rfind("ERROR ", 0) != 0)
+        return false;
+    std::size_t i = 6;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9')
+        ++i;
+    return i > 6 && i < line.size() && line[i] == ':';
+}
+
+std::string trimmed(const std::string& line) {
+    const std::size_t start = line.find_first_not_of(" \t");
+    return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+} // namespace
+
+std::string RunResult::lastErrorLine() const {
+    // The error output, when there is one, has the word; else the output.
+    const std::vector<std::string> lines = nonEmptyLines(errors.find_first_not_of(" \t\r\n") != std::string::npos ? errors : output);
+    for (const std::string& line : lines) {
+        if (gdalError(line))
+            return line;
+    }
+    // A PostgreSQL tool's verdict ("FATAL:  ...", "ERROR:  ...") says more than
+    // the context printed around it; a hint may follow it.
+    std::size_t at = lines.size();
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < lines.size() && at == lines.size(); ++i) {
+        for (const char* mark : {"FATAL:", "ERROR:"}) {
+            if (const auto found = lines[i].find(mark); found != std::string::npos && at == lines.size()) {
+                at = i;
+                from = found;
+            }
+        }
+    }
+    if (at == lines.size()) {
+        // Else the last line that is neither indented nor one of GDAL's list of
+        // drivers that could not open a file.
+        for (std::size_t i = lines.size(); i-- > 0;) {
+            if (!indented(lines[i]) && lines[i] != "FAILURE:") {
+                at = i;
+                break;
+            }
+        }
+        if (at == lines.size())
+            return lines.empty() ? std::string() : trimmed(lines.back());
+        // "psql: error: ..." says the program's name once more.
+        if (const auto mark = lines[at].find(": error: "); mark != std::string::npos && mark < 20)
+            from = mark + 9;
+    }
+    std::string verdict = lines[at].substr(from);
+    if (at + 1 < lines.size() && (indented(lines[at + 1]) || lines[at + 1].rfind("HINT:", 0) == 0) &&
+        trimmed(lines[at + 1]).rfind("-> `", 0) != 0)
+        verdict += "; " + trimmed(lines[at + 1]);
+    return verdict;
+}
+
+namespace {
+
+// What a tool said, kept to its last part: enough to say what went wrong, and
+// bounded whatever the tool prints.
+void keepTail(QByteArray& kept, const QByteArray& more) {
+    constexpr qsizetype kKept = 1 << 20;
+    kept += more;
+    if (kept.size() > kKept)
+        kept.remove(0, kept.size() - kKept);
+}
+
+} // namespace
+
+std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const RunOptions& options) {
+    const std::size_t n = commands.size();
+    std::vector<std::unique_ptr<QProcess>> processes;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const auto& [key, value] : options.environment)
         env.insert(QString::fromStdString(key), QString::fromStdString(value));
-    process.setProcessEnvironment(env);
-    process.setStandardInputFile(QProcess::nullDevice());
+    for (const Command& command : commands) {
+        auto process = std::make_unique<QProcess>();
+        process->setProgram(QString::fromStdString(command.program.string()));
+        QStringList args;
+        for (const auto& a : command.arguments)
+            args << QString::fromStdString(a);
+        process->setArguments(args);
+        process->setProcessEnvironment(env);
+        if (!processes.empty())
+            processes.back()->setStandardOutputProcess(process.get());
+        processes.push_back(std::move(process));
+    }
+    std::vector<RunResult> results(n);
+    if (n == 0)
+        return results;
+    processes.front()->setStandardInputFile(QProcess::nullDevice());
     if (!options.standardOutputFile.empty())
-        process.setStandardOutputFile(QString::fromStdString(options.standardOutputFile.string()));
+        processes.back()->setStandardOutputFile(QString::fromStdString(options.standardOutputFile.string()));
     if (!options.standardErrorFile.empty())
-        process.setStandardErrorFile(QString::fromStdString(options.standardErrorFile.string()));
+        processes.front()->setStandardErrorFile(QString::fromStdString(options.standardErrorFile.string()));
 
-    RunResult result;
     QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart)
+    std::size_t running = 0;
+    std::vector<QByteArray> out(n), err(n);
+    auto ended = [&] {
+        if (--running == 0)
             loop.quit();
-    });
-    // Output is drained as it comes so a talkative tool never blocks on a full pipe.
-    QByteArray out, err;
-    const bool keepOutput = options.standardOutputFile.empty();
-    const bool keepErrors = options.standardErrorFile.empty();
-    if (keepOutput)
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop, [&] { out += process.readAllStandardOutput(); });
-    if (keepErrors)
-        QObject::connect(&process, &QProcess::readyReadStandardError, &loop, [&] { err += process.readAllStandardError(); });
+    };
+    for (std::size_t k = 0; k < n; ++k) {
+        QProcess& p = *processes[k];
+        QObject::connect(&p, &QProcess::finished, &loop, ended);
+        QObject::connect(&p, &QProcess::errorOccurred, &loop, [&, k](QProcess::ProcessError e) {
+            if (e != QProcess::FailedToStart)
+                return;
+            // One program missing ends the others, which would wait for it.
+            results[k].startError = processes[k]->errorString().toStdString();
+            for (auto& other : processes)
+                other->kill();
+            ended();
+        });
+        // Output is drained as it comes, so a talkative tool never blocks on a full pipe.
+        if (k + 1 == n && options.standardOutputFile.empty())
+            QObject::connect(&p, &QProcess::readyReadStandardOutput, &loop, [&, k] { keepTail(out[k], processes[k]->readAllStandardOutput()); });
+        if (k > 0 || options.standardErrorFile.empty())
+            QObject::connect(&p, &QProcess::readyReadStandardError, &loop, [&, k] { keepTail(err[k], processes[k]->readAllStandardError()); });
+    }
+    bool cancelled = false;
     QTimer cancelCheck;
     if (options.cancelled) {
         QObject::connect(&cancelCheck, &QTimer::timeout, &loop, [&] {
-            if (!result.cancelled && options.cancelled()) {
-                result.cancelled = true;
-                process.kill();
+            if (!cancelled && options.cancelled()) {
+                cancelled = true;
+                for (auto& p : processes)
+                    p->kill();
             }
         });
         cancelCheck.start(100);
     }
-    process.start();
-    // Input reaches the windows while the tool runs: a disabled window drops it,
+    running = n;
+    for (auto& p : processes)
+        p->start();
+    // Input reaches the windows while the tools run: a disabled window drops it,
     // so nothing is left queued to act after the stage.
-    if (process.state() != QProcess::NotRunning || process.error() != QProcess::FailedToStart)
+    if (std::any_of(processes.begin(), processes.end(), [](const auto& p) { return p->state() != QProcess::NotRunning; }))
         loop.exec();
     cancelCheck.stop();
 
-    if (process.error() == QProcess::FailedToStart) {
-        result.startError = process.errorString().toStdString();
-        return result;
+    for (std::size_t k = 0; k < n; ++k) {
+        QProcess& p = *processes[k];
+        RunResult& r = results[k];
+        r.cancelled = cancelled;
+        if (p.error() == QProcess::FailedToStart) {
+            r.startError = p.errorString().toStdString();
+            continue;
+        }
+        if (k + 1 == n && options.standardOutputFile.empty())
+            keepTail(out[k], p.readAllStandardOutput());
+        keepTail(err[k], p.readAllStandardError());
+        r.started = true;
+        r.crashed = p.exitStatus() == QProcess::CrashExit;
+        r.exitCode = p.exitCode();
+        r.output = out[k].toStdString();
+        r.errors = err[k].toStdString();
     }
-    if (keepOutput)
-        out += process.readAllStandardOutput();
-    if (keepErrors)
-        err += process.readAllStandardError();
-    result.started = true;
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exitCode = process.exitCode();
-    result.output = out.toStdString();
-    result.errors = err.toStdString();
-    if (!options.standardErrorFile.empty()) {
+    if (!options.standardErrorFile.empty() && results.front().started) {
         QFile log(QString::fromStdString(options.standardErrorFile.string()));
         if (log.open(QIODevice::ReadOnly)) {
-            // The tail is enough to say what went wrong.
             if (log.size() > 65536)
                 log.seek(log.size() - 65536);
-            result.errors = log.readAll().toStdString();
+            results.front().errors = log.readAll().toStdString();
         }
     }
-    return result;
+    return results;
 }
 
-std::filesystem::path ToolPath(const std::string& folder, const std::string& tool) {
+RunResult RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                     const RunOptions& options) {
+    return RunPipeline({Command{program, arguments}}, options).front();
+}
+
+std::filesystem::path FindTool(const std::string& folder, const std::string& tool) {
 #if defined(_WIN32)
-    const std::string name = tool + ".exe";
+    const QString name = QString::fromStdString(tool + ".exe");
 #else
-    const std::string& name = tool;
+    const QString name = QString::fromStdString(tool);
 #endif
-    if (folder.empty()) {
-        const QString found = QStandardPaths::findExecutable(QString::fromStdString(name));
-        return found.isEmpty() ? std::filesystem::path(name) : std::filesystem::path(found.toStdString());
+    // The chosen folder first: Debian keeps psql in /usr/lib/postgresql/N/bin
+    // as well, but shp2pgsql and pgsql2shp only in /usr/bin.
+    if (!folder.empty()) {
+        const QFileInfo there(QDir(QString::fromStdString(folder)).filePath(name));
+        if (there.isFile() && there.isExecutable())
+            return there.absoluteFilePath().toStdString();
     }
-    return std::filesystem::path(folder) / name;
+    const QString found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? std::filesystem::path() : std::filesystem::path(found.toStdString());
+}
+
+std::string ToolNotFound(const std::string& folder, const std::string& tool) {
+    return tool + " not found " + (folder.empty() ? std::string() : "in " + folder + " or ") + "on PATH";
 }
 
 } // namespace gnis

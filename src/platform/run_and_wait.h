@@ -42,8 +42,21 @@ struct RunResult {
 RunResult RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                      const RunOptions& options = {});
 
-// "ogr2ogr" in folder (with the platform's executable suffix); with an empty
-// folder, the program of that name on PATH.
-std::filesystem::path ToolPath(const std::string& folder, const std::string& tool);
+struct Command {
+    std::filesystem::path program;
+    std::vector<std::string> arguments;
+};
+
+// Runs programs as a pipeline, each one's output the next one's input, and
+// waits for all of them; one result per program, in order. The options'
+// standardErrorFile takes the first program's error output, standardOutputFile
+// the last one's output. A program that cannot start, or a cancel, ends them all.
+std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const RunOptions& options = {});
+
+// The program "ogr2ogr" (with the platform's executable suffix) in folder when
+// it is there, else on PATH; empty when neither has it.
+std::filesystem::path FindTool(const std::string& folder, const std::string& tool);
+// "TOOL not found in FOLDER or on PATH", for a tool FindTool did not find.
+std::string ToolNotFound(const std::string& folder, const std::string& tool);
 
 } // namespace gnis

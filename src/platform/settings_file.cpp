@@ -45,6 +45,7 @@ StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     s.database = ini.get("PostGIS", "database");
     s.user = ini.get("PostGIS", "user");
     s.pass = ini.get("PostGIS", "pass");
+    s.port = ini.get("PostGIS", "port");
     s.gnis = ini.get("User", "gnis");
     return s;
 }
@@ -72,7 +73,8 @@ Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettin
                          {"PostGIS", "host", s.host},
                          {"PostGIS", "database", s.database},
                          {"PostGIS", "user", s.user},
-                         {"PostGIS", "pass", s.pass}});
+                         {"PostGIS", "pass", s.pass},
+                         {"PostGIS", "port", s.port}});
 }
 
 Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder) {

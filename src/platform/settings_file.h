@@ -14,6 +14,7 @@ struct StoredSettings {
     std::string gnisServer;// [Software] gnisserver: optional, where the gazetteer comes from
     std::string gnisSource;// [Software] gnissource: optional, current, 2021 or 2009
     std::string host = "localhost"; // [PostGIS] host
+    std::string port;      // [PostGIS] port: empty for PGPORT, else 5432
     std::string database;  // [PostGIS] database
     std::string user;      // [PostGIS] user
     std::string pass;      // [PostGIS] pass, plain text in a file only its owner can read
@@ -35,10 +36,10 @@ std::filesystem::path ProcessingScriptPath();
 // first, so the window and gnis-convert share one settings.ini.
 void SetApplicationIdentity();
 
-// The seven keys, gnisserver and gnissource; a missing file or key gives the defaults.
+// The eight keys, gnisserver and gnissource; a missing file or key gives the defaults.
 StoredSettings LoadStoredSettings(const std::filesystem::path& path);
 
-// Writes the six values of Save Settings (not gnis, gnisserver or gnissource).
+// Writes the seven values of Save Settings (not gnis, gnisserver or gnissource).
 Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettings& settings);
 
 // Writes [User] gnis alone, as a folder pick does.

@@ -2,6 +2,7 @@
 
 #include "dialogs.h"
 #include "fonts.h"
+#include "run_and_wait.h"
 #include "run_job.h"
 #include "states.h"
 #include "status_window.h"
@@ -123,12 +124,16 @@ void MainWindow::buildControls() {
     label(settings, "Label2", "PostGIS Location:", 8, 56, 97, 17);
     txtPostGIS_ = textBox(settings, "txtPostGIS", 104, 56, 257, 19, true);
     QPushButton* browsePg = button(settings, "btnBrowsePostGIS", "Browse", 368, 56, 65, 17);
-    QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 88, 393, 65);
+    QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 88, 433, 65);
     label(frame1, "Label6", "Host:", 8, 16, 33, 17);
     txtPostGISHost_ = textBox(frame1, "txtPostGISHost", 64, 16, 89, 19);
     txtPostGISHost_->setText("localhost");
     label(frame1, "Label8", "Username:", 192, 16, 73, 17);
     txtPostGISUser_ = textBox(frame1, "txtPostGISUser", 248, 16, 113, 19);
+    label(frame1, "Label13", "Port:", 368, 16, 25, 17);
+    txtPostGISPort_ = textBox(frame1, "txtPostGISPort", 392, 16, 33, 19);
+    txtPostGISPort_->setMaxLength(5);
+    txtPostGISPort_->setPlaceholderText("5432");
     label(frame1, "Label7", "Database:", 8, 40, 49, 17);
     txtPostGISDatabase_ = textBox(frame1, "txtPostGISDatabase", 64, 40, 89, 19);
     label(frame1, "Label9", "Password:", 192, 40, 65, 17);
@@ -137,8 +142,8 @@ void MainWindow::buildControls() {
 
     // Keyboard order follows the order of the controls on each page.
     QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
-                        browseFw, browsePg, txtPostGISHost_, txtPostGISUser_, txtPostGISDatabase_,
-                        txtPostGISPass_, save};
+                        browseFw, browsePg, txtPostGISHost_, txtPostGISUser_, txtPostGISPort_,
+                        txtPostGISDatabase_, txtPostGISPass_, save};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -199,6 +204,15 @@ void MainWindow::loadSettings() {
         box->setText(qs(s.*field));
         loaded_[box] = s.*field;
     }
+    // Empty tool folders are filled from PATH where the tools lie there, so a
+    // machine with gdal-bin and postgis installed opens on the GNIS page. They
+    // are saved with the other settings.
+    for (const auto& [box, tool] : {std::pair{txtFWTools_, "ogr2ogr"}, std::pair{txtPostGIS_, "pgsql2shp"}}) {
+        if (box->text().isEmpty()) {
+            if (const std::filesystem::path found = FindTool("", tool); !found.empty())
+                box->setText(qs(found.parent_path().string()));
+        }
+    }
     gnisServer_ = s.gnisServer;
     gnisSource_ = GnisSource::Current;
     if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, gnisSource_))
@@ -254,6 +268,10 @@ void MainWindow::browseOutput() {
 
 void MainWindow::saveSettings() {
     const StoredSettings s = boxValues();
+    if (!s.port.empty() && !ValidPort(s.port)) {
+        setStatusBarText("Settings not saved: The port \"" + s.port + "\" is not a number from 1 to 65535");
+        return;
+    }
     if (Outcome saved = SaveStoredSettings(settingsPath_, s); !saved) {
         // The boxes keep what was typed, so nothing is lost while the user mends it.
         setStatusBarText("Settings not saved: " + saved.error());
@@ -276,6 +294,7 @@ std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> MainWindow::bo
     return {{txtFWTools_, &StoredSettings::fwtools},      {txtPostGIS_, &StoredSettings::postgis},
             {txtPostGISHost_, &StoredSettings::host},     {txtPostGISDatabase_, &StoredSettings::database},
             {txtPostGISUser_, &StoredSettings::user},     {txtPostGISPass_, &StoredSettings::pass},
+            {txtPostGISPort_, &StoredSettings::port},
             {txtGnisOutput_, &StoredSettings::gnis}};
 }
 
@@ -296,6 +315,7 @@ JobSettings MainWindow::jobSettings() const {
     job.fwToolsFolder = s.fwtools;
     job.postgisFolder = s.postgis;
     job.host = s.host;
+    job.port = s.port;
     job.database = s.database;
     job.user = s.user;
     job.password = s.pass;

@@ -99,6 +99,7 @@ private:
     QLineEdit* txtPostGIS_ = nullptr;
     QLineEdit* txtPostGISHost_ = nullptr;
     QLineEdit* txtPostGISUser_ = nullptr;
+    QLineEdit* txtPostGISPort_ = nullptr;
     QLineEdit* txtPostGISDatabase_ = nullptr;
     QLineEdit* txtPostGISPass_ = nullptr;
 };
