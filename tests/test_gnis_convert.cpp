@@ -79,6 +79,8 @@ private slots:
         QTest::newRow("no output") << QStringList{"gpx", "--state", "MA"} << "gpx needs --output DIR";
         QTest::newRow("twice") << QStringList{"gpx", "--state=MA", "--state", "HI", "--output", "/tmp"}
                                << "option --state given twice";
+        QTest::newRow("port out of range") << QStringList{"process", "--output", "/tmp", "--port", "70000"}
+                                           << "--port needs a number from 1 to 65535";
         QTest::newRow("archive without state") << QStringList{"gpx", "--output", "/tmp", "--input", "x.zip"}
                                                << "needs --state";
         QTest::newRow("extract without archive") << QStringList{"extract", "--output", "/tmp"}

@@ -195,6 +195,11 @@ private slots:
         QVERIFY(readAll(settingsFile()).endsWith("[PostGIS]\npass=\" caf\xE9 \"\nhost=localhost\ndatabase=gis\nuser=\nport=\n"));
 
         const QByteArray before = readAll(settingsFile());
+        find<QLineEdit>(&w, "txtPostGISPort")->setText("54a");
+        click(&w, "btnSaveSettings");
+        QCOMPARE(w.statusBarText(), QString("Settings not saved: The port \"54a\" is not a number from 1 to 65535"));
+        find<QLineEdit>(&w, "txtPostGISPort")->setText("5433");
+        QCOMPARE(w.jobSettings().port, std::string("5433"));
         find<QLineEdit>(&w, "txtPostGISPass")->setText("pasted\npassword");
         QCOMPARE(w.jobSettings().password, std::string("pasted\npassword")); // an edit is taken as typed
         click(&w, "btnSaveSettings");

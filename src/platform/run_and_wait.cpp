@@ -188,7 +188,8 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         }
         if (k + 1 == n && options.standardOutputFile.empty())
             keepTail(out[k], p.readAllStandardOutput());
-        keepTail(err[k], p.readAllStandardError());
+        if (k > 0 || options.standardErrorFile.empty())
+            keepTail(err[k], p.readAllStandardError());
         r.started = true;
         r.crashed = p.exitStatus() == QProcess::CrashExit;
         r.exitCode = p.exitCode();
