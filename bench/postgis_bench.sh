@@ -57,7 +57,7 @@ run_case() {
   done
   # The shapefile GDAL writes from the same GPX with its defaults, as the tool did before.
   rm -rf "$work/full" && mkdir "$work/full"
-  ogr2ogr -f "ESRI Shapefile" "$work/full/gnis.shp" "$work/out/gnis.gpx" waypoints -nlt POINT -lco ENCODING=UTF-8
+  ogr2ogr -f "ESRI Shapefile" "$work/full/gnis.shp" "$work/out/gnis.gpx" waypoints -nlt POINT -lco ENCODING=UTF-8 2>/dev/null
   full=$(stat -c %s "$work/full/gnis.dbf")
   best=$(min "${total[@]}") peer=$(min "${direct[@]}")
   echo "All At Once, $label, $features features, best of $runs (seconds):"
