@@ -1,6 +1,7 @@
 // The GPX stage on files made here and on the real gazetteer texts.
 
 #include "create_gpx.h"
+#include "result_points.h"
 #include "run_job.h"
 #include "states.h"
 #include "test_support.h"
@@ -112,6 +113,12 @@ private slots:
         const GpxStats& n = run.stats;
         QCOMPARE(QList<std::int64_t>({n.records, n.waypoints, n.leftOut, n.noPosition, n.duplicates, n.malformed}),
                  QList<std::int64_t>({31, 15, 4, 4, 0, 8}));
+        // The result window reads the same waypoints back.
+        const ResultPoints back = ReadGpxPoints(fsPath(dir.path() + "/gnis.gpx"));
+        QCOMPARE(back.size(), std::size_t(15));
+        QCOMPARE(back.types[back.largestTypes()[0]].code, std::string("0x6616")); // Summit, 7 of them
+        QCOMPARE(back.types[back.largestTypes()[0]].count, 7);
+        QCOMPARE(std::pair(back.lon[5], back.lat[5]), std::pair(-180.0f, 90.0f));
         QStringList reasons;
         for (const MalformedRecord& m : n.firstMalformed)
             reasons << QString::number(m.line) + ": " + QString::fromStdString(m.reason);

@@ -5,6 +5,7 @@
 #include "create_shp.h"
 #include "http_test_server.h"
 #include "process_postgis.h"
+#include "result_points.h"
 #include "run_job.h"
 #include "states.h"
 #include "run_and_wait.h"
@@ -178,6 +179,13 @@ private slots:
                  (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "HI_DECI.txt", "routes.dbf",
                               "routes.prj", "routes.shp", "routes.shx"}));
         QCOMPARE(readAll(out.path() + "/routes.shp"), QByteArray("the user's layer"));
+        // The result window reads the points and their type back from the shapefile.
+        const ResultPoints back = ReadShapefilePoints(fsPath(out.path() + "/gnis.shp"));
+        QCOMPARE(back.size(), std::size_t(3));
+        QCOMPARE(back.types.size(), std::size_t(2));
+        QCOMPARE(back.types[1].code + " " + back.types[1].label, std::string("0x5500 Dam"));
+        QCOMPARE(back.types[1].count, 2);
+        QCOMPARE(std::pair(back.lon[0], back.lat[0]), std::pair(-73.1662155f, 42.6375821f));
         QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
                  (QStringList{"Mount Greylock, 3488|0x6616", "Quabbin Dam|0x5500", "Quabbin Dam|0x5500"}));
         QCOMPARE(readAll(out.path() + "/gnis.cpg").trimmed(), QByteArray("UTF-8"));

@@ -3,6 +3,8 @@
 #include "dialogs.h"
 #include "http_test_server.h"
 #include "main_window.h"
+#include "map_view.h"
+#include "result_window.h"
 #include "startup_window.h"
 #include "status_window.h"
 #include "states.h"
@@ -16,7 +18,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
+#include <QWheelEvent>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -39,8 +44,9 @@ struct ScriptedDialogs : Dialogs {
         askedFilter = filter;
         return file;
     }
-    QString pickFolder(QWidget*, const QString& title) override {
+    QString pickFolder(QWidget*, const QString& title, const QString& initial) override {
         askedTitle = title;
+        askedInitial = initial;
         return folder;
     }
 };
@@ -169,12 +175,14 @@ private slots:
         QCOMPARE(dialogs_.askedFilter, QString("PostGIS (pgsql2shp)"));
         QCOMPARE(find<QLineEdit>(&w, "txtPostGIS")->text(), QString("/before"));
         QVERIFY(!readAll(settingsFile()).contains("/opt/ogr2ogr/bin")); // tool folders are saved only by Save
-        // The output folder is stored at once.
+        // The output folder is stored at once; the next pick starts there.
         find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(0);
         dialogs_.folder = "/home/me/maps";
         click(&w, "btnGnisBrowseOut");
+        click(&w, "btnGnisBrowseOut");
+        QCOMPARE(dialogs_.askedInitial, QString("/home/me/maps"));
         QCOMPARE(find<QLineEdit>(&w, "txtGnisOutput")->text(), QString("/home/me/maps"));
-        QVERIFY(readAll(settingsFile()).endsWith("[User]\ngnis=/home/me/maps\n"));
+        QVERIFY(readAll(settingsFile()).contains("\ngnis=/home/me/maps\n"));
     }
 
     void saveSettings() {
@@ -192,7 +200,7 @@ private slots:
         QCOMPARE(w.statusBarText(), QString("Settings Saved"));
         QCOMPARE(states->count(), int(kStateCount)); // the list is not loaded twice
         QCOMPARE(states->currentIndex(), 11);
-        QVERIFY(readAll(settingsFile()).endsWith("[PostGIS]\npass=\" caf\xE9 \"\nhost=localhost\ndatabase=gis\nuser=\nport=\n"));
+        QVERIFY(readAll(settingsFile()).contains("[PostGIS]\npass=\" caf\xE9 \"\nhost=localhost\ndatabase=gis\nuser=\nport=\n"));
 
         const QByteArray before = readAll(settingsFile());
         find<QLineEdit>(&w, "txtPostGISPort")->setText("54a");
@@ -205,6 +213,65 @@ private slots:
         click(&w, "btnSaveSettings");
         QCOMPARE(w.statusBarText(), QString("Settings not saved: The value of pass holds a line break and can't be stored"));
         QCOMPARE(readAll(settingsFile()), before);
+    }
+
+    void settingsPageCoversTheGnisPage() {
+        // A tool folder empty: the Settings page lies over the GNIS page, which must not show through.
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        MainWindow w(true, dialogs_);
+        qputenv("PATH", path);
+        w.show();
+        QTest::mouseClick(find<QTabBar>(&w, "TabStrip1"), Qt::LeftButton, {}, find<QTabBar>(&w, "TabStrip1")->tabRect(0).center());
+        QVERIFY(find(&w, "frmTabs2")->isVisible());
+        // Where the GNIS page has its "All At Once" button, the Settings page has nothing: one colour.
+        const QImage shot = w.grab().toImage();
+        const QRect button = find(&w, "btnGnisAll")->geometry().translated(find(&w, "frmTabs1")->pos());
+        QSet<QRgb> colours;
+        for (int y = button.top(); y <= button.bottom(); ++y)
+            for (int x = button.left(); x <= button.right(); ++x)
+                colours << shot.pixel(x, y);
+        QCOMPARE(colours.size(), 1);
+    }
+
+    void outputBoxIsReadOnlyAndStateAndPageRemembered() {
+        bothToolFolders();
+        {
+            MainWindow w(true, dialogs_);
+            w.show();
+            auto* box = find<QLineEdit>(&w, "txtGnisOutput");
+            QCOMPARE(box->focusPolicy(), Qt::NoFocus);
+            QTest::keyClicks(box, "/typed");
+            QCOMPARE(box->text(), QString());
+            find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(FindState("RI"));
+            find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(1);
+        }
+        QVERIFY(readAll(settingsFile()).contains("state=RI\n"));
+        MainWindow again(true, dialogs_);
+        QCOMPARE(find<QComboBox>(&again, "cmbGnisState")->currentIndex(), FindState("RI"));
+        QVERIFY(find(&again, "btnGnisGpx")->isEnabledTo(find(&again, "frmTabs1")));
+        QCOMPARE(find<QTabBar>(&again, "TabStrip1")->currentIndex(), 1);
+    }
+
+    void longErrorsElidedAndReadableInDetails() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(FindState("VT"));
+        QTemporaryDir out;
+        dialogs_.folder = out.path() + "/a folder with a long name to push the message past the edge of the window";
+        QDir().mkpath(dialogs_.folder);
+        click(&w, "btnGnisBrowseOut");
+        click(&w, "btnGnisGpx"); // the server is a closed port: a long error
+        const QString full = w.statusBarText();
+        QVERIFY2(full.startsWith("GNIS ERROR: Download failed for Vermont: "), qPrintable(full));
+        auto* label = find<QLabel>(&w, "sbMainText");
+        QVERIFY2(label->text().endsWith(QChar(0x2026)) && label->text().size() < full.size(), qPrintable(label->text()));
+        QCOMPARE(label->toolTip(), full);
+        w.showDetails();
+        const QString details = find<QPlainTextEdit>(&w, "txtDetails")->toPlainText();
+        QVERIFY2(details.startsWith(full) && details.contains("] Downloading GNIS Zip File"), qPrintable(details));
+        QVERIFY(!find(&w, "lnkShowResult")->isVisible()); // nothing to show after a failure
     }
 
     void controlsInsideTheirFrames() {
@@ -323,6 +390,33 @@ private slots:
                                  "0 duplicates skipped; 0 skipped as malformed."));
                 QCOMPARE(readAll(out.path() + "/gnis.gpx").count("<wpt "), 8361);
                 QCOMPARE(w.statusWindow()->statusText(), QString("Creating GNIS GPX File"));
+                // The result: counts by class, and the points on a map that zooms and pans.
+                QVERIFY(find(&w, "lnkShowResult")->isVisible());
+                w.showResult();
+                ResultWindow* result = w.resultWindow();
+                QVERIFY(result && result->isVisible());
+                QVERIFY2(result->countsText().contains("Written, by class:\n") && result->countsText().contains("  Summit\n") &&
+                             result->countsText().contains("Left out by the class table (4,725):\n      2,112  Stream\n"),
+                         qPrintable(result->countsText()));
+                MapView* map = result->mapView();
+                QVERIFY(QTest::qWaitForWindowExposed(result));
+                const QImage drawn = map->grab().toImage();
+                int coloured = 0; // pixels of the largest type's colour
+                const QRgb first = map->colourOf(0) == MapView::kOther ? 0 : map->colourOf(0);
+                for (int y = 0; y < drawn.height(); ++y)
+                    for (int x = 0; x < drawn.width(); ++x)
+                        coloured += drawn.pixel(x, y) == first;
+                QVERIFY2(coloured > 500, qPrintable(QString::number(coloured)));
+                const double scale = map->scale();
+                QWheelEvent wheel(QPointF(100, 100), map->mapToGlobal(QPointF(100, 100)), {}, {0, 120}, Qt::NoButton,
+                                  Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(map, &wheel);
+                QVERIFY(map->scale() > scale * 1.2);
+                const QPointF centre = map->centre();
+                QTest::mousePress(map, Qt::LeftButton, {}, QPoint(200, 200));
+                QTest::mouseMove(map, QPoint(260, 200));
+                QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(260, 200));
+                QVERIFY(map->centre().x() < centre.x());
             } else {
                 QCOMPARE(w.statusBarText(), "GNIS ERROR: Download failed for Massachusetts: " +
                                                 bucketArchive(server.base(mode), "MA") + " not found (HTTP 404 Not Found)");

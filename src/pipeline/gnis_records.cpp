@@ -189,24 +189,37 @@ void GpxStats::add(const GpxStats& other) {
         if (firstMalformed.size() < kMalformedKept)
             firstMalformed.push_back(m);
     }
-    for (const auto& [cls, count] : other.leftOutClasses) {
-        if (const auto it = leftOutClasses.find(cls); it != leftOutClasses.end())
-            it->second += count;
-        else if (leftOutClasses.size() < kClassesKept)
-            leftOutClasses.emplace(cls, count);
+    for (const auto& [mine, theirs] : {std::pair{&leftOutClasses, &other.leftOutClasses},
+                                        std::pair{&writtenClasses, &other.writtenClasses}}) {
+        for (const auto& [cls, count] : *theirs) {
+            if (const auto it = mine->find(cls); it != mine->end())
+                it->second += count;
+            else if (mine->size() < kClassesKept)
+                mine->emplace(cls, count);
+        }
     }
     if (!other.warning.empty())
         warning += (warning.empty() ? "" : " ") + other.warning;
 }
 
+namespace {
+
+void countClass(GpxStats::ClassCounts& counts, std::string_view featureClass) {
+    featureClass = trimSpaces(featureClass);
+    if (const auto it = counts.find(featureClass); it != counts.end())
+        ++it->second;
+    else if (counts.size() < GpxStats::kClassesKept)
+        counts.emplace(std::string(featureClass.substr(0, 80)), 1);
+}
+
+} // namespace
+
 void GpxStats::noteLeftOut(std::string_view featureClass) {
     ++leftOut;
-    featureClass = trimSpaces(featureClass);
-    if (const auto it = leftOutClasses.find(featureClass); it != leftOutClasses.end())
-        ++it->second;
-    else if (leftOutClasses.size() < kClassesKept)
-        leftOutClasses.emplace(std::string(featureClass.substr(0, 80)), 1);
+    countClass(leftOutClasses, featureClass);
 }
+
+void GpxStats::noteWritten(std::string_view featureClass) { countClass(writtenClasses, featureClass); }
 
 std::string GroupedNumber(std::int64_t n) {
     const std::string digits = std::to_string(n);
@@ -398,6 +411,7 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     out += type.code;
     out += "</type>\r\n</wpt>\r\n";
     ++stats.waypoints;
+    stats.noteWritten(cls);
 }
 
 } // namespace gnis

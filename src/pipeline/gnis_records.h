@@ -38,7 +38,9 @@ struct GpxStats {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
-    std::unordered_map<std::string, std::int64_t, TransparentHash, std::equal_to<>> leftOutClasses;
+    using ClassCounts = std::unordered_map<std::string, std::int64_t, TransparentHash, std::equal_to<>>;
+    ClassCounts leftOutClasses;
+    ClassCounts writtenClasses; // the waypoints written, per class, the same way
     static constexpr std::size_t kClassesKept = 1000;
 
     // Counts a record that could not be read, keeping the reason of the first few.
@@ -46,6 +48,7 @@ struct GpxStats {
     // Adds the counts of another part of the same run.
     void add(const GpxStats& other);
     void noteLeftOut(std::string_view featureClass);
+    void noteWritten(std::string_view featureClass);
     // "21385 waypoints written from 31176 records; 9784 left out by the class
     // table (Stream 2,187, Lake 1,552, …); 7 duplicates skipped; 0 skipped as malformed"
     std::string countsText() const;

@@ -47,6 +47,8 @@ StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     s.pass = ini.get("PostGIS", "pass");
     s.port = ini.get("PostGIS", "port");
     s.gnis = ini.get("User", "gnis");
+    s.state = ini.get("User", "state");
+    s.page = ini.get("User", "page");
     return s;
 }
 
@@ -79,6 +81,10 @@ Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettin
 
 Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder) {
     return update(path, {{"User", "gnis", folder}});
+}
+
+Outcome SaveUserSetting(const std::filesystem::path& path, const std::string& key, const std::string& value) {
+    return update(path, {{"User", key, value}});
 }
 
 } // namespace gnis

@@ -19,6 +19,8 @@ struct StoredSettings {
     std::string user;      // [PostGIS] user
     std::string pass;      // [PostGIS] pass, plain text in a file only its owner can read
     std::string gnis;      // [User] gnis: the output folder
+    std::string state;     // [User] state: the last state chosen, by code
+    std::string page;      // [User] page: the last page shown, gnis or settings
 };
 
 // settings.ini in the user's configuration folder (an installed program's own
@@ -44,5 +46,7 @@ Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettin
 
 // Writes [User] gnis alone, as a folder pick does.
 Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder);
+// Writes one [User] key alone: state or page, as the window remembers them.
+Outcome SaveUserSetting(const std::filesystem::path& path, const std::string& key, const std::string& value);
 
 } // namespace gnis

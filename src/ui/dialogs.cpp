@@ -10,8 +10,8 @@ QString PlatformDialogs::openFile(QWidget* parent, const QString& initialFolder,
     return QFileDialog::getOpenFileName(parent, QString(), initialFolder, filter);
 }
 
-QString PlatformDialogs::pickFolder(QWidget* parent, const QString& title) {
-    return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+QString PlatformDialogs::pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) {
+    return QFileDialog::getExistingDirectory(parent, title, initialFolder, QFileDialog::ShowDirsOnly);
 }
 
 QString folderOfChosenFile(const QString& file) {

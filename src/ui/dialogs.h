@@ -11,13 +11,13 @@ namespace gnis {
 struct Dialogs {
     virtual ~Dialogs() = default;
     virtual QString openFile(QWidget* parent, const QString& initialFolder, const QString& filter) = 0;
-    virtual QString pickFolder(QWidget* parent, const QString& title) = 0;
+    virtual QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) = 0;
 };
 
 // The platform's own dialogs.
 struct PlatformDialogs : Dialogs {
     QString openFile(QWidget* parent, const QString& initialFolder, const QString& filter) override;
-    QString pickFolder(QWidget* parent, const QString& title) override;
+    QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) override;
 };
 
 // The folder of a chosen file: "/opt/ogr2ogr/bin" for "/opt/ogr2ogr/bin/ogr2ogr",

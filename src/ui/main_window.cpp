@@ -1,6 +1,8 @@
 #include "main_window.h"
 
 #include "dialogs.h"
+#include "eliding_label.h"
+#include "result_window.h"
 #include "fonts.h"
 #include "run_and_wait.h"
 #include "run_job.h"
@@ -10,6 +12,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -39,6 +45,13 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, int 
 QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h, bool readOnly = false) {
     QLineEdit* box = place(new QLineEdit(parent), name, l, t, w, h);
     box->setReadOnly(readOnly);
+    if (readOnly) {
+        // Read-only in look and behaviour: its Browse button chooses; the box takes no cursor.
+        box->setFocusPolicy(Qt::NoFocus);
+        QPalette look = box->palette();
+        look.setColor(QPalette::Base, look.color(QPalette::Window));
+        box->setPalette(look);
+    }
     return box;
 }
 
@@ -78,14 +91,26 @@ void MainWindow::buildControls() {
     statusBar_ = place(new QStatusBar(this), "sbMain", 0, 228, 462, 17);
     statusBar_->setSizeGripEnabled(false);
     // A permanent label, not showMessage(): a status tip must not wipe an outcome.
-    statusBarLabel_ = new QLabel(statusBar_);
+    statusBarLabel_ = new ElidingLabel(statusBar_);
     statusBarLabel_->setObjectName("sbMainText");
     statusBar_->addWidget(statusBarLabel_, 1);
+    lnkResult_ = new QLabel("<a href=\"result\">Show result</a>", statusBar_);
+    lnkResult_->setObjectName("lnkShowResult");
+    lnkResult_->hide();
+    statusBar_->addPermanentWidget(lnkResult_);
+    lnkDetails_ = new QLabel("<a href=\"details\">Details</a>", statusBar_);
+    lnkDetails_->setObjectName("lnkDetails");
+    statusBar_->addPermanentWidget(lnkDetails_);
+    connect(lnkResult_, &QLabel::linkActivated, this, [this] { showResult(); });
+    connect(lnkDetails_, &QLabel::linkActivated, this, [this] { showDetails(); });
 
     QGroupBox* gnis = place(new QGroupBox("USGS GNIS", this), "frmTabs1", 8, 32, 449, 193);
     QGroupBox* settings = place(new QGroupBox("Settings", this), "frmTabs2", 8, 32, 449, 193);
     pages_[0] = gnis;
     pages_[1] = settings;
+    // Opaque: where the page rule lays the Settings page over the GNIS page, only it shows.
+    for (QGroupBox* page : pages_)
+        page->setAutoFillBackground(true);
     settings->setEnabled(false);
     settings->hide();
 
@@ -101,6 +126,7 @@ void MainWindow::buildControls() {
     cmbGnisState_->setEditable(false);
     label(gnis, "Label11", "Output Folder:", 8, 72, 73, 17);
     txtGnisOutput_ = textBox(gnis, "txtGnisOutput", 80, 72, 233, 19, true);
+    txtGnisOutput_->setToolTip("Choose the output folder with Browse");
     QPushButton* browseOut = button(gnis, "btnGnisBrowseOut", "Browse", 320, 72, 65, 17);
     btnGnisGpx_ = button(gnis, "btnGnisGpx", "GNIS --> GPX", 8, 96, 81, 25);
     btnGnisShp_ = button(gnis, "btnGnisShp", "GNIS --> SHP", 8, 128, 81, 25);
@@ -147,7 +173,11 @@ void MainWindow::buildControls() {
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    connect(tabStrip_, &QTabBar::currentChanged, this, [this] { applyPageRule(); });
+    connect(tabStrip_, &QTabBar::currentChanged, this, [this](int index) {
+        applyPageRule();
+        if (statesLoaded_ && !settingsPath_.empty())
+            (void)SaveUserSetting(settingsPath_, "page", index == 1 ? "settings" : "gnis");
+    });
     connect(cmbGnisState_, &QComboBox::currentIndexChanged, this, &MainWindow::onStateChosen);
     connect(browseOut, &QPushButton::clicked, this, &MainWindow::browseOutput);
     connect(browseFw, &QPushButton::clicked, this,
@@ -181,10 +211,12 @@ void MainWindow::loadStep() {
     settingsPath_ = SettingsPath();
     loadSettings();
     setStatusBarText(kSiteName);
-    if (txtFWTools_->text().isEmpty() || txtPostGIS_->text().isEmpty()) {
+    if (txtFWTools_->text().isEmpty() || txtPostGIS_->text().isEmpty() || rememberedPage_ == "settings") {
         pages_[1]->setEnabled(true);
         pages_[1]->show();
+        const QSignalBlocker quiet(tabStrip_);
         tabStrip_->setCurrentIndex(1);
+        applyPageRule();
     }
     if (!boolInternet_) {
         btnGnisGpx_->setEnabled(false);
@@ -224,7 +256,14 @@ void MainWindow::loadSettings() {
         LoadStates(names);
         cmbGnisState_->addItems(names);
         cmbGnisState_->setCurrentIndex(-1);
+        // The state chosen last time; without Internet it is shown but starts nothing.
+        if (const int last = s.state.empty() ? -1 : FindState(s.state); last >= 0) {
+            if (boolInternet_)
+                onStateChosen(last);
+            cmbGnisState_->setCurrentIndex(last);
+        }
         statesLoaded_ = true;
+        rememberedPage_ = s.page;
     }
 }
 
@@ -244,6 +283,8 @@ void MainWindow::applyPageRule(bool toolFolderRule) {
 void MainWindow::onStateChosen(int index) {
     if (index < 0)
         return;
+    if (statesLoaded_ && index < static_cast<int>(kStateCount)) // remembered for the next start
+        (void)SaveUserSetting(settingsPath_, "state", std::string(stateCodes[static_cast<std::size_t>(index)]));
     btnGnisGpx_->setEnabled(true);
     btnGnisShp_->setEnabled(true);
     btnGnisAll_->setEnabled(true);
@@ -258,7 +299,7 @@ void MainWindow::browseTool(QLineEdit* box, const QString& description, const QS
 }
 
 void MainWindow::browseOutput() {
-    const QString folder = dialogs_.pickFolder(this, "Select a Folder");
+    const QString folder = dialogs_.pickFolder(this, "Select a Folder", txtGnisOutput_->text());
     if (folder.isEmpty())
         return;
     txtGnisOutput_->setText(folder);
@@ -324,15 +365,65 @@ JobSettings MainWindow::jobSettings() const {
 }
 
 void MainWindow::runPipelineButton(Job job) {
+    runLog_.clear();
+    runStarted_ = QDateTime::currentMSecsSinceEpoch();
+    lnkResult_->hide();
+    lastPoints_.reset();
+    if (result_)
+        result_->hide();
     beginStage();
-    const JobOutcome outcome = RunJob(job, jobSettings(), *this);
+    const JobSettings settings = jobSettings();
+    const JobOutcome outcome = RunJob(job, settings, *this);
     // The conversion's counts and warnings follow the success texts that name a file made from it.
     const bool counted = outcome.ok && (job == Job::Gpx || job == Job::Shp);
     setStatusBarText(counted ? withNotes(outcome.text, outcome.stats) : outcome.text);
+    if (outcome.ok) {
+        lastJob_ = job;
+        lastCounted_ = job != Job::Process;
+        lastStats_ = outcome.stats;
+        lastOutput_ = settings.outputFolder;
+        lnkResult_->show();
+    }
     endStage();
 }
 
-QString MainWindow::statusBarText() const { return statusBarLabel_->text(); }
+QString MainWindow::statusBarText() const { return statusBarLabel_->fullText(); }
+
+QString MainWindow::detailsText() const {
+    return statusBarText() + "\n\nThe last run, step by step:\n" + runLog_.join("\n");
+}
+
+void MainWindow::showDetails() {
+    if (!details_) {
+        details_ = new QDialog(this);
+        details_->setObjectName("details");
+        details_->setWindowTitle("Details");
+        details_->resize(560, 300);
+        auto* layout = new QVBoxLayout(details_);
+        detailsText_ = new QPlainTextEdit(details_);
+        detailsText_->setObjectName("txtDetails");
+        detailsText_->setReadOnly(true);
+        layout->addWidget(detailsText_);
+    }
+    detailsText_->setPlainText(detailsText());
+    details_->show();
+    details_->raise();
+}
+
+void MainWindow::showResult() {
+    if (!lastPoints_) {
+        // Read once: the written waypoints, from the file the run left.
+        const std::filesystem::path& out = lastOutput_;
+        QApplication::setOverrideCursor(Qt::WaitCursor); // a second or so for the whole country
+        lastPoints_ = std::make_shared<ResultPoints>(lastJob_ == Job::Gpx ? ReadGpxPoints(out / "gnis.gpx")
+                                                                          : ReadShapefilePoints(out / "gnis.shp"));
+        QApplication::restoreOverrideCursor();
+    }
+    if (!result_)
+        result_ = new ResultWindow(this);
+    const char* made = lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp";
+    result_->show(std::string("GNIS result: ") + made, lastCounted_ ? &lastStats_ : nullptr, lastPoints_);
+}
 
 StatusWindow* MainWindow::ensureStatusWindow() {
     if (!status_) {
@@ -346,9 +437,23 @@ StatusWindow* MainWindow::ensureStatusWindow() {
     return status_.get();
 }
 
-void MainWindow::setStatusText(const std::string& text) { ensureStatusWindow()->setStatusText(qs(text)); }
+void MainWindow::setStatusText(const std::string& text) {
+    ensureStatusWindow()->setStatusText(qs(text));
+    logStep(text);
+}
 
-void MainWindow::setStatusBarText(const std::string& text) { statusBarLabel_->setText(qs(text)); }
+void MainWindow::setStatusBarText(const std::string& text) {
+    statusBarLabel_->setFullText(qs(text));
+    logStep(text);
+}
+
+void MainWindow::logStep(const std::string& text) {
+    if (runStarted_ == 0)
+        return;
+    runLog_ << QString("[%1 s] %2").arg(double(QDateTime::currentMSecsSinceEpoch() - runStarted_) / 1000.0, 7, 'f', 1).arg(qs(text));
+    if (details_ && details_->isVisible())
+        detailsText_->setPlainText(detailsText());
+}
 
 void MainWindow::beginStage() {
     inStage_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gnis_records.h"
 #include "job_settings.h"
 #include "run_job.h"
 #include "settings_file.h"
@@ -13,6 +14,8 @@
 #include <vector>
 
 class QComboBox;
+class QDialog;
+class QPlainTextEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -23,6 +26,9 @@ class QTabBar;
 namespace gnis {
 
 struct Dialogs;
+class ElidingLabel;
+class ResultWindow;
+struct ResultPoints;
 class StatusWindow;
 
 inline constexpr const char* kSiteName = "Trailcrafter Maps";
@@ -35,7 +41,14 @@ public:
     MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The whole text; the status bar shows what fits, the rest in its tooltip and Details.
     QString statusBarText() const;
+    // The last run's status texts and outcomes, as the Details view lists them.
+    QString detailsText() const;
+    void showDetails();
+    // Opens the result window of the last successful run (the "Show result" link).
+    void showResult();
+    ResultWindow* resultWindow() const { return result_; }
     StatusWindow* statusWindow() const { return status_.get(); }
     // The values a stage reads, as the controls hold them now.
     JobSettings jobSettings() const;
@@ -65,6 +78,7 @@ private:
     void yield() override;
     bool cancelRequested() override { return cancel_; }
     StatusWindow* ensureStatusWindow();
+    void logStep(const std::string& text);
 
     bool boolInternet_;
     Dialogs& dialogs_;
@@ -79,6 +93,7 @@ private:
     std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> boxFields() const;
     StoredSettings boxValues() const;
     bool statesLoaded_ = false;
+    std::string rememberedPage_;
     std::unique_ptr<StatusWindow> status_; // a window of its own: see StatusWindow
     bool inStage_ = false;
     bool cancel_ = false;
@@ -87,7 +102,20 @@ private:
     QTabBar* tabStrip_ = nullptr;
     QGroupBox* pages_[2] = {};
     QStatusBar* statusBar_ = nullptr;
-    QLabel* statusBarLabel_ = nullptr;
+    ElidingLabel* statusBarLabel_ = nullptr;
+    QLabel* lnkDetails_ = nullptr;
+    QLabel* lnkResult_ = nullptr;
+    QStringList runLog_;
+    qint64 runStarted_ = 0; // ms since the epoch
+    QDialog* details_ = nullptr;
+    QPlainTextEdit* detailsText_ = nullptr;
+    ResultWindow* result_ = nullptr;
+    // The last successful run: what it made, and its counts when it converted.
+    Job lastJob_ = Job::Gpx;
+    bool lastCounted_ = false;
+    GpxStats lastStats_;
+    std::filesystem::path lastOutput_;
+    std::shared_ptr<const ResultPoints> lastPoints_; // read on the first Show result
     QComboBox* cmbGnisState_ = nullptr;
     QLineEdit* txtGnisOutput_ = nullptr;
     QPushButton* btnGnisGpx_ = nullptr;

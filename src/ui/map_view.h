@@ -1,0 +1,59 @@
+#pragma once
+
+#include "result_points.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace gnis {
+
+// The written waypoints drawn in their true positions (longitude scaled by the
+// cosine of the middle latitude), coloured by map type, with a legend for the
+// largest types. The wheel zooms about the pointer; a drag pans. Points are
+// plotted straight into an image, so a million of them redraw in milliseconds.
+class MapView : public QWidget {
+    Q_OBJECT
+public:
+    explicit MapView(QWidget* parent = nullptr);
+    void setPoints(std::shared_ptr<const ResultPoints> points);
+    // Back to the whole extent of the points.
+    void showAll();
+    // Milliseconds the last repaint took, for the benchmark.
+    double lastPaintMs() const { return lastPaintMs_; }
+    // The colour of a type's points (ARGB); grey for types past the legend.
+    QRgb colourOf(std::size_t type) const { return type < colours_.size() ? colours_[type] : kOther; }
+    // Degrees of longitude and latitude at the view's centre, and pixels per degree.
+    QPointF centre() const { return centre_; }
+    double scale() const { return scale_; }
+
+    static constexpr int kLegendTypes = 8;
+    static constexpr QRgb kOther = 0xFF9E9E9E;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QPointF toScreen(double lon, double lat) const;
+    QPointF toMap(QPointF screen) const;
+
+    std::shared_ptr<const ResultPoints> points_;
+    std::vector<QRgb> colours_;       // per type
+    std::vector<std::size_t> legend_; // the largest types, in order
+    QRectF extent_;                   // longitude x, latitude y
+    QPointF centre_;
+    double scale_ = 1;                // pixels per degree of latitude
+    double squeeze_ = 1;              // cosine of the middle latitude
+    QPoint dragFrom_;
+    QImage image_;
+    double lastPaintMs_ = 0;
+};
+
+} // namespace gnis

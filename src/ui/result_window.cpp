@@ -1,0 +1,65 @@
+#include "result_window.h"
+
+#include "map_view.h"
+
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QPlainTextEdit>
+
+#include <algorithm>
+
+namespace gnis {
+namespace {
+
+QString byClass(const GpxStats::ClassCounts& counts) {
+    std::vector<std::pair<std::string, std::int64_t>> rows(counts.begin(), counts.end());
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
+    QString text;
+    for (const auto& [cls, count] : rows)
+        text += QString("  %1  %2\n").arg(QLocale().toString(qlonglong(count)), 9).arg(QString::fromStdString(cls.empty() ? "no class" : cls));
+    return text;
+}
+
+} // namespace
+
+QString ResultCountsText(const GpxStats& s) {
+    const QLocale l;
+    QString text = QString("%1 waypoints written from %2 records.\n").arg(l.toString(qlonglong(s.waypoints)), l.toString(qlonglong(s.records)));
+    text += QString("%1 duplicates skipped, %2 without a position, %3 malformed.\n\n")
+                .arg(l.toString(qlonglong(s.duplicates)), l.toString(qlonglong(s.noPosition)), l.toString(qlonglong(s.malformed)));
+    text += "Written, by class:\n" + byClass(s.writtenClasses);
+    text += QString("\nLeft out by the class table (%1):\n").arg(l.toString(qlonglong(s.leftOut))) + byClass(s.leftOutClasses);
+    return text;
+}
+
+ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("result");
+    resize(900, 560);
+    auto* layout = new QHBoxLayout(this);
+    counts_ = new QPlainTextEdit(this);
+    counts_->setObjectName("txtResultCounts");
+    counts_->setReadOnly(true);
+    counts_->setFixedWidth(280);
+    map_ = new MapView(this);
+    layout->addWidget(counts_);
+    layout->addWidget(map_, 1);
+}
+
+void ResultWindow::show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points) {
+    setWindowTitle(QString::fromStdString(title));
+    QString text = counted ? ResultCountsText(*counted) : QString();
+    if (points && !points->error.empty())
+        text += "\nNo map: " + QString::fromStdString(points->error) + "\n";
+    else if (points)
+        text += QString("\n%1 points on the map.\n").arg(QLocale().toString(qulonglong(points->size())));
+    counts_->setPlainText(text);
+    map_->setPoints(std::move(points));
+    QWidget::show();
+    raise();
+    activateWindow();
+}
+
+QString ResultWindow::countsText() const { return counts_->toPlainText(); }
+
+} // namespace gnis

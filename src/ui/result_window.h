@@ -1,0 +1,37 @@
+#pragma once
+
+#include "gnis_records.h"
+#include "result_points.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QPlainTextEdit;
+
+namespace gnis {
+
+class MapView;
+
+// What a run produced: the waypoints written by class, what the class table
+// left out, and a map of the written points. Not modal: it stays open beside
+// the main window.
+class ResultWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ResultWindow(QWidget* parent = nullptr);
+    // counted: the conversion's counts, when the run made them; points: read from the output.
+    void show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points);
+    MapView* mapView() const { return map_; }
+    QString countsText() const;
+
+private:
+    QPlainTextEdit* counts_;
+    MapView* map_;
+};
+
+// The counts as the result window lists them: totals, then written and left
+// out by class, largest first.
+QString ResultCountsText(const GpxStats& stats);
+
+} // namespace gnis
