@@ -2,6 +2,7 @@
 // and reports on the terminal: status texts on standard error as they happen,
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
+#include "create_garmin.h"
 #include "create_gpx.h"
 #include "run_job.h"
 #include "settings_file.h"
@@ -36,6 +37,8 @@ constexpr const char* kUsage =
     "  shp       The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\")\n"
     "  process   Send DIR/gnis.shp through PostGIS and back (\"Process SHP\")\n"
     "  all       shp, then process (\"All At Once\")\n"
+    "  mp        The same conversion into DIR/gnis.mp, a Polish-format map\n"
+    "  garmin    mp, then mkgmap compiles it into DIR/gmapsupp.img for a Garmin device\n"
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
@@ -64,6 +67,9 @@ constexpr const char* kUsage =
     "  --database NAME   database (default: settings.ini)\n"
     "  --user NAME       database user (default: settings.ini)\n"
     "  The password comes from PGPASSWORD, else from settings.ini; never from an option.\n"
+    "\n"
+    "gnis-convert mp|garmin take the options of gpx; garmin takes this too:\n"
+    "  --mkgmap DIR      folder holding mkgmap (default: settings.ini, else PATH)\n"
     "\n"
     "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing] [--max-size MB]\n"
     "                    [--max-ratio N]\n"
@@ -143,6 +149,7 @@ constexpr OptionRule kInput{"input", "FILE", "convert this gazetteer text, or re
 constexpr OptionRule kTiming{"timing", nullptr, "show the seconds since the start before each status text"};
 constexpr OptionRule kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default: settings.ini, else PATH)"};
 constexpr OptionRule kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
+constexpr OptionRule kMkgmap{"mkgmap", "DIR", "folder holding mkgmap (default: settings.ini, else PATH)"};
 constexpr OptionRule kHost{"host", "HOST", "database server (default: settings.ini, else localhost)"};
 constexpr OptionRule kDatabase{"database", "NAME", "database (default: settings.ini)"};
 constexpr OptionRule kPort{"port", "PORT", "database server port (default: settings.ini, else PGPORT, else 5432)"};
@@ -172,6 +179,10 @@ const std::vector<CommandRule>& commands() {
          {&kOutput, &kTiming, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+        {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming}},
+        {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kMkgmap}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
     };
@@ -281,6 +292,7 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     settings.outputFolder = output;
     settings.fwToolsFolder = pick("--fwtools", stored.fwtools);
     settings.postgisFolder = pick("--postgis", stored.postgis);
+    settings.mkgmapFolder = pick("--mkgmap", stored.mkgmap);
     settings.host = pick("--host", stored.host);
     settings.port = pick("--port", stored.port);
     if (given(options, "--port") && !gnis::ValidPort(settings.port))
@@ -335,6 +347,8 @@ int runPipeline(const Options& options) {
     const gnis::Job job = command == "gpx"       ? gnis::Job::Gpx
                           : command == "shp"     ? gnis::Job::Shp
                           : command == "process" ? gnis::Job::Process
+                          : command == "mp"      ? gnis::Job::Mp
+                          : command == "garmin"  ? gnis::Job::Garmin
                                                  : gnis::Job::All;
     const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
     if (!outcome.ok) {
@@ -343,8 +357,13 @@ int runPipeline(const Options& options) {
     }
     const gnis::GpxStats& stats = outcome.stats;
     std::string summary;
-    if (job == gnis::Job::Gpx)
-        summary = (settings.outputFolder / gnis::kGpxFileName).string() + ": " + countsSummary(stats) + ".";
+    if (job == gnis::Job::Gpx || job == gnis::Job::Mp)
+        summary = (settings.outputFolder / (job == gnis::Job::Gpx ? gnis::kGpxFileName : gnis::kMpFileName)).string() +
+                  ": " + countsSummary(stats) + ".";
+    else if (job == gnis::Job::Garmin)
+        summary = (settings.outputFolder / gnis::kGarminFileName).string() + ": map " +
+                  std::to_string(gnis::GarminMapId(settings)) + " \"" + gnis::GarminMapName(settings) + "\" made from " +
+                  countsSummary(stats) + ".";
     else if (job == gnis::Job::Process)
         summary = (settings.outputFolder / "gnis.shp").string() + ": processed.";
     else // the GPX was an intermediate; the shapefile is what stays

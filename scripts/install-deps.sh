@@ -17,6 +17,7 @@ packages=(
   zip p7zip-full libarchive-tools  # other programs' archives for the zip reader tests
   clang libclang-rt-14-dev         # libFuzzer for the zip reader's fuzz target
   appstream man-db                 # the package test validates the metainfo file and the man page
+  mkgmap                           # Garmin maps from the Polish-format file
 )
 
 missing=()

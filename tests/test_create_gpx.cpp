@@ -113,6 +113,17 @@ private slots:
         const GpxStats& n = run.stats;
         QCOMPARE(QList<std::int64_t>({n.records, n.waypoints, n.leftOut, n.noPosition, n.duplicates, n.malformed}),
                  QList<std::int64_t>({31, 15, 4, 4, 0, 8}));
+        // The same conversion into a Polish-format map for mkgmap: a POI per waypoint, labels without entities.
+        JobSettings mp;
+        mp.outputFolder = fsPath(dir.path());
+        mp.inputText = fsPath(dataFile("gazetteer-cases.txt"));
+        Recorder rec;
+        QVERIFY(RunJob(Job::Mp, mp, rec).ok);
+        const QByteArray map = readAll(dir.path() + "/gnis.mp");
+        QCOMPARE(map.count("[POI]\r\n"), 15);
+        QVERIFY(map.contains("[IMG ID]\r\nID=" + QByteArray::number(GarminMapId(mp)) + "\r\nName=GNIS gazetteer-cases\r\n"));
+        QVERIFY(map.contains("[POI]\r\nType=0x6616\r\nLabel=Mount Greylock, 3488\r\nData0=(42.6375821,-73.1662155)\r\n[END]\r\n"));
+        QVERIFY(map.contains("\r\nLabel=Tom & \"Jerry's\" <Hill>\r\n") && map.contains("Data0=(+042.50,-070.0)"));
         // The result window reads the same waypoints back.
         const ResultPoints back = ReadGpxPoints(fsPath(dir.path() + "/gnis.gpx"));
         QCOMPARE(back.size(), std::size_t(15));

@@ -163,6 +163,30 @@ private slots:
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"gnis.gpx"});
     }
 
+    void garminMap() {
+        REQUIRE_TOOL("mkgmap");
+        QTemporaryDir out;
+        const QStringList args{"garmin", "--state", "MA,HI", "--output", out.path(), "--server", sourceDir() + "/data/mirror"};
+        const ToolRun run = convert(args);
+        QVERIFY2(run.exitCode == 0, run.err.right(2000).constData());
+        QVERIFY2(run.out.contains("/gmapsupp.img: map 85294825 \"GNIS MA HI\" made from 13034 waypoints"), run.out.constData());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"gmapsupp.img", "gnis.mp"}));
+        QCOMPARE(readAll(out.path() + "/gnis.mp").count("[POI]\r\nType=0x"), 13034);
+        // Labels in mixed case, the Hawaiian ʻokina and macrons kept.
+        const QByteArray image = readAll(out.path() + "/gmapsupp.img");
+        for (const char* label : {"Mount Greylock", "Puʻukapele", "Hāʻena Point", "Walden Pond"})
+            QVERIFY2(image.contains(label), label);
+        // No mkgmap: a clear error, and the map made before stays.
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        const ToolRun missing = convert(args + QStringList{"--mkgmap", out.path() + "/none"});
+        qputenv("PATH", path);
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY2(missing.err.contains("GNIS ERROR: mkgmap not found in " + out.path().toUtf8() + "/none or on PATH"),
+                 missing.err.constData());
+        QCOMPARE(readAll(out.path() + "/gmapsupp.img"), image);
+    }
+
     void extract_data() {
         QTest::addColumn<QStringList>("flags");
         QTest::addColumn<int>("exitCode");

@@ -417,6 +417,14 @@ private slots:
                 QTest::mouseMove(map, QPoint(260, 200));
                 QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(260, 200));
                 QVERIFY(map->centre().x() < centre.x());
+                // "Make Garmin map…" runs the Garmin stage for the same job; the result stays.
+                REQUIRE_TOOL("mkgmap");
+                QTest::mouseClick(find<QPushButton>(result, "btnMakeGarmin"), Qt::LeftButton);
+                QVERIFY2(w.statusBarText().startsWith("GNIS Garmin map created. 8361 waypoints written"), qPrintable(w.statusBarText()));
+                QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
+                QVERIFY(find(&w, "lnkShowResult")->isVisible());
+                QFile::remove(out.path() + "/gmapsupp.img");
+                QFile::remove(out.path() + "/gnis.mp");
             } else {
                 QCOMPARE(w.statusBarText(), "GNIS ERROR: Download failed for Massachusetts: " +
                                                 bucketArchive(server.base(mode), "MA") + " not found (HTTP 404 Not Found)");

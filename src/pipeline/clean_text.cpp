@@ -38,8 +38,9 @@ constexpr std::array<bool, 256> makeSpecial() {
 constexpr std::array<bool, 256> kSpecial = makeSpecial();
 
 // Appends text, escaping the four reserved characters and dropping what XML 1.0
-// does not allow. With fold set, U+00C0..U+00FF are folded first.
-template <bool fold>
+// does not allow. With fold set, U+00C0..U+00FF are folded first. A label
+// (for a Polish-format map) gets no entities, and a blank for a line break.
+template <bool fold, bool label = false>
 void appendEscaped(std::string& out, std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
@@ -52,6 +53,11 @@ void appendEscaped(std::string& out, std::string_view text) {
         if (p == end)
             break;
         const unsigned char c = *p;
+        if (label && (c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n' || c == '\r')) {
+            out += c < 0x20 ? ' ' : static_cast<char>(c);
+            ++p;
+            continue;
+        }
         switch (c) {
         case '&': out += "&amp;"; ++p; continue;
         case '<': out += "&lt;"; ++p; continue;
@@ -95,6 +101,8 @@ std::string CleanText(std::string_view text) {
 }
 
 void AppendXmlEscaped(std::string& out, std::string_view text) { appendEscaped<false>(out, text); }
+
+void AppendCleanLabel(std::string& out, std::string_view text) { appendEscaped<true, true>(out, text); }
 
 void AppendWindows1252AsUtf8(std::string& out, std::string_view bytes) {
     for (const char ch : bytes) {

@@ -76,15 +76,31 @@ private:
     bool headerOk_ = false;
 };
 
-// gnis.gpx while it is written: the head when opened, the waypoints of any
-// number of gazetteer texts, the end when finished. It is written under a
-// temporary name, so a failure leaves any older gnis.gpx as it was.
+// gnis.gpx (or gnis.mp) while it is written: the head when opened, the
+// waypoints of any number of gazetteer texts, the end when finished. It is
+// written under a temporary name, so a failure leaves any older file as it was.
 class GpxOutput {
 public:
-    std::string open(const fs::path& output) {
-        // The GPX is made again by the next run, so it is not worth a disk sync.
+    explicit GpxOutput(WaypointFormat format) : format_(format) {}
+    // "Creating GNIS GPX File", or the MP file's.
+    std::string creating() const {
+        return format_ == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
+    }
+    std::string open(const fs::path& output, const JobSettings& settings) {
+        // The file is made again by the next run, so it is not worth a disk sync.
         if (Outcome opened = writer_.open(output, TextFileWriter::Durability::Replaced); !opened)
             return opened.error();
+        if (format_ == WaypointFormat::PolishMap) {
+            // mkgmap reads the file as UTF-8 when the head names no code page.
+            writer_.writeLine("; " + std::string(kCreator) + ", " + localTimeStamp());
+            writer_.writeLine("[IMG ID]");
+            writer_.writeLine("ID=" + std::to_string(GarminMapId(settings)));
+            writer_.writeLine("Name=" + GarminMapName(settings));
+            for (const char* line : {"Elevation=F", "POIIndex=Y", "Levels=2", "Level0=24", "Level1=18", "Zoom0=0",
+                                     "Zoom1=1", "[END-IMG ID]", ""})
+                writer_.writeLine(line);
+            return {};
+        }
         writer_.writeLine(R"(<?xml version="1.0" encoding="UTF-8"?>)");
         writer_.writeLine(std::string(R"(<gpx version="1.0" creator=")") + kCreator + "\"");
         writer_.writeLine(R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xmlns="http://www.topografix.com/GPX/1/0" xsi:schemaLocation="http://www.topografix.com/GPX/1/0 http://www.topografix.com/GPX/1/0/gpx.xsd">)");
@@ -99,7 +115,7 @@ public:
         const std::int64_t recordsBefore = stats.records;
         ClassGate gate;
         ReadAheadLineReader lines(source, &gate, [&] { reporter.yield(); });
-        WaypointConverter converter(&ids_);
+        WaypointConverter converter(&ids_, format_);
         bool haveHeader = false;
         std::string block;
         block.reserve(1 << 16);
@@ -148,13 +164,15 @@ public:
     }
 
     std::string finish() {
-        writer_.writeLine("</gpx>");
+        if (format_ == WaypointFormat::Gpx)
+            writer_.writeLine("</gpx>");
         if (Outcome committed = writer_.commit(); !committed)
             return committed.error();
         return {};
     }
 
 private:
+    WaypointFormat format_;
     TextFileWriter writer_;
     FeatureIdSet ids_; // shared by every text of the run
 };
@@ -200,7 +218,7 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
         if (!got.warning.empty())
             stats.warning += (stats.warning.empty() ? "" : " ") + got.warning;
         if (!got.zipped) {
-            reporter.setStatusText("Creating GNIS GPX File");
+            reporter.setStatusText(gpx.creating());
             const std::string error = convertFile(got.file, gpx, reporter, stats);
             return error.empty() ? error : error + " (from " + got.url + ")";
         }
@@ -213,7 +231,7 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
     ZipTextSource text;
     if (std::string error = text.open(archive, state, settings.source); !error.empty())
         return error + from;
-    reporter.setStatusText("Creating GNIS GPX File");
+    reporter.setStatusText(gpx.creating());
     const std::string error =
         gpx.convert(text, static_cast<std::int64_t>(text.size()), text.memberName(), [&] { return text.error(); },
                     reporter, stats);
@@ -222,7 +240,9 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
 
 } // namespace
 
-Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
+namespace {
+
+Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats, WaypointFormat format) {
     stats = GpxStats{};
     auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
@@ -241,18 +261,19 @@ Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, Gpx
         }
     }
 
-    const fs::path output = settings.outputFolder / kGpxFileName;
+    const std::string fileName = format == WaypointFormat::Gpx ? kGpxFileName : kMpFileName;
+    const fs::path output = settings.outputFolder / fileName;
     std::error_code ec;
     // Converting gnis.gpx into itself would replace the user's file with an empty one.
     if (usersText && (fs::equivalent(settings.inputText, output, ec) ||
                       fs::weakly_canonical(settings.inputText, ec) == fs::weakly_canonical(output, ec)))
-        return fail("The input " + settings.inputText.string() + " is the output gnis.gpx; choose another folder");
-    GpxOutput gpx;
-    if (std::string error = gpx.open(output); !error.empty())
+        return fail("The input " + settings.inputText.string() + " is the output " + fileName + "; choose another folder");
+    GpxOutput gpx(format);
+    if (std::string error = gpx.open(output, settings); !error.empty())
         return fail(error);
     std::string cleanupError;
     if (usersText) {
-        reporter.setStatusText("Creating GNIS GPX File");
+        reporter.setStatusText(gpx.creating());
         if (std::string error = convertFile(settings.inputText, gpx, reporter, stats); !error.empty())
             return fail(error);
     }
@@ -270,8 +291,40 @@ Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, Gpx
     if (std::string error = gpx.finish(); !error.empty())
         return fail(error);
     if (!cleanupError.empty())
-        return fail("gnis.gpx was written, but " + cleanupError);
+        return fail(fileName + " was written, but " + cleanupError);
     return Outcome::success();
+}
+
+} // namespace
+
+Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
+    return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx);
+}
+
+Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
+    return writeWaypoints(settings, reporter, stats, WaypointFormat::PolishMap);
+}
+
+std::string GarminMapName(const JobSettings& settings) {
+    std::string name = "GNIS";
+    for (const int state : settings.states) {
+        if (state >= 0 && state < static_cast<int>(kStateCount))
+            name += " " + std::string(stateCodes[static_cast<std::size_t>(state)]);
+    }
+    if (settings.states.empty() && !settings.inputText.empty())
+        name += " " + settings.inputText.stem().string();
+    return name;
+}
+
+std::uint32_t GarminMapId(const JobSettings& settings) {
+    // FNV-1a of the name: the same states give the same ID on every run and
+    // machine, other states another one, so maps of several regions sit side by side.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : GarminMapName(settings)) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return 63240000u + hash % 30000000u; // eight digits
 }
 
 } // namespace gnis

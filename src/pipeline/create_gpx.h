@@ -5,9 +5,13 @@
 #include "outcome.h"
 #include "status_reporter.h"
 
+#include <cstdint>
+#include <string>
+
 namespace gnis {
 
 inline constexpr const char* kGpxFileName = "gnis.gpx";
+inline constexpr const char* kMpFileName = "gnis.mp";
 
 // Converts the gazetteer of the job's states, in the order given, into one
 // gnis.gpx in the output folder: each state's text is downloaded from the
@@ -17,5 +21,15 @@ inline constexpr const char* kGpxFileName = "gnis.gpx";
 // gnis.gpx replaces an older one only when every state succeeded. stats gets
 // what was written and left out; a failure says why.
 [[nodiscard]] Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
+
+// The same conversion, classes, de-duplication and counts into gnis.mp, a
+// Polish-format map of one [POI] per waypoint (Type= the map type code,
+// Label= the name as the GPX has it, Data0= the position), as mkgmap reads it.
+[[nodiscard]] Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
+
+// "GNIS MA NH": the map's name, from the job's states (or its own text's name).
+std::string GarminMapName(const JobSettings& settings);
+// The map's eight-digit ID: the same for the same states, run after run.
+std::uint32_t GarminMapId(const JobSettings& settings);
 
 } // namespace gnis

@@ -379,6 +379,26 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     };
     auto widen = [](std::size_t& width, std::size_t length) { width = std::max(width, length); };
 
+    if (format_ == WaypointFormat::PolishMap) {
+        // A point of interest of the map type's code, labelled as the GPX names it.
+        out += "[POI]\r\nType=";
+        out += type.code;
+        out += "\r\nLabel=";
+        AppendCleanLabel(out, column(name_));
+        if (hasElevation && type.summit) {
+            out += ", ";
+            out += feetView;
+        }
+        out += "\r\nData0=(";
+        out += latText;
+        out += ',';
+        out += lonText;
+        out += ")\r\n[END]\r\n\r\n";
+        ++stats.waypoints;
+        stats.noteWritten(cls);
+        return;
+    }
+
     out += "<wpt lat=\"";
     out += latText;
     out += "\" lon=\"";

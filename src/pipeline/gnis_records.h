@@ -98,10 +98,14 @@ bool ElevationFeet(std::string_view metres, std::int32_t& feet);
 
 // Turns gazetteer records into GPX waypoint blocks. Columns are found by the
 // header's names when it has them, else at the classic fixed positions.
+// What a waypoint is written as: a GPX <wpt>, or a [POI] of a Polish-format map.
+enum class WaypointFormat { Gpx, PolishMap };
+
 class WaypointConverter {
 public:
     // ids, when given, makes the converter skip features whose id it already holds.
-    explicit WaypointConverter(FeatureIdSet* ids = nullptr) : ids_(ids) {}
+    explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointFormat format = WaypointFormat::Gpx)
+        : ids_(ids), format_(format) {}
     // Reads the header line. False, with a message, when it cannot be used.
     bool setHeader(std::string_view header, std::string& error);
     // The class decides first: a record whose class the map type table does
@@ -113,6 +117,7 @@ public:
 
 private:
     FeatureIdSet* ids_;
+    WaypointFormat format_;
     int id_ = 0, name_ = 1, class_ = 2, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
     std::size_t needed_ = 17; // columns a record must have
     std::vector<std::string_view> columns_;

@@ -1,5 +1,6 @@
 #include "run_job.h"
 
+#include "create_garmin.h"
 #include "create_gpx.h"
 #include "create_shp.h"
 #include "process_postgis.h"
@@ -34,6 +35,10 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
             reporter.setStatusBarText("GNIS Data Processed");
         return finish(processed, "GNIS SHP file processed.");
     }
+    case Job::Mp:
+        return finish(CreateGnisMp(settings, reporter, outcome.stats), "GNIS MP file created.");
+    case Job::Garmin:
+        return finish(CreateGnisGarmin(settings, reporter, outcome.stats), "GNIS Garmin map created.");
     case Job::All: {
         // An old shapefile is never processed in place of the new one.
         if (Outcome shp = CreateGnisShp(settings, reporter, outcome.stats); !shp)

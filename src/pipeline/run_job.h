@@ -14,6 +14,8 @@ enum class Job {
     Shp,     // "GNIS --> SHP"
     Process, // "Process SHP"
     All,     // "All At Once": Shp, then Process
+    Mp,      // gnis.mp, a Polish-format map
+    Garmin,  // gnis.mp, then gmapsupp.img through mkgmap ("Make Garmin map…")
 };
 
 struct JobOutcome {

@@ -39,6 +39,7 @@ StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     StoredSettings s;
     s.fwtools = ini.get("Software", "fwtools");
     s.postgis = ini.get("Software", "postgis");
+    s.mkgmap = ini.get("Software", "mkgmap");
     s.gnisServer = ini.get("Software", "gnisserver");
     s.gnisSource = ini.get("Software", "gnissource");
     s.host = ini.get("PostGIS", "host", "localhost");

@@ -11,6 +11,7 @@ namespace gnis {
 struct StoredSettings {
     std::string fwtools;   // [Software] fwtools: folder holding ogr2ogr
     std::string postgis;   // [Software] postgis: folder holding shp2pgsql, psql, pgsql2shp
+    std::string mkgmap;    // [Software] mkgmap: optional, folder holding mkgmap
     std::string gnisServer;// [Software] gnisserver: optional, where the gazetteer comes from
     std::string gnisSource;// [Software] gnissource: optional, current, 2021 or 2009
     std::string host = "localhost"; // [PostGIS] host

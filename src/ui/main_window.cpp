@@ -246,6 +246,7 @@ void MainWindow::loadSettings() {
         }
     }
     gnisServer_ = s.gnisServer;
+    mkgmapFolder_ = s.mkgmap;
     gnisSource_ = GnisSource::Current;
     if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, gnisSource_))
         settingsWarning_ = "Unknown gnissource '" + s.gnisSource + "' in settings.ini; using current";
@@ -355,6 +356,7 @@ JobSettings MainWindow::jobSettings() const {
     job.source = gnisSource_;
     job.fwToolsFolder = s.fwtools;
     job.postgisFolder = s.postgis;
+    job.mkgmapFolder = mkgmapFolder_;
     job.host = s.host;
     job.port = s.port;
     job.database = s.database;
@@ -367,17 +369,21 @@ JobSettings MainWindow::jobSettings() const {
 void MainWindow::runPipelineButton(Job job) {
     runLog_.clear();
     runStarted_ = QDateTime::currentMSecsSinceEpoch();
-    lnkResult_->hide();
-    lastPoints_.reset();
-    if (result_)
-        result_->hide();
+    // A Garmin map is made from the result on show; that result stays.
+    const bool fromResult = job == Job::Garmin;
+    if (!fromResult) {
+        lnkResult_->hide();
+        lastPoints_.reset();
+        if (result_)
+            result_->hide();
+    }
     beginStage();
     const JobSettings settings = jobSettings();
     const JobOutcome outcome = RunJob(job, settings, *this);
     // The conversion's counts and warnings follow the success texts that name a file made from it.
-    const bool counted = outcome.ok && (job == Job::Gpx || job == Job::Shp);
+    const bool counted = outcome.ok && (job == Job::Gpx || job == Job::Shp || job == Job::Garmin);
     setStatusBarText(counted ? withNotes(outcome.text, outcome.stats) : outcome.text);
-    if (outcome.ok) {
+    if (outcome.ok && !fromResult) {
         lastJob_ = job;
         lastCounted_ = job != Job::Process;
         lastStats_ = outcome.stats;
@@ -419,8 +425,10 @@ void MainWindow::showResult() {
                                                                           : ReadShapefilePoints(out / "gnis.shp"));
         QApplication::restoreOverrideCursor();
     }
-    if (!result_)
+    if (!result_) {
         result_ = new ResultWindow(this);
+        connect(result_, &ResultWindow::makeGarminMap, this, [this] { runPipelineButton(Job::Garmin); });
+    }
     const char* made = lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp";
     result_->show(std::string("GNIS result: ") + made, lastCounted_ ? &lastStats_ : nullptr, lastPoints_);
 }

@@ -84,6 +84,7 @@ private:
     Dialogs& dialogs_;
     std::filesystem::path settingsPath_;
     std::string gnisServer_; // optional settings.ini keys, not shown in the window
+    std::string mkgmapFolder_;
     GnisSource gnisSource_ = GnisSource::Current;
     std::string settingsWarning_; // shown once the window is loaded
     // What each text box was loaded with, byte for byte.

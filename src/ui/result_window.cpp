@@ -3,6 +3,8 @@
 #include "map_view.h"
 
 #include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QLocale>
 #include <QPlainTextEdit>
 
@@ -37,12 +39,19 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("result");
     resize(900, 560);
     auto* layout = new QHBoxLayout(this);
+    auto* side = new QVBoxLayout;
     counts_ = new QPlainTextEdit(this);
     counts_->setObjectName("txtResultCounts");
     counts_->setReadOnly(true);
     counts_->setFixedWidth(280);
+    auto* garmin = new QPushButton("Make Garmin map…", this);
+    garmin->setObjectName("btnMakeGarmin");
+    garmin->setToolTip("Compile these waypoints into gmapsupp.img for a Garmin device, with mkgmap");
+    connect(garmin, &QPushButton::clicked, this, &ResultWindow::makeGarminMap);
+    side->addWidget(counts_, 1);
+    side->addWidget(garmin);
     map_ = new MapView(this);
-    layout->addWidget(counts_);
+    layout->addLayout(side);
     layout->addWidget(map_, 1);
 }
 

@@ -25,6 +25,10 @@ public:
     MapView* mapView() const { return map_; }
     QString countsText() const;
 
+signals:
+    // "Make Garmin map…": the owner runs the Garmin stage for the same job.
+    void makeGarminMap();
+
 private:
     QPlainTextEdit* counts_;
     MapView* map_;
