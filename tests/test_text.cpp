@@ -196,20 +196,6 @@ private slots:
         QCOMPARE(ids.size(), std::size_t(5));
     }
 
-    void countsText() {
-        GpxStats stats;
-        stats.records = 1234567;
-        stats.waypoints = 1000;
-        for (int i = 0; i < 1552; ++i)
-            stats.noteLeftOut("Lake");
-        for (const char* cls : {"Stream", "Stream", " Bend ", "Civil", "Gut", "Arch2", "Flat"})
-            stats.noteLeftOut(cls);
-        QCOMPARE(QString::fromStdString(stats.countsText()),
-                 QString("1000 waypoints written from 1234567 records; 1559 left out by the class table "
-                         "(Lake 1,552, Stream 2, Arch2 1, Bend 1, Civil 1, …); 0 duplicates skipped; "
-                         "0 skipped as malformed"));
-    }
-
     void elevation_data() {
         QTest::addColumn<QString>("metres");
         QTest::addColumn<bool>("valid");
