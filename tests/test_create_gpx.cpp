@@ -289,16 +289,11 @@ private slots:
         QTest::newRow("Hawaii, UTF-16LE")
             << dataFile("HI_Features_20090401.zip") << "HI" << 7360
             << wpt("22.0911111", "-159.7166667", "1578", "Hā‘ele‘ele Ridge", "Ridge", "Makaha Point", "0x6613");
-        // Today's Domestic Names: lower-case header, text in Text/, no elevations.
-        QTest::newRow("Massachusetts today")
-            << currentSample("MA") << "MA" << 8361
-            << wpt("42.6371703", "-73.1659399", {}, "Mount Greylock", "Summit", "Williamstown", "0x6616");
+        // Today's Domestic Names: lower-case header, text in Text/, no elevations. (Massachusetts
+        // and Rhode Island today go through the download and window tests.)
         QTest::newRow("Hawaii today, ʻokina kept")
             << currentSample("HI") << "HI" << 4673
             << wpt("22.0807147", "-159.6663889", {}, "Puʻukapele", "Summit", "Waimea Canyon", "0x6616");
-        QTest::newRow("Rhode Island today")
-            << currentSample("RI") << "RI" << 1522
-            << wpt("41.2236505", "-71.5748974", {}, "Beach Plum Hill", "Summit", "Block Island", "0x6616");
     }
     void realGazetteers() {
         QFETCH(QString, archive);

@@ -121,8 +121,6 @@ private slots:
                                         << s3 + "DomesticNames/DomesticNames_National_Text.zip" << true;
         QTest::newRow("2021 state, plain text") << GnisSource::Archive2021 << "PR" << ""
                                                 << s3 + "Archive/MainDomestic/PR_Features_20210825.txt" << false;
-        QTest::newRow("2021 nation") << GnisSource::Archive2021 << "US" << ""
-                                     << s3 + "Archive/MainDomestic/NationalFile.zip" << true;
         QTest::newRow("2009 has no nation") << GnisSource::Classic2009 << "US" << "" << "" << true;
         QTest::newRow("another server") << GnisSource::Current << "WY" << "http://mirror.example/gnis/"
                                         << "http://mirror.example/gnis/StagedProducts/GeographicNames/DomesticNames/"

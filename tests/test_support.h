@@ -106,12 +106,9 @@ inline bool putFile(const QString& path, const QByteArray& bytes) {
     return writeAll(path, bytes);
 }
 
-// Where a state's 2009 archive lies in a folder laid out like the old gazetteer server.
-inline QString mirrorArchive(const QString& root, const QString& code) {
-    return root + "/docs/stategaz/" + code + "_Features_20090401.zip";
-}
+// Puts a state's 2009 archive where a folder laid out like the old gazetteer server has it.
 inline bool putInMirror(const QString& root, const QString& code, const QByteArray& archive) {
-    return putFile(mirrorArchive(root, code), archive);
+    return putFile(root + "/docs/stategaz/" + code + "_Features_20090401.zip", archive);
 }
 
 // Where a state's current Domestic Names archive lies in a folder laid out like the USGS bucket.
@@ -125,10 +122,8 @@ inline QString currentSample(const QString& code) { return bucketArchive(sourceD
 struct Recorder : gnis::StatusReporter {
     QStringList status;
     QStringList statusBarTexts;
-    std::int64_t lastDone = 0;
     void setStatusText(const std::string& t) override { status << QString::fromStdString(t); }
     void setStatusBarText(const std::string& t) override { statusBarTexts << QString::fromStdString(t); }
-    void progress(std::int64_t done, std::int64_t) override { lastDone = done; }
     QString statusBar() const { return statusBarTexts.isEmpty() ? QString() : statusBarTexts.last(); }
 };
 
