@@ -226,7 +226,7 @@ private slots:
         QVERIFY2(("GNIS ERROR: " + QString::fromStdString(converted.error())).startsWith(message), converted.error().c_str());
         QVERIFY(!rec.statusBarTexts.contains("GNIS: Shp file created"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before);
-        QVERIFY(!QFileInfo::exists(out.path() + "/gnis.gpx")); // cleaned up all the same
+        QCOMPARE(readAll(out.path() + "/gnis.gpx"), gpx); // not this run's, and all the user has after a failure
     }
 
     void roundTrip() {
@@ -272,6 +272,8 @@ private slots:
     void processingFailures_data() {
         QTest::addColumn<QString>("what");
         QTest::addColumn<QString>("message");
+        QTest::newRow("load fails after psql took its output: the old table stays")
+            << "load" << "GNIS ERROR: shp2pgsql failed: exit status 1";
         QTest::newRow("wrong password") << "password" << "GNIS ERROR: psql failed: FATAL:  password authentication failed for user";
         QTest::newRow("database missing") << "database" << "GNIS ERROR: psql failed: FATAL:  database \"no_such_db\" does not exist";
         QTest::newRow("tools neither in their folder nor on PATH")
@@ -304,6 +306,14 @@ private slots:
             s.database = "-c";
         if (what == "port")
             s.port = "1";
+        if (what == "load") { // its own shp2pgsql, found first; psql and pgsql2shp from PATH
+            // Like the real one, it replaces the table it is given, then fails.
+            writeAll(scripts.path() + "/shp2pgsql", "#!/bin/sh\nfor t; do :; done\n"
+                                                    "echo \"DROP TABLE IF EXISTS $t; CREATE TABLE $t (gid int);\"\nexit 1\n");
+            QFile::setPermissions(scripts.path() + "/shp2pgsql", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            s.postgisFolder = fsPath(scripts.path());
+        }
+        const QString rowsBefore = psql("SELECT count(*) FROM gnis", db_);
         if (what == "export") { // the table is gone when pgsql2shp looks for it
             writeAll(scripts.path() + "/drop.sql", "DROP TABLE gnis;\n");
             s.processingScript = fsPath(scripts.path() + "/drop.sql");
@@ -320,6 +330,8 @@ private slots:
         qputenv("PATH", path);
         QVERIFY(!processed.ok);
         QVERIFY2(QString::fromStdString(processed.text).startsWith(message), processed.text.c_str());
+        if (what == "load")
+            QCOMPARE(psql("SELECT count(*) FROM gnis", db_), rowsBefore);
         QVERIFY(!rec.statusBarTexts.contains("GNIS Data Processed"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before); // the only shapefile survives
         QVERIFY(!QFileInfo::exists(out.path() + "/gnis.sql"));

@@ -306,13 +306,18 @@ Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxS
 }
 
 std::string GarminMapName(const JobSettings& settings) {
+    // Appended piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy.
     std::string name = "GNIS";
     for (const int state : settings.states) {
-        if (state >= 0 && state < static_cast<int>(kStateCount))
-            name += " " + std::string(stateCodes[static_cast<std::size_t>(state)]);
+        if (state >= 0 && state < static_cast<int>(kStateCount)) {
+            name += ' ';
+            name += stateCodes[static_cast<std::size_t>(state)];
+        }
     }
-    if (settings.states.empty() && !settings.inputText.empty())
-        name += " " + settings.inputText.stem().string();
+    if (settings.states.empty() && !settings.inputText.empty()) {
+        name += ' ';
+        name += settings.inputText.stem().string();
+    }
     return name;
 }
 

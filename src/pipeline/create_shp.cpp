@@ -50,7 +50,12 @@ std::string leanSelect(const GpxStats::Widths* widths) {
 
 } // namespace
 
-Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter, const GpxStats::Widths* widths) {
+namespace {
+
+// gnis.gpx to gnis.shp; gnis.gpx is removed only when this run made it and the
+// shapefile is made: after a failure it is all the user has of the run.
+Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, const GpxStats::Widths* widths,
+                     bool gpxIsOurs) {
     reporter.setStatusText("Converting To Shapefile");
     const fs::path gpx = settings.outputFolder / kGpxFileName;
     std::string error;
@@ -83,7 +88,7 @@ Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporte
     }
     if (error.empty())
         reporter.setStatusBarText("GNIS: Shp file created");
-    const std::string cleanupError = cleanUp(settings, true);
+    const std::string cleanupError = cleanUp(settings, gpxIsOurs && error.empty());
     if (!error.empty())
         return Outcome::failure(error);
     if (!cleanupError.empty())
@@ -91,12 +96,18 @@ Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporte
     return Outcome::success();
 }
 
+} // namespace
+
+Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter, const GpxStats::Widths* widths) {
+    return convertToShp(settings, reporter, widths, false);
+}
+
 Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
     if (Outcome gpx = CreateGnisGpx(settings, reporter, stats); !gpx) {
         (void)cleanUp(settings, false); // a gnis.gpx lying there now is an earlier run's: not ours to remove
         return gpx;
     }
-    return ConvertGnisGpxToShp(settings, reporter, &stats.widths);
+    return convertToShp(settings, reporter, &stats.widths, true);
 }
 
 } // namespace gnis

@@ -12,8 +12,8 @@ namespace gnis {
 // complete new one. Leftovers are cleaned up afterwards. A failure says why.
 [[nodiscard]] Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
 
-// The second half alone: gnis.gpx of the output folder to gnis.shp, then the
-// clean-up. The shapefile holds the fields that carry data (name, desc, src,
+// The second half alone: gnis.gpx of the output folder (not this run's, so it
+// stays) to gnis.shp, then the clean-up. The shapefile holds the fields that carry data (name, desc, src,
 // type, ele), each as wide as widths says its values are; without widths,
 // as wide as a dBase column may be.
 [[nodiscard]] Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter,

@@ -85,12 +85,13 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
         return fail("Can't write in " + out.string());
     std::error_code ec;
 
-    // -d replaces the table, but its DropGeometryColumn fails when there is no
-    // table yet; a first load into a fresh database creates it instead.
-    const RunResult exists = RunAndWait(psql, psqlArguments(s, {"-A", "-t", "-c", "SELECT to_regclass('gnis') IS NOT NULL"}), db);
-    if (!exists.succeeded())
-        return fail(failure("psql", psql, exists));
-    const bool tableExists = exists.output.find('t') != std::string::npos;
+    // The new features go into a table of their own, gnis_load, which takes the
+    // place of gnis only once the whole load succeeded: a load that fails or is
+    // cancelled (or a producer that fails after psql has committed) leaves the old
+    // table as it was. A gnis_load left by such a load goes first.
+    const RunResult cleared = RunAndWait(psql, psqlArguments(s, {"-c", "DROP TABLE IF EXISTS gnis_load"}), db);
+    if (!cleared.succeeded())
+        return fail(failure("psql", psql, cleared));
 
     // shp2pgsql streams straight into psql: no load script is written. -D: COPY
     // instead of one INSERT per feature; -s: the SRID at once, so the processing
@@ -99,15 +100,18 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     RunOptions load = db;
     load.standardErrorFile = ErrorLogPath();
     fs::create_directories(load.standardErrorFile.parent_path(), ec);
-    const std::vector<RunResult> loaded =
-        RunPipeline({{shp2pgsql, {"-s", "4326", tableExists ? "-d" : "-c", "-D", shp.string(), "gnis"}},
-                     {psql, psqlArguments(s, {"-f", "-"})}},
-                    load);
-    if (!loaded[0].succeeded())
+    const std::vector<RunResult> loaded = RunPipeline(
+        {{shp2pgsql, {"-s", "4326", "-c", "-D", shp.string(), "gnis_load"}}, {psql, psqlArguments(s, {"-f", "-"})}}, load);
+    // The program that failed first says why; the other was only stopped.
+    if (!loaded[0].succeeded() && (!loaded[0].stoppedByOther || loaded[1].succeeded()))
         return fail(failure("shp2pgsql", shp2pgsql, loaded[0]));
     reporter.setStatusBarText("SQL File Created");
     if (!loaded[1].succeeded())
         return fail(failure("psql", psql, loaded[1]));
+    const RunResult swapped = RunAndWait(
+        psql, psqlArguments(s, {"-c", "BEGIN; DROP TABLE IF EXISTS gnis; ALTER TABLE gnis_load RENAME TO gnis; COMMIT;"}), db);
+    if (!swapped.succeeded())
+        return fail(failure("psql", psql, swapped));
     reporter.setStatusBarText("Data Loaded Into Database");
     reporter.setStatusText("Removing SQL File");
 

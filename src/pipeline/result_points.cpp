@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <numeric>
@@ -46,13 +47,14 @@ bool readFile(const fs::path& path, std::string& bytes) {
     return static_cast<std::size_t>(in.gcount()) == bytes.size();
 }
 
-std::string between(const std::string& text, std::size_t from, std::size_t limit, const char* open, const char* close) {
-    const std::size_t start = text.find(open, from);
-    if (start == std::string::npos || start >= limit)
+// The text between open and close inside one waypoint's part of the file.
+std::string between(std::string_view part, const char* open, const char* close) {
+    const std::size_t start = part.find(open);
+    if (start == std::string_view::npos)
         return {};
     const std::size_t begin = start + std::strlen(open);
-    const std::size_t end = text.find(close, begin);
-    return end == std::string::npos || end > limit ? std::string() : text.substr(begin, end - begin);
+    const std::size_t end = part.find(close, begin);
+    return end == std::string_view::npos ? std::string() : std::string(part.substr(begin, end - begin));
 }
 
 bool toFloat(const std::string& text, float& value) {
@@ -60,7 +62,7 @@ bool toFloat(const std::string& text, float& value) {
     if (!text.empty() && text[0] == '+')
         ++first;
     const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
 }
 
 std::uint32_t little32(const unsigned char* p) {
@@ -104,9 +106,10 @@ ResultPoints ReadGpxPoints(const fs::path& gpx) {
     for (std::size_t at = text.find("<wpt "); at != std::string::npos;) {
         const std::size_t next = text.find("<wpt ", at + 5);
         const std::size_t end = next == std::string::npos ? text.size() : next;
+        const std::string_view part = std::string_view(text).substr(at, end - at);
         float lat = 0, lon = 0;
-        if (toFloat(between(text, at, end, "lat=\"", "\""), lat) && toFloat(between(text, at, end, "lon=\"", "\""), lon))
-            collect.add(lon, lat, between(text, at, end, "<type>", "</type>"), between(text, at, end, "<desc>", "</desc>"));
+        if (toFloat(between(part, "lat=\"", "\""), lat) && toFloat(between(part, "lon=\"", "\""), lon))
+            collect.add(lon, lat, between(part, "<type>", "</type>"), between(part, "<desc>", "</desc>"));
         at = next;
     }
     return points;
@@ -131,13 +134,16 @@ ResultPoints ReadShapefilePoints(const fs::path& shp) {
     const std::size_t headerSize = std::size_t(t[8]) | std::size_t(t[9]) << 8;
     const std::size_t recordSize = std::size_t(t[10]) | std::size_t(t[11]) << 8;
     std::size_t typeAt = 0, typeWidth = 0, descAt = 0, descWidth = 0, offset = 1;
-    for (std::size_t f = 32; f + 32 <= headerSize && f < table.size() && t[f] != 0x0D; f += 32) {
+    // A header that lies about its sizes must not carry a read past the file or the record.
+    for (std::size_t f = 32; f + 32 <= std::min(headerSize, table.size()) && t[f] != 0x0D; f += 32) {
         const std::string name = trimmedField(table.data() + f, 11).c_str();
         const std::size_t width = t[f + 16];
-        if (name == "type")
-            typeAt = offset, typeWidth = width;
-        if (name == "desc")
-            descAt = offset, descWidth = width;
+        if (offset + width <= recordSize) {
+            if (name == "type")
+                typeAt = offset, typeWidth = width;
+            if (name == "desc")
+                descAt = offset, descWidth = width;
+        }
         offset += width;
     }
     Collector collect(points);
@@ -147,7 +153,8 @@ ResultPoints ReadShapefilePoints(const fs::path& shp) {
         if (at + 8 + length > geometry.size())
             break;
         const unsigned char* shape = g + at + 8;
-        if (length >= 20 && little32(shape) == 1) { // a point
+        const double x = length >= 20 ? littleDouble(shape + 4) : 0, y = length >= 20 ? littleDouble(shape + 12) : 0;
+        if (length >= 20 && little32(shape) == 1 && std::abs(x) <= 360 && std::abs(y) <= 90) { // a point on the globe
             const std::size_t row = headerSize + record * recordSize;
             std::string code, label;
             if (row + recordSize <= table.size() && recordSize > 0) {
@@ -156,7 +163,7 @@ ResultPoints ReadShapefilePoints(const fs::path& shp) {
                 if (descWidth)
                     label = trimmedField(table.data() + row + descAt, descWidth);
             }
-            collect.add(static_cast<float>(littleDouble(shape + 4)), static_cast<float>(littleDouble(shape + 12)), code, label);
+            collect.add(static_cast<float>(x), static_cast<float>(y), code, label);
         }
         at += 8 + length;
     }

@@ -139,16 +139,36 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         if (--running == 0)
             loop.quit();
     };
+    // The first program to fail ends the others, as a shell's pipefail would
+    // report it: a consumer must not take a producer's cut-off output for all
+    // of it (psql would commit a half load), and a producer writing into a
+    // consumer that gave up is not the one to blame.
+    std::vector<bool> stopped(n, false);
+    bool failed = false;
+    auto stopOthers = [&](std::size_t k) {
+        if (failed)
+            return;
+        failed = true;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (j != k && processes[j]->state() != QProcess::NotRunning) {
+                stopped[j] = true;
+                processes[j]->kill();
+            }
+        }
+    };
     for (std::size_t k = 0; k < n; ++k) {
         QProcess& p = *processes[k];
-        QObject::connect(&p, &QProcess::finished, &loop, ended);
+        QObject::connect(&p, &QProcess::finished, &loop, [&, k](int code, QProcess::ExitStatus status) {
+            if (!stopped[k] && (code != 0 || status != QProcess::NormalExit))
+                stopOthers(k);
+            ended();
+        });
         QObject::connect(&p, &QProcess::errorOccurred, &loop, [&, k](QProcess::ProcessError e) {
             if (e != QProcess::FailedToStart)
                 return;
             // One program missing ends the others, which would wait for it.
             results[k].startError = processes[k]->errorString().toStdString();
-            for (auto& other : processes)
-                other->kill();
+            stopOthers(k);
             ended();
         });
         // Output is drained as it comes, so a talkative tool never blocks on a full pipe.
@@ -172,6 +192,13 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
     running = n;
     for (auto& p : processes)
         p->start();
+    // A program that failed to start before the later ones were started ends them too.
+    for (std::size_t k = 0; k < n; ++k) {
+        if (processes[k]->error() == QProcess::FailedToStart) {
+            failed = false;
+            stopOthers(k);
+        }
+    }
     // Input reaches the windows while the tools run: a disabled window drops it,
     // so nothing is left queued to act after the stage.
     if (std::any_of(processes.begin(), processes.end(), [](const auto& p) { return p->state() != QProcess::NotRunning; }))
@@ -182,6 +209,7 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         QProcess& p = *processes[k];
         RunResult& r = results[k];
         r.cancelled = cancelled;
+        r.stoppedByOther = stopped[k] && !cancelled;
         if (p.error() == QProcess::FailedToStart) {
             r.startError = p.errorString().toStdString();
             continue;

@@ -23,12 +23,13 @@ struct RunResult {
     bool started = false;   // false: the program could not be started at all
     bool crashed = false;
     bool cancelled = false; // ended on the caller's request
+    bool stoppedByOther = false; // of a pipeline: ended because another program failed first
     int exitCode = -1;
     std::string output;     // standard output, unless it went to a file
     std::string errors;     // error output
     std::string startError; // why it could not be started
 
-    bool succeeded() const { return started && !crashed && !cancelled && exitCode == 0; }
+    bool succeeded() const { return started && !crashed && !cancelled && !stoppedByOther && exitCode == 0; }
     // The last non-empty line of the error output (else of the output): what a
     // failing tool most likely said about why.
     std::string lastErrorLine() const;

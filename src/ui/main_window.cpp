@@ -378,7 +378,8 @@ void MainWindow::runPipelineButton(Job job) {
             result_->hide();
     }
     beginStage();
-    const JobSettings settings = jobSettings();
+    // "Make Garmin map…" makes the map of the run the result window shows.
+    const JobSettings settings = fromResult ? lastSettings_ : jobSettings();
     const JobOutcome outcome = RunJob(job, settings, *this);
     // The conversion's counts and warnings follow the success texts that name a file made from it.
     const bool counted = outcome.ok && (job == Job::Gpx || job == Job::Shp || job == Job::Garmin);
@@ -388,6 +389,7 @@ void MainWindow::runPipelineButton(Job job) {
         lastCounted_ = job != Job::Process;
         lastStats_ = outcome.stats;
         lastOutput_ = settings.outputFolder;
+        lastSettings_ = settings;
         lnkResult_->show();
     }
     endStage();
@@ -421,8 +423,14 @@ void MainWindow::showResult() {
         // Read once: the written waypoints, from the file the run left.
         const std::filesystem::path& out = lastOutput_;
         QApplication::setOverrideCursor(Qt::WaitCursor); // a second or so for the whole country
-        lastPoints_ = std::make_shared<ResultPoints>(lastJob_ == Job::Gpx ? ReadGpxPoints(out / "gnis.gpx")
-                                                                          : ReadShapefilePoints(out / "gnis.shp"));
+        try {
+            lastPoints_ = std::make_shared<ResultPoints>(lastJob_ == Job::Gpx ? ReadGpxPoints(out / "gnis.gpx")
+                                                                              : ReadShapefilePoints(out / "gnis.shp"));
+        } catch (const std::bad_alloc&) {
+            auto none = std::make_shared<ResultPoints>();
+            none->error = "not enough memory to read the points";
+            lastPoints_ = none;
+        }
         QApplication::restoreOverrideCursor();
     }
     if (!result_) {

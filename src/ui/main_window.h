@@ -116,6 +116,7 @@ private:
     bool lastCounted_ = false;
     GpxStats lastStats_;
     std::filesystem::path lastOutput_;
+    JobSettings lastSettings_;
     std::shared_ptr<const ResultPoints> lastPoints_; // read on the first Show result
     QComboBox* cmbGnisState_ = nullptr;
     QLineEdit* txtGnisOutput_ = nullptr;

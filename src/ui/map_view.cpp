@@ -79,8 +79,9 @@ void MapView::paintEvent(QPaintEvent*) {
     if (points_ && w > 0 && h > 0) {
         auto* bits = reinterpret_cast<QRgb*>(image_.bits());
         const qsizetype stride = image_.bytesPerLine() / qsizetype(sizeof(QRgb));
+        // Relative to the centre, so a deep zoom keeps the precision the points have.
         const float kx = float(squeeze_ * scale_), ky = float(scale_);
-        const float ox = float(w / 2.0 - centre_.x() * squeeze_ * scale_), oy = float(h / 2.0 + centre_.y() * scale_);
+        const float cx = float(centre_.x()), cy = float(centre_.y()), halfW = float(w / 2.0), halfH = float(h / 2.0);
         const float* lon = points_->lon.data();
         const float* lat = points_->lat.data();
         const std::uint16_t* type = points_->type.data();
@@ -93,7 +94,7 @@ void MapView::paintEvent(QPaintEvent*) {
                 const QRgb colour = type[i] < colours_.size() ? colours_[type[i]] : kOther;
                 if ((colour != kOther) != (pass == 1))
                     continue;
-                const float fx = lon[i] * kx + ox, fy = oy - lat[i] * ky;
+                const float fx = (lon[i] - cx) * kx + halfW, fy = halfH - (lat[i] - cy) * ky;
                 if (!(fx >= 0 && fy >= 0 && fx < float(w - dot + 1) && fy < float(h - dot + 1)))
                     continue;
                 const int x = int(fx), y = int(fy);
@@ -138,7 +139,8 @@ void MapView::wheelEvent(QWheelEvent* event) {
     // The place under the pointer stays under it.
     const QPointF at = event->position();
     const QPointF before = toMap(at);
-    scale_ = std::clamp(scale_ * std::pow(1.25, notches), 1e-3, 1e7);
+    // At most a pixel a metre or so: the positions hold no more than that.
+    scale_ = std::clamp(scale_ * std::pow(1.25, notches), 1e-3, 1e5);
     const QPointF after = toMap(at);
     centre_ += before - after;
     update();

@@ -2,6 +2,7 @@
 
 #include "fonts.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -47,6 +48,12 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::Win
 }
 
 void StatusWindow::startStage() { cancel_->setEnabled(true); }
+
+void StatusWindow::closeEvent(QCloseEvent* event) {
+    if (isVisible() && cancel_->isEnabled())
+        cancel_->click();
+    event->ignore();
+}
 
 void StatusWindow::setStatusText(const QString& text) {
     if (!cancel_->isEnabled() && isVisible())

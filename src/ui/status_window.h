@@ -27,6 +27,10 @@ public:
 signals:
     void cancelClicked();
 
+protected:
+    // Closed by the window manager during a stage: taken as Cancel, the window stays.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QLabel* label_;
     QProgressBar* progress_;
