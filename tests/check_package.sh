@@ -25,6 +25,9 @@ for f in usr/bin/gnis-convert usr/bin/trailcrafter-gnis usr/share/trailcrafter-g
          usr/share/metainfo/org.example.trailcrafter.gnis.metainfo.xml; do
   [ -e "$root/$f" ] || fail "missing $f"
 done
+grep -q '^Exec=trailcrafter-gnis' "$root/usr/share/applications/trailcrafter-gnis.desktop" &&
+  grep -q '^Icon=trailcrafter-gnis' "$root/usr/share/applications/trailcrafter-gnis.desktop" ||
+  fail "the .desktop entry does not start the program with its icon"
 for size in 16 22 24 32 48 64 128 256; do
   [ -e "$root/usr/share/icons/hicolor/${size}x${size}/apps/trailcrafter-gnis.png" ] || fail "no ${size}px icon"
 done
