@@ -18,6 +18,7 @@ packages=(
   clang libclang-rt-14-dev         # libFuzzer for the zip reader's fuzz target
   appstream man-db                 # the package test validates the metainfo file and the man page
   mkgmap                           # Garmin maps from the Polish-format file
+  xvfb xdotool qt6-qpa-plugins     # the window under a real X server, clicked as a user clicks
 )
 
 missing=()
