@@ -81,9 +81,9 @@ double littleDouble(const unsigned char* p) {
 }
 
 std::string trimmedField(const char* p, std::size_t n) {
-    std::string s(p, n);
-    const std::size_t end = s.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : s.substr(s.find_first_not_of(' '), end - s.find_first_not_of(' ') + 1);
+    const std::string s(p, n);
+    const std::size_t first = s.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
 } // namespace

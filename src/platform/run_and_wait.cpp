@@ -144,11 +144,7 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
     // of it (psql would commit a half load), and a producer writing into a
     // consumer that gave up is not the one to blame.
     std::vector<bool> stopped(n, false);
-    bool failed = false;
     auto stopOthers = [&](std::size_t k) {
-        if (failed)
-            return;
-        failed = true;
         for (std::size_t j = 0; j < n; ++j) {
             if (j != k && processes[j]->state() != QProcess::NotRunning) {
                 stopped[j] = true;
@@ -194,10 +190,8 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         p->start();
     // A program that failed to start before the later ones were started ends them too.
     for (std::size_t k = 0; k < n; ++k) {
-        if (processes[k]->error() == QProcess::FailedToStart) {
-            failed = false;
+        if (processes[k]->error() == QProcess::FailedToStart)
             stopOthers(k);
-        }
     }
     // Input reaches the windows while the tools run: a disabled window drops it,
     // so nothing is left queued to act after the stage.

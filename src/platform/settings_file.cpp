@@ -81,7 +81,7 @@ Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettin
 }
 
 Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder) {
-    return update(path, {{"User", "gnis", folder}});
+    return SaveUserSetting(path, "gnis", folder);
 }
 
 Outcome SaveUserSetting(const std::filesystem::path& path, const std::string& key, const std::string& value) {

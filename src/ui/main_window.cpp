@@ -386,9 +386,7 @@ void MainWindow::runPipelineButton(Job job) {
     setStatusBarText(counted ? withNotes(outcome.text, outcome.stats) : outcome.text);
     if (outcome.ok && !fromResult) {
         lastJob_ = job;
-        lastCounted_ = job != Job::Process;
         lastStats_ = outcome.stats;
-        lastOutput_ = settings.outputFolder;
         lastSettings_ = settings;
         lnkResult_->show();
     }
@@ -421,7 +419,7 @@ void MainWindow::showDetails() {
 void MainWindow::showResult() {
     if (!lastPoints_) {
         // Read once: the written waypoints, from the file the run left.
-        const std::filesystem::path& out = lastOutput_;
+        const std::filesystem::path& out = lastSettings_.outputFolder;
         QApplication::setOverrideCursor(Qt::WaitCursor); // a second or so for the whole country
         try {
             lastPoints_ = std::make_shared<ResultPoints>(lastJob_ == Job::Gpx ? ReadGpxPoints(out / "gnis.gpx")
@@ -438,7 +436,8 @@ void MainWindow::showResult() {
         connect(result_, &ResultWindow::makeGarminMap, this, [this] { runPipelineButton(Job::Garmin); });
     }
     const char* made = lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp";
-    result_->show(std::string("GNIS result: ") + made, lastCounted_ ? &lastStats_ : nullptr, lastPoints_);
+    // Process SHP converts nothing, so it has no counts to show.
+    result_->show(std::string("GNIS result: ") + made, lastJob_ != Job::Process ? &lastStats_ : nullptr, lastPoints_);
 }
 
 StatusWindow* MainWindow::ensureStatusWindow() {

@@ -113,9 +113,7 @@ private:
     ResultWindow* result_ = nullptr;
     // The last successful run: what it made, and its counts when it converted.
     Job lastJob_ = Job::Gpx;
-    bool lastCounted_ = false;
     GpxStats lastStats_;
-    std::filesystem::path lastOutput_;
     JobSettings lastSettings_;
     std::shared_ptr<const ResultPoints> lastPoints_; // read on the first Show result
     QComboBox* cmbGnisState_ = nullptr;

@@ -21,7 +21,6 @@ constexpr QRgb kBackground = 0xFFF7F4EC;
 MapView::MapView(QWidget* parent) : QWidget(parent) {
     setObjectName("mapView");
     setMinimumSize(320, 240);
-    setMouseTracking(false);
     setCursor(Qt::OpenHandCursor);
 }
 
