@@ -237,6 +237,7 @@ private slots:
         makeShapefile(out.path());
         writeAll(out.path() + "/gnis.sql", "-- the user's own script"); // the load script's name, but not this run's
         psql("DROP TABLE IF EXISTS gnis", db_); // the first load into a fresh database
+        psql("CREATE TABLE IF NOT EXISTS gnis_load (gid int)", db_); // left by a load that was cut off
         for (int run = 0; run < 2; ++run) {
             Recorder rec;
             const JobOutcome processed = RunJob(Job::Process, job(out.path()), rec);

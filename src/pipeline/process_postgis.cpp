@@ -88,11 +88,10 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     // The new features go into a table of their own, gnis_load, which takes the
     // place of gnis only once the whole load succeeded: a load that fails or is
     // cancelled (or a producer that fails after psql has committed) leaves the old
-    // table as it was. A gnis_load left by such a load goes first.
-    const RunResult cleared = RunAndWait(psql, psqlArguments(s, {"-c", "DROP TABLE IF EXISTS gnis_load"}), db);
-    if (!cleared.succeeded())
-        return fail(failure("psql", psql, cleared));
-
+    // table as it was. A gnis_load left by such a load goes first, in the same
+    // session as the load (each psql start costs a connection, and on Debian a
+    // Perl wrapper).
+    //
     // shp2pgsql streams straight into psql: no load script is written. -D: COPY
     // instead of one INSERT per feature; -s: the SRID at once, so the processing
     // script has no geometry to rewrite.
@@ -101,7 +100,7 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     load.standardErrorFile = ErrorLogPath();
     fs::create_directories(load.standardErrorFile.parent_path(), ec);
     const std::vector<RunResult> loaded = RunPipeline(
-        {{shp2pgsql, {"-s", "4326", "-c", "-D", shp.string(), "gnis_load"}}, {psql, psqlArguments(s, {"-f", "-"})}}, load);
+        {{shp2pgsql, {"-s", "4326", "-c", "-D", shp.string(), "gnis_load"}}, {psql, psqlArguments(s, {"-c", "DROP TABLE IF EXISTS gnis_load", "-f", "-"})}}, load);
     // The program that failed first says why; the other was only stopped.
     if (!loaded[0].succeeded() && (!loaded[0].stoppedByOther || loaded[1].succeeded()))
         return fail(failure("shp2pgsql", shp2pgsql, loaded[0]));
