@@ -206,6 +206,9 @@ private slots:
         writeAll(dir.path() + "/precious.zip", "the user's own");
         QVERIFY(QFile::link(dir.path() + "/precious.zip", dir.path() + "/out/gnis.zip"));
         for (const QString& server : {server_->base("ok"), mirror_.path()}) {
+            // A failed download leaves the link alone (New Hampshire is on neither).
+            QVERIFY(!DownloadFile(bucketArchive(server, "NH").toStdString(), fsPath(dir.path() + "/out/gnis.zip")).ok());
+            QVERIFY(QFileInfo(dir.path() + "/out/gnis.zip").isSymLink());
             const Outcome result = DownloadFile(bucketArchive(server, "MA").toStdString(), fsPath(dir.path() + "/out/gnis.zip"));
             QVERIFY2(result.ok(), result.error().c_str());
             QCOMPARE(readAll(dir.path() + "/precious.zip"), QByteArray("the user's own"));

@@ -400,6 +400,10 @@ private slots:
         // The link itself was replaced by the member, not written through.
         QVERIFY(!QFileInfo(out + "/victim.txt").isSymLink());
         QCOMPARE(readAll(out + "/victim.txt"), QByteArray("overwritten?"));
+        // Told to keep what exists, a link counts as existing.
+        QVERIFY(QFile::remove(out + "/victim.txt") && QFile::link(outside.path() + "/victim.txt", out + "/victim.txt"));
+        QCOMPARE(errorsOf(extractBytes(a.bytes(), out, true, false)).last(), "error 11: The file " + out + "/victim.txt already exists");
+        QVERIFY(QFileInfo(out + "/victim.txt").isSymLink());
     }
 
     void lastMatchAcrossTheBufferEnd() {
@@ -464,6 +468,20 @@ private slots:
         QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
         QVERIFY2(rec.errors().join("").contains("would unpack to 104857600 bytes, more than 200 times its own"),
                  qPrintable(rec.errors().join("")));
+        QVERIFY(tree(dir.path() + "/out").isEmpty());
+
+        // Or two ZIP64 sizes whose sum wraps around to nothing.
+        Archive wrap;
+        for (const char* name : {"a.bin", "b.bin"}) {
+            Member m{name, "0"};
+            m.wideSize = std::uint64_t(1) << 63;
+            wrap.members << m;
+        }
+        writeAll(dir.path() + "/wrap.zip", wrap.bytes());
+        rec.events.clear();
+        QVERIFY(zip.OpenZip((dir.path() + "/wrap.zip").toStdString()));
+        QVERIFY(!zip.Extract((dir.path() + "/out").toStdString(), true, true));
+        QVERIFY2(rec.errors().join("").contains("would unpack to 18446744073709551615 bytes"), qPrintable(rec.errors().join("")));
         QVERIFY(tree(dir.path() + "/out").isEmpty());
     }
 

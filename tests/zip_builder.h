@@ -23,6 +23,8 @@ struct Member {
     // Overrides of what the central record declares; -1 keeps the true value.
     std::int64_t declaredSize = -1;
     std::int64_t declaredCrc = -1;
+    // When set, the central record declares this size in a ZIP64 extra field.
+    std::uint64_t wideSize = 0;
 };
 
 inline QByteArray rawDeflate(const QByteArray& data) {
@@ -89,15 +91,21 @@ struct Archive {
             put16(central, 0x21);
             put32(central, declCrc);
             put32(central, std::uint32_t(payload.size()));
-            put32(central, declSize);
+            put32(central, m.wideSize ? 0xFFFFFFFFu : declSize);
             put16(central, std::uint32_t(m.name.size()));
-            put16(central, 0);
+            put16(central, m.wideSize ? 12 : 0);
             put16(central, 0);
             put16(central, 0);
             put16(central, 0);
             put32(central, m.externalAttributes);
             put32(central, offset);
             central += m.name;
+            if (m.wideSize) {
+                put16(central, 0x0001);
+                put16(central, 8);
+                put32(central, std::uint32_t(m.wideSize));
+                put32(central, std::uint32_t(m.wideSize >> 32));
+            }
         }
         const auto centralOffset = std::uint32_t(out.size());
         out += central;

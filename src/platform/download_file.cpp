@@ -1,5 +1,7 @@
 #include "download_file.h"
 
+#include "file_system.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -8,14 +10,11 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
 namespace gnis {
 namespace {
-
-QString nativePath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
 // "" when the body begins as it must; else what it began with, for the message.
 std::string wrongBeginning(const QByteArray& head, const std::string& must) {
@@ -27,15 +26,17 @@ std::string wrongBeginning(const QByteArray& head, const std::string& must) {
     return "what arrived is not the file asked for; it begins \"" + shown + "\"";
 }
 
+std::string_view bytesOf(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
+
 // A local file as the source: the same temporary-file-and-rename as a download.
 Outcome copyLocal(const QString& source, const std::string& url, const std::filesystem::path& target,
                   const DownloadOptions& options) {
     QFile in(source);
     if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly))
         return Outcome::failure(url + " not found");
-    QSaveFile out(nativePath(target));
-    if (!out.open(QIODevice::WriteOnly))
-        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+    TextFileWriter out;
+    if (Outcome opened = out.open(target); !opened)
+        return opened;
     const qint64 total = in.size();
     qint64 done = 0;
     QByteArray buffer(1 << 20, Qt::Uninitialized);
@@ -44,22 +45,19 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
         if (n < 0)
             return Outcome::failure(url + ": " + in.errorString().toStdString());
         if (done == 0) {
-            if (const std::string wrong = wrongBeginning(buffer.left(n), options.mustBeginWith); !wrong.empty()) {
-                out.cancelWriting();
+            if (const std::string wrong = wrongBeginning(buffer.left(n), options.mustBeginWith); !wrong.empty())
                 return Outcome::failure(wrong + " (" + url + ")");
-            }
         }
         if (n == 0)
             break;
-        if (out.write(buffer.constData(), n) != n)
-            return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+        out.write(bytesOf(buffer.left(n)));
+        if (!out.flush())
+            return out.commit(); // says what failed, and drops the temporary file
         done += n;
         if (options.progress)
             options.progress(done, total);
     }
-    if (!out.commit())
-        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
-    return Outcome::success();
+    return out.commit();
 }
 
 } // namespace
@@ -72,11 +70,9 @@ std::string UrlForMessages(const std::string& url) {
 }
 
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options) {
-    // QSaveFile writes to where a link points; a link at the target's name is
-    // replaced instead, and what it points to is never touched.
-    std::error_code ec;
-    if (std::filesystem::is_symlink(target, ec) && !std::filesystem::remove(target, ec))
-        return Outcome::failure("can't replace the link " + target.string() + ": " + ec.message());
+    // The body goes into a temporary file beside the target, renamed over it only
+    // once complete: a link at the target's name is replaced, never written through,
+    // and a failed download leaves whatever was there.
     const QUrl qurl = QUrl(QString::fromStdString(url));
     const QString scheme = qurl.scheme().toLower();
     if (scheme == "file")
@@ -84,9 +80,9 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     if (scheme != "http" && scheme != "https")
         return copyLocal(QString::fromStdString(url), url, target, options); // a plain path
 
-    QSaveFile out(nativePath(target));
-    if (!out.open(QIODevice::WriteOnly))
-        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+    TextFileWriter out;
+    if (Outcome opened = out.open(target); !opened)
+        return opened;
 
     QNetworkAccessManager manager;
     QNetworkRequest request(qurl);
@@ -106,7 +102,6 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     QTimer speedCheck;
     std::string timeout;
     bool answered = false;
-    bool writeFailed = false;
     qint64 received = 0;
     qint64 announced = 0; // the body's length as the final response gave it, when it did
     QByteArray head;      // the first bytes of a success body
@@ -155,8 +150,8 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
         // Only a success body is worth keeping; an error page is never written.
         if (status >= 200 && status < 300 && head.size() < 64)
             head += chunk.left(64 - head.size());
-        if (status >= 200 && status < 300 && !writeFailed && out.write(chunk) != chunk.size())
-            writeFailed = true;
+        if (status >= 200 && status < 300)
+            out.write(bytesOf(chunk)); // a write failure sticks, and commit() reports it
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 done, qint64 total) {
         if (total > 0)
@@ -208,24 +203,19 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     else if (status == 0)
         why = "no HTTP answer";
     if (why.empty()) {
-        if (!rest.isEmpty() && out.write(rest) != rest.size())
-            writeFailed = true;
-        if (writeFailed)
-            return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
+        out.write(bytesOf(rest));
         if (head.size() < 64)
             head += rest.left(64 - head.size());
         why = wrongBeginning(head, options.mustBeginWith);
     }
     if (!why.empty()) {
-        out.cancelWriting();
+        out.discard();
         // S3 answers a missing key with 403 when listing is not allowed, else 404.
         if (timeout.empty() && (status == 403 || status == 404))
             return Outcome::failure(shownUrl + " not found (" + why + ")");
         return Outcome::failure(why + " (" + shownUrl + ")");
     }
-    if (!out.commit())
-        return Outcome::failure("can't write " + target.string() + ": " + out.errorString().toStdString());
-    return Outcome::success();
+    return out.commit();
 }
 
 } // namespace gnis

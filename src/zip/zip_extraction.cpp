@@ -482,7 +482,9 @@ bool ZipExtractionClass::CheckLayout() {
         }
         const auto offset = static_cast<std::int64_t>(currentEntry_.localHeaderOffset);
         extents.emplace_back(offset, offset + static_cast<std::int64_t>(kLocalHeaderSize + currentEntry_.compressedSize));
-        declared += currentEntry_.uncompressedSize;
+        // ZIP64 sizes are 64-bit: a sum that wrapped would pass every limit below.
+        declared = currentEntry_.uncompressedSize > UINT64_MAX - declared ? UINT64_MAX
+                                                                          : declared + currentEntry_.uncompressedSize;
     }
     std::sort(extents.begin(), extents.end());
     for (std::size_t i = 1; i < extents.size(); ++i) {
@@ -549,11 +551,13 @@ ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const Folder
     return FolderResult::Ok;
 }
 
-// A plain file of that name in the folder; a link or a folder does not count.
+// A file of that name in the folder, or a link, which is the user's as much as a
+// file is (it is replaced, never written through); a folder does not count.
 bool ZipExtractionClass::HasFileIn(const FolderHandle& folder, const std::string& name) {
 #if !defined(_WIN32)
     struct stat st {};
-    return ::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    return ::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
 #else
     return HasFile(folder.path / name);
 #endif
