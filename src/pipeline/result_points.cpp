@@ -1,5 +1,7 @@
 #include "result_points.h"
 
+#include "file_system.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -36,15 +38,12 @@ private:
     std::unordered_map<std::string, std::uint16_t> index_;
 };
 
-bool readFile(const fs::path& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+// Only a plain file is read: a FIFO or a device at the name would hold the window.
+bool openFile(const fs::path& path, std::ifstream& in) {
+    if (!FileExists(path))
         return false;
-    in.seekg(0, std::ios::end);
-    bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)));
-    in.seekg(0);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<std::size_t>(in.gcount()) == bytes.size();
+    in.open(path, std::ios::binary);
+    return static_cast<bool>(in);
 }
 
 // The text between open and close inside one waypoint's part of the file.
@@ -97,47 +96,73 @@ std::vector<std::size_t> ResultPoints::largestTypes() const {
 
 ResultPoints ReadGpxPoints(const fs::path& gpx) {
     ResultPoints points;
-    std::string text;
-    if (!readFile(gpx, text)) {
+    std::ifstream in;
+    if (!openFile(gpx, in)) {
         points.error = "Can't read " + gpx.string();
         return points;
     }
     Collector collect(points);
-    for (std::size_t at = text.find("<wpt "); at != std::string::npos;) {
-        const std::size_t next = text.find("<wpt ", at + 5);
-        const std::size_t end = next == std::string::npos ? text.size() : next;
-        const std::string_view part = std::string_view(text).substr(at, end - at);
+    auto take = [&collect](std::string_view part) {
         float lat = 0, lon = 0;
         if (toFloat(between(part, "lat=\"", "\""), lat) && toFloat(between(part, "lon=\"", "\""), lon))
             collect.add(lon, lat, between(part, "<type>", "</type>"), between(part, "<desc>", "</desc>"));
-        at = next;
+    };
+    // Read in pieces; the window holds the waypoint not yet complete (from its
+    // "<wpt " on), and no more of one than a waypoint of ours could need.
+    constexpr std::size_t kPiece = 1 << 20, kPartMax = 1 << 16;
+    std::string window, piece(kPiece, '\0');
+    for (;;) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0)
+            break;
+        window.append(piece, 0, got);
+        std::size_t at = window.find("<wpt ");
+        if (at == std::string::npos) {
+            window.erase(0, window.size() - std::min<std::size_t>(window.size(), 4)); // a "<wpt " cut in two
+            continue;
+        }
+        for (std::size_t next; (next = window.find("<wpt ", at + 5)) != std::string::npos; at = next)
+            take(std::string_view(window).substr(at, next - at));
+        window.erase(0, at);
+        if (window.size() > kPartMax) {
+            take(std::string_view(window).substr(0, kPartMax));
+            window.erase(0, window.size() - 4);
+        }
     }
+    if (window.rfind("<wpt ", 0) == 0)
+        take(window);
     return points;
 }
 
 ResultPoints ReadShapefilePoints(const fs::path& shp) {
     ResultPoints points;
-    std::string geometry, table;
     fs::path dbf = shp;
     dbf.replace_extension(".dbf");
-    if (!readFile(shp, geometry) || !readFile(dbf, table)) {
+    std::ifstream geometry, table;
+    if (!openFile(shp, geometry) || !openFile(dbf, table)) {
         points.error = "Can't read " + shp.string();
         return points;
     }
-    const auto* g = reinterpret_cast<const unsigned char*>(geometry.data());
-    const auto* t = reinterpret_cast<const unsigned char*>(table.data());
-    if (geometry.size() < 100 || big32(g) != 9994 || table.size() < 32) {
+    // Both files are read front to back, a record at a time.
+    unsigned char head[100], t[32];
+    if (!geometry.read(reinterpret_cast<char*>(head), sizeof head) || big32(head) != 9994 ||
+        !table.read(reinterpret_cast<char*>(t), sizeof t)) {
         points.error = shp.string() + " is not a shapefile";
         return points;
     }
     // The .dbf: a header, field descriptors of 32 bytes up to 0x0D, then fixed-size records.
     const std::size_t headerSize = std::size_t(t[8]) | std::size_t(t[9]) << 8;
     const std::size_t recordSize = std::size_t(t[10]) | std::size_t(t[11]) << 8;
+    std::string fields(headerSize > 32 ? headerSize - 32 : 0, '\0');
+    table.read(fields.data(), static_cast<std::streamsize>(fields.size()));
+    fields.resize(static_cast<std::size_t>(table.gcount()));
+    bool rows = table.gcount() == static_cast<std::streamsize>(fields.size()) && headerSize >= 32 && recordSize > 0;
     std::size_t typeAt = 0, typeWidth = 0, descAt = 0, descWidth = 0, offset = 1;
-    // A header that lies about its sizes must not carry a read past the file or the record.
-    for (std::size_t f = 32; f + 32 <= std::min(headerSize, table.size()) && t[f] != 0x0D; f += 32) {
-        const std::string name = trimmedField(table.data() + f, 11).c_str();
-        const std::size_t width = t[f + 16];
+    // A header that lies about its sizes must not carry a read past the record.
+    for (std::size_t f = 0; f + 32 <= fields.size() && fields[f] != 0x0D; f += 32) {
+        const std::string name = trimmedField(fields.data() + f, 11).c_str();
+        const std::size_t width = static_cast<unsigned char>(fields[f + 16]);
         if (offset + width <= recordSize) {
             if (name == "type")
                 typeAt = offset, typeWidth = width;
@@ -147,25 +172,27 @@ ResultPoints ReadShapefilePoints(const fs::path& shp) {
         offset += width;
     }
     Collector collect(points);
-    std::size_t record = 0;
-    for (std::size_t at = 100; at + 8 <= geometry.size(); ++record) {
-        const std::size_t length = std::size_t(big32(g + at + 4)) * 2;
-        if (at + 8 + length > geometry.size())
+    std::string row(recordSize, '\0');
+    unsigned char shape[28];
+    for (unsigned char header[8]; geometry.read(reinterpret_cast<char*>(header), sizeof header);) {
+        const std::size_t length = std::size_t(big32(header + 4)) * 2;
+        const std::size_t kept = std::min(length, sizeof shape);
+        if (!geometry.read(reinterpret_cast<char*>(shape), static_cast<std::streamsize>(kept)) ||
+            !geometry.ignore(static_cast<std::streamsize>(length - kept)) ||
+            static_cast<std::size_t>(geometry.gcount()) != length - kept)
             break;
-        const unsigned char* shape = g + at + 8;
+        rows = rows && table.read(row.data(), static_cast<std::streamsize>(row.size()));
         const double x = length >= 20 ? littleDouble(shape + 4) : 0, y = length >= 20 ? littleDouble(shape + 12) : 0;
         if (length >= 20 && little32(shape) == 1 && std::abs(x) <= 360 && std::abs(y) <= 90) { // a point on the globe
-            const std::size_t row = headerSize + record * recordSize;
             std::string code, label;
-            if (row + recordSize <= table.size() && recordSize > 0) {
+            if (rows) {
                 if (typeWidth)
-                    code = trimmedField(table.data() + row + typeAt, typeWidth);
+                    code = trimmedField(row.data() + typeAt, typeWidth);
                 if (descWidth)
-                    label = trimmedField(table.data() + row + descAt, descWidth);
+                    label = trimmedField(row.data() + descAt, descWidth);
             }
             collect.add(static_cast<float>(x), static_cast<float>(y), code, label);
         }
-        at += 8 + length;
     }
     return points;
 }
