@@ -9,13 +9,15 @@
 # marker file) is ever removed; any other non-empty folder is refused.
 set -euo pipefail
 
-dir=${GNIS_PG_DIR:-/tmp/trailcrafter-gnis-pg}
+. "$(dirname "$0")/pg-common.sh"
 port=${GNIS_PG_PORT:-54329}
 database=gnis_test
 role=gnis_tester
-marker=.made-by-trailcrafter-pg-start
 
-bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+if [ -L "$dir" ] || { [ -e "$dir" ] && ! ours && [ -n "$(ls -A "$dir" 2>/dev/null)" ]; }; then
+  echo "pg-start: $dir is a link, or not empty and was not made by pg-start; set GNIS_PG_DIR to another folder" >&2
+  exit 1
+fi
 [ -x "$bin/initdb" ] || { echo "pg-start: PostgreSQL server binaries not found; run scripts/install-deps.sh" >&2; exit 1; }
 
 as_owner=()
@@ -27,12 +29,6 @@ fi
 data="$dir/data"
 psql_admin() { "${as_owner[@]}" "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$port" -U "$owner" "$@"; }
 
-# Ours: it holds the marker, or the connection file of an earlier version of this script.
-ours() { [ -f "$dir/$marker" ] || grep -qx "GNIS_PG_SOCKET_DIR=$dir" "$dir/connection.env" 2>/dev/null; }
-if [ -e "$dir" ] && ! ours && [ -n "$(ls -A "$dir" 2>/dev/null)" ]; then
-  echo "pg-start: $dir is not empty and was not made by pg-start; set GNIS_PG_DIR to another folder" >&2
-  exit 1
-fi
 password=
 if "${as_owner[@]}" "$bin/pg_ctl" -D "$data" status >/dev/null 2>&1 && [ -f "$dir/connection.env" ]; then
   password=$(sed -n 's/^GNIS_PG_PASSWORD=//p' "$dir/connection.env")

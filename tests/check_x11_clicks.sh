@@ -18,11 +18,9 @@ cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -r
 trap cleanup EXIT
 fail() { echo "check_x11_clicks: $*" >&2; exit 1; }
 
-display=:$((150 + RANDOM % 50))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config"
-for _ in $(seq 100); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+. "$(dirname "$0")/../scripts/xvfb.sh"
+start_xvfb "$work" || fail "Xvfb did not start"
+export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config"
 
 # A server that answers with the start of an archive and breaks off three seconds
 # later: the download runs, then fails. Each request is a line in the log.
