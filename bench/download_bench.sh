@@ -11,18 +11,21 @@ convert="$build/app/gnis-convert"
 [ -x "$convert" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
 
 work=$(mktemp -d)
-mkdir -p "$work/mirror/StagedProducts/GeographicNames/DomesticNames" "$work/out"
-port=$((20000 + RANDOM % 20000))
+archive=StagedProducts/GeographicNames/DomesticNames/DomesticNames_MA_Text.zip
+mkdir -p "$work/mirror/$(dirname "$archive")" "$work/out"
+truncate -s "${size}M" "$work/mirror/$archive" # zeros, without using the disk
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/mirror" >/dev/null 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
-head -c "$((size * 1024 * 1024))" /dev/zero > "$work/mirror/StagedProducts/GeographicNames/DomesticNames/DomesticNames_MA_Text.zip"
-sleep 1
+for _ in $(seq 50); do curl -s -o /dev/null -r 0-0 "http://127.0.0.1:$port/$archive" && break; sleep 0.1; done
+export XDG_CONFIG_HOME="$work/config" # no settings.ini of the user's in the way
 
-start=$(date +%s%N)
-/usr/bin/time -f "%M" -o "$work/rss" "$convert" gpx --state MA --output "$work/out" \
+. bench/timing.sh
+start=$(now)
+/usr/bin/time -f "%M" -o "$work/rss" "$convert" gpx --state MA --source current --output "$work/out" \
   --server "http://127.0.0.1:$port" >/dev/null 2>"$work/err" || true
-end=$(date +%s%N)
-echo "download of $size MB: $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", (b - a) / 1e9 }') s," \
+end=$(now)
+echo "download of $size MB: $(secs "$start" "$end") s," \
      "peak RSS $(( $(tail -n 1 "$work/rss") / 1024 )) MiB (target: a few MiB above the program's own)"
 tail -n 1 "$work/err"

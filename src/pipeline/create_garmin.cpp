@@ -11,13 +11,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // mkgmap's verdict on a map it could not make: its first SEVERE line.
-std::string mkgmapFailure(const RunResult& run) {
+std::string mkgmapFailure(const fs::path& mkgmap, const RunResult& run) {
     for (const std::string* text : {&run.errors, &run.output}) {
         if (const auto at = text->find("SEVERE"); at != std::string::npos)
-            return text->substr(at, text->find('\n', at) - at);
+            return "mkgmap failed: " + text->substr(at, text->find('\n', at) - at);
     }
-    const std::string line = run.lastErrorLine();
-    return line.empty() ? "exit status " + std::to_string(run.exitCode) : line;
+    return ToolFailure("mkgmap", mkgmap, run);
 }
 
 } // namespace
@@ -49,12 +48,12 @@ Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter) 
                                       "--series-name=" + name, "--description=" + name, mp.string()},
                                      options);
     if (!run.started)
-        return Outcome::failure("mkgmap failed: " + run.startError + " (" + mkgmap.string() + ")");
+        return Outcome::failure(ToolFailure("mkgmap", mkgmap, run));
     const std::string said = run.output + run.errors;
     const fs::path made = scratch.path() / kGarminFileName;
     if (!run.succeeded() || said.find("Number of MapFailedExceptions: 0") == std::string::npos ||
         said.find("Number of ExitExceptions: 0") == std::string::npos || !FileExists(made))
-        return Outcome::failure("mkgmap failed: " + mkgmapFailure(run));
+        return Outcome::failure(mkgmapFailure(mkgmap, run));
     std::error_code ec;
     fs::rename(made, settings.outputFolder / kGarminFileName, ec);
     if (ec)

@@ -1,5 +1,6 @@
 #include "create_gpx.h"
 
+#include "clean_text.h"
 #include "download_gnis_zip.h"
 #include "extract_gnis_zip.h"
 #include "file_system.h"
@@ -316,7 +317,7 @@ std::string GarminMapName(const JobSettings& settings) {
     }
     if (settings.states.empty() && !settings.inputText.empty()) {
         name += ' ';
-        name += settings.inputText.stem().string();
+        AppendCleanLabel(name, settings.inputText.stem().string()); // a file name may hold a line break
     }
     return name;
 }

@@ -82,10 +82,8 @@ Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, cons
                                              options);
             if (ogr2ogr.empty())
                 error = ToolNotFound(settings.fwToolsFolder.string(), "ogr2ogr");
-            else if (!run.started)
-                error = "ogr2ogr failed: " + run.startError + " (" + ogr2ogr.string() + ")";
             else if (!run.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
-                error = "ogr2ogr failed: " + run.lastErrorLine();
+                error = ToolFailure("ogr2ogr", ogr2ogr, run);
             else if (Outcome replaced = ReplaceShapefile(scratch.path(), settings.outputFolder, "gnis"); !replaced)
                 error = replaced.error();
         }

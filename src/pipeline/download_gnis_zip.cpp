@@ -16,9 +16,10 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
     out.file = settings.outputFolder / kZipFileName;
     if (!where.zipped) {
         // A name no file has yet; the download takes it only once complete.
+        std::error_code ec;
         do {
             out.file = settings.outputFolder / (".gnis-" + UniqueSuffix() + ".txt");
-        } while (fs::exists(fs::symlink_status(out.file)));
+        } while (fs::exists(fs::symlink_status(out.file, ec)));
     }
     reporter.setStatusText(where.zipped ? "Downloading GNIS Zip File" : "Downloading GNIS Text File");
 

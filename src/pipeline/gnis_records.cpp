@@ -174,6 +174,20 @@ void GpxStats::noteMalformed(std::int64_t line, std::string reason) {
         firstMalformed.push_back({line, std::move(reason)});
 }
 
+namespace {
+
+// Counted under the name as kept (trimmed, at most 80 bytes), so a long one is
+// found again; a bounded number of classes.
+void countClass(GpxStats::ClassCounts& counts, std::string_view featureClass, std::int64_t n = 1) {
+    featureClass = trimSpaces(featureClass).substr(0, 80);
+    if (const auto it = counts.find(featureClass); it != counts.end())
+        it->second += n;
+    else if (counts.size() < GpxStats::kClassesKept)
+        counts.emplace(std::string(featureClass), n);
+}
+
+} // namespace
+
 void GpxStats::add(const GpxStats& other) {
     records += other.records;
     waypoints += other.waypoints;
@@ -189,30 +203,13 @@ void GpxStats::add(const GpxStats& other) {
         if (firstMalformed.size() < kMalformedKept)
             firstMalformed.push_back(m);
     }
-    for (const auto& [mine, theirs] : {std::pair{&leftOutClasses, &other.leftOutClasses},
-                                        std::pair{&writtenClasses, &other.writtenClasses}}) {
-        for (const auto& [cls, count] : *theirs) {
-            if (const auto it = mine->find(cls); it != mine->end())
-                it->second += count;
-            else if (mine->size() < kClassesKept)
-                mine->emplace(cls, count);
-        }
-    }
+    for (const auto& [cls, count] : other.leftOutClasses)
+        countClass(leftOutClasses, cls, count);
+    for (const auto& [cls, count] : other.writtenClasses)
+        countClass(writtenClasses, cls, count);
     if (!other.warning.empty())
         warning += (warning.empty() ? "" : " ") + other.warning;
 }
-
-namespace {
-
-void countClass(GpxStats::ClassCounts& counts, std::string_view featureClass) {
-    featureClass = trimSpaces(featureClass);
-    if (const auto it = counts.find(featureClass); it != counts.end())
-        ++it->second;
-    else if (counts.size() < GpxStats::kClassesKept)
-        counts.emplace(std::string(featureClass.substr(0, 80)), 1);
-}
-
-} // namespace
 
 void GpxStats::noteLeftOut(std::string_view featureClass) {
     ++leftOut;

@@ -36,21 +36,12 @@ std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::st
     return args;
 }
 
-std::string failure(const std::string& tool, const fs::path& path, const RunResult& run) {
-    if (!run.started)
-        return tool + " failed: " + run.startError + " (" + path.string() + ")";
-    const std::string line = run.lastErrorLine();
-    return tool + " failed: " +
-           (line.empty() ? "exit status " + std::to_string(run.exitCode) : line);
-}
-
 } // namespace
 
 Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     const fs::path out = s.outputFolder;
     const fs::path shp = out / "gnis.shp";
     const RunOptions db = databaseEnvironment(s, reporter);
-    auto fail = [](const std::string& message) { return Outcome::failure(message); };
 
     reporter.setStatusText("Creating GNIS SQL File");
     const std::string folder = s.postgisFolder.string();
@@ -59,22 +50,22 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     for (const auto& [tool, path] : {std::pair{"shp2pgsql", &shp2pgsql}, std::pair{"psql", &psql},
                                      std::pair{"pgsql2shp", &pgsql2shp}}) {
         if (path->empty())
-            return fail(ToolNotFound(folder, tool));
+            return Outcome::failure(ToolNotFound(folder, tool));
     }
     if (!s.port.empty() && !ValidPort(s.port))
-        return fail("The port \"" + s.port + "\" is not a number from 1 to 65535");
+        return Outcome::failure("The port \"" + s.port + "\" is not a number from 1 to 65535");
     // A name that starts with "-" would be taken for an option by shp2pgsql and
     // pgsql2shp, which read the database name as a plain argument.
     for (const auto& [what, name] : {std::pair{"database name", &s.database}, std::pair{"host", &s.host},
                                      std::pair{"user name", &s.user}}) {
         if (!name->empty() && name->front() == '-')
-            return fail(std::string("The ") + what + " \"" + *name + "\" starts with \"-\", which the tools take for an option");
+            return Outcome::failure(std::string("The ") + what + " \"" + *name + "\" starts with \"-\", which the tools take for an option");
     }
     if (!FileExists(shp))
-        return fail("No shp file exists");
+        return Outcome::failure("No shp file exists");
     const fs::path processing = s.processingScript.empty() ? ProcessingScriptPath() : s.processingScript;
     if (processing.empty() || !FileExists(processing))
-        return fail("The processing script gnis.sql is missing" +
+        return Outcome::failure("The processing script gnis.sql is missing" +
                     (processing.empty() ? std::string() : " (" + processing.string() + ")"));
     // The export goes to a scratch folder of this run's own, removed with its
     // content at the end: a failed export must not cost the user the shapefile
@@ -82,7 +73,7 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     // user's is never touched.)
     ScratchFolder scratch(out);
     if (!scratch.ok())
-        return fail("Can't write in " + out.string());
+        return Outcome::failure("Can't write in " + out.string());
     std::error_code ec;
 
     // The new features go into a table of their own, gnis_load, which takes the
@@ -103,21 +94,21 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
         {{shp2pgsql, {"-s", "4326", "-c", "-D", shp.string(), "gnis_load"}}, {psql, psqlArguments(s, {"-c", "DROP TABLE IF EXISTS gnis_load", "-f", "-"})}}, load);
     // The program that failed first says why; the other was only stopped.
     if (!loaded[0].succeeded() && (!loaded[0].stoppedByOther || loaded[1].succeeded()))
-        return fail(failure("shp2pgsql", shp2pgsql, loaded[0]));
+        return Outcome::failure(ToolFailure("shp2pgsql", shp2pgsql, loaded[0]));
     reporter.setStatusBarText("SQL File Created");
     if (!loaded[1].succeeded())
-        return fail(failure("psql", psql, loaded[1]));
+        return Outcome::failure(ToolFailure("psql", psql, loaded[1]));
     const RunResult swapped = RunAndWait(
         psql, psqlArguments(s, {"-c", "BEGIN; DROP TABLE IF EXISTS gnis; ALTER TABLE gnis_load RENAME TO gnis; COMMIT;"}), db);
     if (!swapped.succeeded())
-        return fail(failure("psql", psql, swapped));
+        return Outcome::failure(ToolFailure("psql", psql, swapped));
     reporter.setStatusBarText("Data Loaded Into Database");
     reporter.setStatusText("Removing SQL File");
 
     reporter.setStatusText("Processing Data");
     const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
     if (!processed.succeeded())
-        return fail(failure("psql", psql, processed));
+        return Outcome::failure(ToolFailure("psql", psql, processed));
     reporter.setStatusBarText("Data Processed");
 
     reporter.setStatusText("Creating New Shapefile");
@@ -131,9 +122,9 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     exportArgs.insert(exportArgs.end(), {s.database, "gnis"});
     const RunResult exported = RunAndWait(pgsql2shp, exportArgs, db);
     if (!exported.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
-        return fail(failure("pgsql2shp", pgsql2shp, exported));
+        return Outcome::failure(ToolFailure("pgsql2shp", pgsql2shp, exported));
     if (Outcome replaced = ReplaceShapefile(scratch.path(), out, "gnis"); !replaced)
-        return fail(replaced.error());
+        return Outcome::failure(replaced.error());
     reporter.setStatusBarText("Data Extracted");
     return Outcome::success();
 }

@@ -163,7 +163,6 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
             if (e != QProcess::FailedToStart)
                 return;
             // One program missing ends the others, which would wait for it.
-            results[k].startError = processes[k]->errorString().toStdString();
             stopOthers(k);
             ended();
         });
@@ -249,6 +248,13 @@ std::filesystem::path FindTool(const std::string& folder, const std::string& too
     }
     const QString found = QStandardPaths::findExecutable(name);
     return found.isEmpty() ? std::filesystem::path() : std::filesystem::path(found.toStdString());
+}
+
+std::string ToolFailure(const std::string& tool, const std::filesystem::path& path, const RunResult& run) {
+    if (!run.started)
+        return tool + " failed: " + run.startError + " (" + path.string() + ")";
+    const std::string line = run.lastErrorLine();
+    return tool + " failed: " + (line.empty() ? "exit status " + std::to_string(run.exitCode) : line);
 }
 
 std::string ToolNotFound(const std::string& folder, const std::string& tool) {

@@ -59,5 +59,8 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
 std::filesystem::path FindTool(const std::string& folder, const std::string& tool);
 // "TOOL not found in FOLDER or on PATH", for a tool FindTool did not find.
 std::string ToolNotFound(const std::string& folder, const std::string& tool);
+// "TOOL failed: " and why: the start error with the program's path, else the
+// tool's own error line, else its exit status.
+std::string ToolFailure(const std::string& tool, const std::filesystem::path& path, const RunResult& run);
 
 } // namespace gnis

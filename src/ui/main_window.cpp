@@ -212,8 +212,6 @@ void MainWindow::loadStep() {
     loadSettings();
     setStatusBarText(kSiteName);
     if (txtFWTools_->text().isEmpty() || txtPostGIS_->text().isEmpty() || rememberedPage_ == "settings") {
-        pages_[1]->setEnabled(true);
-        pages_[1]->show();
         const QSignalBlocker quiet(tabStrip_);
         tabStrip_->setCurrentIndex(1);
         applyPageRule();

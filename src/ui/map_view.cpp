@@ -60,10 +60,6 @@ void MapView::showAll() {
     update();
 }
 
-QPointF MapView::toScreen(double lon, double lat) const {
-    return {width() / 2.0 + (lon - centre_.x()) * squeeze_ * scale_, height() / 2.0 - (lat - centre_.y()) * scale_};
-}
-
 QPointF MapView::toMap(QPointF screen) const {
     return {centre_.x() + (screen.x() - width() / 2.0) / (squeeze_ * scale_), centre_.y() - (screen.y() - height() / 2.0) / scale_};
 }

@@ -41,7 +41,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QPointF toScreen(double lon, double lat) const;
     QPointF toMap(QPointF screen) const;
 
     std::shared_ptr<const ResultPoints> points_;
