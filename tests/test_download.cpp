@@ -285,7 +285,7 @@ private slots:
         QTest::newRow("archive is not a zip")
             << "ok" << "GU" << current << 1 << "GNIS ERROR: Download failed for Guam: what arrived is not the file asked for; it begins \"<html>not an archive</ht\" (URL)";
         QTest::newRow("archive without the state's text")
-            << "ok" << "VT" << current << 1 << "GNIS ERROR: The archive OUT/gnis.zip holds no gazetteer text for Vermont (DomesticNames_VT.txt) (from URL)";
+            << "ok" << "VT" << current << 1 << "GNIS ERROR: The downloaded archive holds no gazetteer text for Vermont (DomesticNames_VT.txt) (from URL)";
         QTest::newRow("one state of three fails: the third is not fetched")
             << "ok" << "RI,NH" << current << 2 << "GNIS ERROR: Download failed for New Hampshire: URL not found (HTTP 404 Not Found)";
         QTest::newRow("the source lacks the file: said before any download")

@@ -115,16 +115,17 @@ class PostgisTest : public QObject {
         return s;
     }
     // A small shapefile made through the real stage, as "GNIS --> SHP" leaves it.
-    void makeShapefile(const QString& out) {
+    JobOutcome makeShapefile(const QString& out, const QByteArray& text = smallText()) {
         QTemporaryDir in;
         Archive a;
-        a.members << Member{"MA_Features_20090401.txt", smallText()};
+        a.members << Member{"MA_Features_20090401.txt", text};
         writeAll(in.path() + "/ma.zip", a.bytes());
         JobSettings s = job(out);
         s.inputArchive = fsPath(in.path() + "/ma.zip");
         Recorder rec;
         const JobOutcome made = RunJob(Job::Shp, s, rec);
-        QVERIFY2(made.ok, made.text.c_str());
+        [&] { QVERIFY2(made.ok, made.text.c_str()); }();
+        return made;
     }
 
 private slots:
@@ -169,16 +170,18 @@ private slots:
     void shapefileFromGpx() {
         REQUIRE_TOOL("ogr2ogr");
         QTemporaryDir out;
-        writeAll(out.path() + "/MA_DECI.txt", "x");
-        writeAll(out.path() + "/HI_DECI.txt", "other state's");
+        writeAll(out.path() + "/MA_DECI.txt", "the user's"); // nothing is unpacked, so such a file is the user's
+        writeAll(out.path() + "/HI_DECI.txt", "the user's");
         // Layer sets in the folder are the user's own: the converter writes into a scratch folder.
         for (const char* ext : {".shp", ".dbf", ".prj", ".shx"})
             writeAll(out.path() + "/routes" + ext, "the user's layer");
+        writeAll(out.path() + "/gnis.gpx", "the user's waypoints"); // the shapefile's waypoints are made elsewhere
         makeShapefile(out.path());
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.prj", "gnis.shp", "gnis.shx", "HI_DECI.txt", "routes.dbf",
-                              "routes.prj", "routes.shp", "routes.shx"}));
+                 (QStringList{"gnis.cpg", "gnis.dbf", "gnis.gpx", "gnis.prj", "gnis.shp", "gnis.shx", "HI_DECI.txt",
+                              "MA_DECI.txt", "routes.dbf", "routes.prj", "routes.shp", "routes.shx"}));
         QCOMPARE(readAll(out.path() + "/routes.shp"), QByteArray("the user's layer"));
+        QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("the user's waypoints"));
         // The result window reads the points and their type back from the shapefile.
         const ResultPoints back = ReadShapefilePoints(fsPath(out.path() + "/gnis.shp"));
         QCOMPARE(back.size(), std::size_t(3));
@@ -192,6 +195,15 @@ private slots:
         // Only the fields that carry data, each as wide as its widest value.
         QCOMPARE(dbfColumns(out.path() + "/gnis.dbf"), (QStringList{"name C 20", "desc C 6", "src C 22", "type C 6", "ele N 4"}));
         makeShapefile(out.path()); // a second run replaces the first
+
+        // A name of 300 bytes of two-byte letters is cut before the converter sees
+        // it, at a letter's start, and the cut is counted.
+        const QByteArray longName = "a" + QString(150, QChar(0x142)).toUtf8(); // byte 254 is inside a letter
+        const JobOutcome cut = makeShapefile(out.path(), kHeader + "1|" + longName +
+                                                             "|Summit|MA|25|B|003|x|y|42.6|-73.1|||||||||\r\n");
+        QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"), QStringList{"a" + QString(126, QChar(0x142)) + "|0x6616"});
+        QCOMPARE(cut.stats.cutFields, 1);
+        QVERIFY(QString::fromStdString(cut.stats.countsText()).contains("1 values cut to the shapefile's 254 bytes"));
     }
 
     void shapefileFailures_data() {

@@ -189,11 +189,18 @@ private slots:
         // Either side of the bitmap's end, and ids only a hash table can hold.
         FeatureIdSet ids;
         const std::uint64_t top = (std::uint64_t(1) << 27) - 1;
+        using I = FeatureIdSet::Insert;
         for (const std::uint64_t id : {std::uint64_t(0), top, top + 1, ~std::uint64_t(0), std::uint64_t(64)}) {
-            QVERIFY(ids.insert(id));
-            QVERIFY(!ids.insert(id));
+            QCOMPARE(ids.insert(id), I::Added);
+            QCOMPARE(ids.insert(id), I::Present);
         }
         QCOMPARE(ids.size(), std::size_t(5));
+        // Large ids are held up to a stated count, then refused; small ones never are.
+        for (std::uint64_t id = top + 2; ids.size() < FeatureIdSet::kLargeIdsKept + 3; ++id)
+            QCOMPARE(ids.insert(id), I::Added);
+        QCOMPARE(ids.insert(~std::uint64_t(1)), I::Full);
+        QCOMPARE(ids.insert(top + 1), I::Present);
+        QCOMPARE(ids.insert(7), I::Added);
     }
 
     void elevation_data() {

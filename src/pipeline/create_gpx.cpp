@@ -65,6 +65,8 @@ public:
             haveHeader_ = true;
             std::string error;
             headerOk_ = probe_.setHeader(line.text, error);
+            if (headerOk_ && !probe_.sawHeader())
+                return probe_.admit(line.text, stats); // no header: the first line is a record
             return true;
         }
         return !headerOk_ || probe_.admit(line.text, stats);
@@ -82,7 +84,7 @@ private:
 // written under a temporary name, so a failure leaves any older file as it was.
 class GpxOutput {
 public:
-    explicit GpxOutput(WaypointFormat format) : format_(format) {}
+    GpxOutput(WaypointFormat format, std::size_t fieldLimit) : format_(format), fieldLimit_(fieldLimit) {}
     // "Creating GNIS GPX File", or the MP file's.
     std::string creating() const {
         return format_ == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
@@ -117,6 +119,8 @@ public:
         ClassGate gate;
         ReadAheadLineReader lines(source, &gate, [&] { reporter.yield(); });
         WaypointConverter converter(&ids_, format_);
+        converter.setFieldLimit(fieldLimit_);
+        const std::int64_t malformedBefore = stats.malformed;
         bool haveHeader = false;
         std::string block;
         block.reserve(1 << 16);
@@ -143,10 +147,17 @@ public:
                 std::string error;
                 if (!converter.setHeader(line.text, error))
                     return "Can't convert " + what + ": " + error;
-                continue;
+                if (converter.sawHeader())
+                    continue;
+                stats.warning += std::string(stats.warning.empty() ? "" : " ") + what +
+                                 " has no header line; its first line was read as a record.";
             }
             converter.convert(line.text, line.number, block, stats);
+            if (!stats.fatal.empty())
+                return "Can't convert " + what + ": " + stats.fatal;
             if (block.size() >= (1 << 16)) {
+                if (std::string error = grow(block.size(), lines.bytesRead(), what); !error.empty())
+                    return error;
                 writer_.write(block);
                 block.clear();
             }
@@ -159,7 +170,15 @@ public:
         // A text that yields nothing is not a gazetteer: an empty download, or the wrong file.
         if (stats.records == recordsBefore)
             return "no records in " + what;
+        if (stats.malformed - malformedBefore == stats.records - recordsBefore) {
+            const auto& first = stats.firstMalformed;
+            return "every record of " + what + " is malformed" +
+                   (first.empty() ? std::string() : " (line " + std::to_string(first.front().line) + ": " + first.front().reason + ")");
+        }
+        if (std::string error = grow(block.size(), lines.bytesRead(), what); !error.empty())
+            return error;
         writer_.write(block);
+        readBefore_ += lines.bytesRead();
         reporter.progress(total, total);
         return {};
     }
@@ -173,7 +192,24 @@ public:
     }
 
 private:
+    // Counts what goes into the file against what was read: a waypoint is never
+    // many times its record, so a file growing far past the texts is refused
+    // before it fills the disk (real gazetteers give less than they take).
+    static constexpr std::int64_t kGrowth = 8;
+    static constexpr std::int64_t kGrowthFloor = std::int64_t(16) << 20;
+    std::string grow(std::size_t bytes, std::int64_t readNow, const std::string& what) {
+        written_ += static_cast<std::int64_t>(bytes);
+        const std::int64_t allowed = kGrowthFloor + kGrowth * (readBefore_ + readNow);
+        if (written_ <= allowed)
+            return {};
+        return "Can't convert " + what + ": the output would grow past " + std::to_string(allowed) + " bytes, " +
+               std::to_string(kGrowth) + " times the text it is made from; the text is not a gazetteer";
+    }
+
     WaypointFormat format_;
+    std::size_t fieldLimit_;
+    std::int64_t written_ = 0;    // waypoint bytes so far
+    std::int64_t readBefore_ = 0; // bytes of the texts converted before this one
     TextFileWriter writer_;
     FeatureIdSet ids_; // shared by every text of the run
 };
@@ -230,7 +266,9 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
     }
     reporter.setStatusText("Extracting GNIS Zip File");
     ZipTextSource text;
-    if (std::string error = text.open(archive, state, settings.source); !error.empty())
+    const bool downloaded = settings.inputArchive.empty() && got.ours;
+    const std::string shown = downloaded ? "downloaded archive" : "archive " + archive.string();
+    if (std::string error = text.open(archive, shown, state, settings.source); !error.empty())
         return error + from;
     reporter.setStatusText(gpx.creating());
     const std::string error =
@@ -243,7 +281,8 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
 
 namespace {
 
-Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats, WaypointFormat format) {
+Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats, WaypointFormat format,
+                       const fs::path& output, std::size_t fieldLimit) {
     stats = GpxStats{};
     auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
@@ -262,14 +301,13 @@ Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, Gp
         }
     }
 
-    const std::string fileName = format == WaypointFormat::Gpx ? kGpxFileName : kMpFileName;
-    const fs::path output = settings.outputFolder / fileName;
+    const std::string fileName = output.filename().string();
     std::error_code ec;
     // Converting gnis.gpx into itself would replace the user's file with an empty one.
     if (usersText && (fs::equivalent(settings.inputText, output, ec) ||
                       fs::weakly_canonical(settings.inputText, ec) == fs::weakly_canonical(output, ec)))
         return fail("The input " + settings.inputText.string() + " is the output " + fileName + "; choose another folder");
-    GpxOutput gpx(format);
+    GpxOutput gpx(format, fieldLimit);
     if (std::string error = gpx.open(output, settings); !error.empty())
         return fail(error);
     std::string cleanupError;
@@ -299,11 +337,16 @@ Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, Gp
 } // namespace
 
 Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx);
+    return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx, settings.outputFolder / kGpxFileName, 0);
+}
+
+Outcome CreateGnisGpxAt(const JobSettings& settings, const fs::path& output, std::size_t fieldLimit,
+                        StatusReporter& reporter, GpxStats& stats) {
+    return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx, output, fieldLimit);
 }
 
 Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    return writeWaypoints(settings, reporter, stats, WaypointFormat::PolishMap);
+    return writeWaypoints(settings, reporter, stats, WaypointFormat::PolishMap, settings.outputFolder / kMpFileName, 0);
 }
 
 std::string GarminMapName(const JobSettings& settings) {

@@ -7,13 +7,15 @@
 
 namespace gnis {
 
-// Makes gnis.gpx (download, extraction, conversion) and turns it into the point
-// shapefile gnis.shp with ogr2ogr; the old shapefile is replaced only by a
-// complete new one. Leftovers are cleaned up afterwards. A failure says why.
+// Makes the waypoints (download, extraction, conversion) in a scratch folder
+// and turns them into the point shapefile gnis.shp with ogr2ogr; the old
+// shapefile is replaced only by a complete new one, and a gnis.gpx in the
+// folder is never touched. When the shapefile fails, the waypoints stay as
+// gnis.gpx if that name is free. A failure says why.
 [[nodiscard]] Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
 
 // The second half alone: gnis.gpx of the output folder (not this run's, so it
-// stays) to gnis.shp, then the clean-up. The shapefile holds the fields that carry data (name, desc, src,
+// stays) to gnis.shp. The shapefile holds the fields that carry data (name, desc, src,
 // type, ele), each as wide as widths says its values are; without widths,
 // as wide as a dBase column may be.
 [[nodiscard]] Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter,

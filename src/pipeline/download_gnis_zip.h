@@ -12,8 +12,9 @@ inline constexpr const char* kZipFileName = "gnis.zip";
 
 // One state's gazetteer as it lies in the output folder after the download.
 struct DownloadedGazetteer {
-    // gnis.zip, or for a source that serves plain text a hidden name of this
-    // run's own (".gnis-XXXXXX.txt"), so no file of the user's is ever replaced.
+    // A hidden name of this run's own (".gnis-N-N.zip", ".gnis-N-N.txt"), so no
+    // file of the user's is ever replaced; or an older gnis.zip in the folder
+    // that stands in for a failed download.
     std::filesystem::path file;
     bool zipped = true;
     bool ours = true;    // made by this run, so the run removes it
@@ -25,7 +26,9 @@ struct DownloadedGazetteer {
 // Fetches the state's gazetteer from the job's source into the output folder,
 // bypassing every cache. When the download of an archive fails but an older
 // gnis.zip lies in the folder, that one is used and the warning says so; the
-// caller checks that it holds the state's text, and leaves it where it is.
+// caller checks that it holds the state's text, and leaves it where it is. A
+// plain text must begin with a header line and end with a line end, so an
+// error page or a cut-off body never passes for a gazetteer.
 // Returns "" or the error.
 std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
                             DownloadedGazetteer& out);

@@ -133,6 +133,40 @@ bool ElevationFeet(std::string_view metres, std::int32_t& feet) {
     return true;
 }
 
+void AppendCoordinate(std::string& out, std::string_view text, const Decimal& value) {
+    constexpr std::size_t kDecimals = 9;
+    if (value.fraction.size() <= kDecimals && text.size() <= 16) {
+        out += text;
+        return;
+    }
+    // Rounded half up on the digits themselves: no binary floating point in between.
+    std::string digits(value.integer);
+    digits += value.fraction.substr(0, std::min(kDecimals, value.fraction.size()));
+    std::size_t whole = value.integer.size();
+    if (value.fraction.size() > kDecimals && value.fraction[kDecimals] >= '5') {
+        std::size_t i = digits.size();
+        while (i > 0 && digits[i - 1] == '9')
+            digits[--i] = '0';
+        if (i == 0) {
+            digits.insert(digits.begin(), '1');
+            ++whole;
+        } else {
+            ++digits[i - 1];
+        }
+    }
+    std::string fraction = digits.substr(whole);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.pop_back();
+    const std::string integer = whole == 0 ? "0" : digits.substr(0, whole);
+    if (value.negative && (integer != "0" || !fraction.empty()))
+        out += '-';
+    out += integer;
+    if (!fraction.empty()) {
+        out += '.';
+        out += fraction;
+    }
+}
+
 bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
     int id = -1, name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1;
     int index = 0;
@@ -155,6 +189,7 @@ bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
             break;
         start = bar + 1;
     }
+    sawHeader_ = std::max({id, name, cls, lat, lon, elevation, source}) >= 0;
     if (cls >= 0 && lat >= 0) {
         if (lon < 0) {
             error = "the header names PRIM_LAT_DEC but no PRIM_LONG_DEC column";
@@ -195,6 +230,9 @@ void GpxStats::add(const GpxStats& other) {
     noPosition += other.noPosition;
     duplicates += other.duplicates;
     malformed += other.malformed;
+    cutFields += other.cutFields;
+    if (fatal.empty())
+        fatal = other.fatal;
     widths.name = std::max(widths.name, other.widths.name);
     widths.desc = std::max(widths.desc, other.widths.desc);
     widths.src = std::max(widths.src, other.widths.src);
@@ -251,6 +289,8 @@ std::string GpxStats::countsText() const {
     }
     if (noPosition > 0)
         text += "; " + std::to_string(noPosition) + " without a position";
+    if (cutFields > 0)
+        text += "; " + std::to_string(cutFields) + " values cut to the shapefile's " + std::to_string(kDbfFieldBytes) + " bytes";
     text += "; " + std::to_string(duplicates) + " duplicates skipped";
     text += "; " + std::to_string(malformed) + " skipped as malformed";
     return text;
@@ -258,11 +298,13 @@ std::string GpxStats::countsText() const {
 
 void FeatureIdSet::Free::operator()(void* p) const { std::free(p); }
 
-bool FeatureIdSet::insert(std::uint64_t id) {
+FeatureIdSet::Insert FeatureIdSet::insert(std::uint64_t id) {
     if (id >= kBitmapIds) {
+        if (large_.size() >= kLargeIdsKept && large_.count(id) == 0)
+            return Insert::Full;
         const bool fresh = large_.insert(id).second;
         size_ += fresh;
-        return fresh;
+        return fresh ? Insert::Added : Insert::Present;
     }
     if (!bitmap_) {
         bitmap_.reset(static_cast<std::uint64_t*>(std::calloc(kBitmapIds / 64, sizeof(std::uint64_t))));
@@ -272,10 +314,10 @@ bool FeatureIdSet::insert(std::uint64_t id) {
     std::uint64_t& word = bitmap_[id / 64];
     const std::uint64_t bit = std::uint64_t(1) << (id % 64);
     if (word & bit)
-        return false;
+        return Insert::Present;
     word |= bit;
     ++size_;
-    return true;
+    return Insert::Added;
 }
 
 bool WaypointConverter::admit(std::string_view record, GpxStats& stats) {
@@ -361,9 +403,19 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         const std::string_view idText = trimSpaces(column(id_));
         const auto [end, ec] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
         // A missing or odd id cannot be matched, so that feature is kept.
-        if (!idText.empty() && ec == std::errc() && end == idText.data() + idText.size() && !ids_->insert(id)) {
-            ++stats.duplicates;
-            return;
+        if (!idText.empty() && ec == std::errc() && end == idText.data() + idText.size()) {
+            const FeatureIdSet::Insert inserted = ids_->insert(id);
+            if (inserted == FeatureIdSet::Insert::Full) {
+                if (stats.fatal.empty())
+                    stats.fatal = "more than " + GroupedNumber(FeatureIdSet::kLargeIdsKept) +
+                                  " feature ids above 134,217,727 (line " + std::to_string(lineNumber) +
+                                  "); GNIS ids are below 3 million, so this is no gazetteer";
+                return;
+            }
+            if (inserted == FeatureIdSet::Insert::Present) {
+                ++stats.duplicates;
+                return;
+            }
         }
     }
 
@@ -375,6 +427,26 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         return length;
     };
     auto widen = [](std::size_t& width, std::size_t length) { width = std::max(width, length); };
+    // Cuts what was appended since start to the field limit: whole entities,
+    // and never inside a UTF-8 character.
+    auto fit = [&](std::size_t start) {
+        std::size_t length = readBack(start);
+        if (fieldLimit_ == 0 || length <= fieldLimit_)
+            return length;
+        std::size_t at = start, kept = 0;
+        while (at < out.size() && kept < fieldLimit_) {
+            at = out[at] == '&' ? out.find(';', at) + 1 : at + 1;
+            ++kept;
+        }
+        while (at > start && at < out.size() && (static_cast<unsigned char>(out[at]) & 0xC0) == 0x80)
+            --at; // back to the start of the character that would be split
+        kept = 0;
+        for (std::size_t i = start; i < at; i = out[i] == '&' ? out.find(';', i) + 1 : i + 1)
+            ++kept;
+        out.resize(at);
+        ++stats.cutFields;
+        return kept;
+    };
 
     if (format_ == WaypointFormat::PolishMap) {
         // A point of interest of the map type's code, labelled as the GPX names it.
@@ -387,9 +459,9 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
             out += feetView;
         }
         out += "\r\nData0=(";
-        out += latText;
+        AppendCoordinate(out, latText, lat);
         out += ',';
-        out += lonText;
+        AppendCoordinate(out, lonText, lon);
         out += ")\r\n[END]\r\n\r\n";
         ++stats.waypoints;
         stats.noteWritten(cls);
@@ -397,9 +469,9 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     }
 
     out += "<wpt lat=\"";
-    out += latText;
+    AppendCoordinate(out, latText, lat);
     out += "\" lon=\"";
-    out += lonText;
+    AppendCoordinate(out, lonText, lon);
     out += "\">\r\n";
     if (hasElevation) {
         out += "   <ele>";
@@ -414,16 +486,16 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         out += ", ";
         out += feetView;
     }
-    widen(stats.widths.name, readBack(start));
+    widen(stats.widths.name, fit(start));
     out += "</name>\r\n   <desc>";
     start = out.size();
     AppendXmlEscaped(out, cls);
-    widen(stats.widths.desc, readBack(start));
+    widen(stats.widths.desc, fit(start));
     out += "</desc>\r\n   <src>";
     start = out.size();
     out += "USGS GNIS ";
     AppendXmlEscaped(out, trimSpaces(column(source_)));
-    widen(stats.widths.src, readBack(start));
+    widen(stats.widths.src, fit(start));
     out += "</src>\r\n   <type>";
     out += type.code;
     out += "</type>\r\n</wpt>\r\n";

@@ -11,6 +11,9 @@
 
 namespace gnis {
 
+// The most a dBase text field holds, in bytes.
+inline constexpr std::size_t kDbfFieldBytes = 254;
+
 struct MalformedRecord {
     std::int64_t line = 0;
     std::string reason;
@@ -23,9 +26,13 @@ struct GpxStats {
     std::int64_t leftOut = 0;    // of classes the map type table does not hold
     std::int64_t noPosition = 0; // latitude or longitude zero: the position is unknown
     std::int64_t duplicates = 0; // a feature id already written
+    std::int64_t cutFields = 0;  // values cut to the shapefile's field width
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;
     std::string warning; // something the user must know although the run succeeded
+    // Set when the text cannot be converted at all (not a record's fault); the
+    // conversion stops with it.
+    std::string fatal;
     // The widest value written of each field, in bytes as a reader of the file
     // gets them back (entities undone): the shapefile's columns need no more.
     struct Widths {
@@ -61,9 +68,12 @@ struct GpxStats {
 // the pages the ids fall on are ever touched). Larger ids go to a hash table.
 class FeatureIdSet {
 public:
-    // True when the id was not there yet.
-    bool insert(std::uint64_t id);
+    enum class Insert { Added, Present, Full };
+    // Added when the id was not there yet; Full when it is a large id and
+    // kLargeIdsKept of them are held already (no real gazetteer comes near).
+    Insert insert(std::uint64_t id);
     std::size_t size() const { return size_; }
+    static constexpr std::size_t kLargeIdsKept = 1000000;
 
 private:
     struct Free {
@@ -91,6 +101,11 @@ struct Decimal {
 };
 bool ParseDecimal(std::string_view text, Decimal& out);
 
+// A coordinate as the GPX and the map get it: as written when it is short,
+// else rounded to 9 decimals (under a millimetre), so an absurdly long number
+// cannot make the file fail its schema.
+void AppendCoordinate(std::string& out, std::string_view text, const Decimal& value);
+
 // Feet for an elevation in metres: floored to whole metres, times 3.2808399,
 // rounded half to even. False when the text is not a plain decimal or the feet
 // do not fit in 32 bits.
@@ -106,8 +121,15 @@ public:
     // ids, when given, makes the converter skip features whose id it already holds.
     explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointFormat format = WaypointFormat::Gpx)
         : ids_(ids), format_(format) {}
-    // Reads the header line. False, with a message, when it cannot be used.
+    // Reads the first line. False, with a message, when it is a header that
+    // cannot be used. A line that names no known column is no header: the
+    // classic fixed positions stay and the line is a record (sawHeader() false).
     bool setHeader(std::string_view header, std::string& error);
+    bool sawHeader() const { return sawHeader_; }
+    // Values longer than this many bytes (as a reader gets them back) are cut at
+    // a character's start and counted: a dBase field holds at most 254 bytes,
+    // and a converter cutting them itself may split a character. 0: no limit.
+    void setFieldLimit(std::size_t bytes) { fieldLimit_ = bytes; }
     // The class decides first: a record whose class the map type table does
     // not hold is counted (as a record, and as left out) and false returned.
     // True when the record must go through convert().
@@ -120,6 +142,8 @@ private:
     WaypointFormat format_;
     int id_ = 0, name_ = 1, class_ = 2, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
     std::size_t needed_ = 17; // columns a record must have
+    bool sawHeader_ = false;
+    std::size_t fieldLimit_ = 0;
     std::vector<std::string_view> columns_;
 };
 

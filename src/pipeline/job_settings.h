@@ -2,6 +2,7 @@
 
 #include "gnis_source.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ struct JobSettings {
     std::string server() const { return gnisServer.empty() ? DefaultGnisServer(source) : gnisServer; }
     int connectTimeoutMs = 30000; // give up on a server that does not answer
     int stallTimeoutMs = 60000;   // give up on a download that stops
+    std::int64_t maxTimeMs = 3600000; // give up on a download that takes longer in all
 
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;

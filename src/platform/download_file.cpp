@@ -13,17 +13,37 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <climits>
+
 namespace gnis {
 namespace {
 
 // "" when the body begins as it must; else what it began with, for the message.
-std::string wrongBeginning(const QByteArray& head, const std::string& must) {
-    if (must.empty() || head.startsWith(QByteArray::fromStdString(must)))
+std::string wrongBeginning(const QByteArray& head, const std::vector<std::string>& must) {
+    if (must.empty())
         return {};
+    for (const std::string& m : must) {
+        const QByteArray prefix = QByteArray::fromStdString(m);
+        if (head.size() >= prefix.size() && head.left(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0)
+            return {};
+    }
     std::string shown;
     for (const char c : head.left(24))
         shown += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) ? '?' : c;
     return "what arrived is not the file asked for; it begins \"" + shown + "\"";
+}
+
+// "" when the body ends as it must.
+std::string wrongEnd(const QByteArray& tail, const std::string& must) {
+    if (must.empty() || tail.endsWith(QByteArray::fromStdString(must)))
+        return {};
+    return "the body ends in the middle of a line: the transfer was cut off";
+}
+
+// The last bytes of a body, enough for wrongEnd.
+void keepTail(QByteArray& tail, const QByteArray& more) {
+    tail += more.right(16);
+    tail = tail.right(16);
 }
 
 std::string_view bytesOf(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
@@ -40,6 +60,7 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
     const qint64 total = in.size();
     qint64 done = 0;
     QByteArray buffer(1 << 20, Qt::Uninitialized);
+    QByteArray tail;
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
         if (n < 0)
@@ -50,6 +71,7 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
         }
         if (n == 0)
             break;
+        keepTail(tail, buffer.left(n));
         out.write(bytesOf(buffer.left(n)));
         if (!out.flush())
             return out.commit(); // says what failed, and drops the temporary file
@@ -57,16 +79,24 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
         if (options.progress)
             options.progress(done, total);
     }
+    if (done < total) // the file shrank while it was copied
+        return Outcome::failure(url + ": only " + std::to_string(done) + " of " + std::to_string(total) + " bytes could be read");
+    if (const std::string wrong = wrongEnd(tail, options.mustEndWith); !wrong.empty())
+        return Outcome::failure(wrong + " (" + url + ")");
     return out.commit();
 }
 
 } // namespace
 
 std::string UrlForMessages(const std::string& url) {
-    const QUrl parsed(QString::fromStdString(url));
-    if (!parsed.isValid() || parsed.scheme().isEmpty() || (parsed.userName().isEmpty() && parsed.password().isEmpty()))
+    // Cut by hand, not by QUrl: a URL that QUrl finds invalid (a port out of
+    // range, an unclosed "[") or of a scheme we do not serve is shown too. The
+    // last "@" ends the user part, whatever a typed password holds ("/", "#").
+    const std::size_t scheme = url.find("://");
+    const std::size_t at = url.rfind('@');
+    if (scheme == std::string::npos || at == std::string::npos || at < scheme + 3)
         return url;
-    return parsed.toString(QUrl::RemoveUserInfo).toStdString();
+    return url.substr(0, scheme + 3) + url.substr(at + 1);
 }
 
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options) {
@@ -78,7 +108,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     if (scheme == "file")
         return copyLocal(qurl.toLocalFile(), UrlForMessages(url), target, options);
     if (scheme != "http" && scheme != "https")
-        return copyLocal(QString::fromStdString(url), url, target, options); // a plain path
+        return copyLocal(QString::fromStdString(url), UrlForMessages(url), target, options); // a plain path
 
     TextFileWriter out;
     if (Outcome opened = out.open(target); !opened)
@@ -105,6 +135,9 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     qint64 received = 0;
     qint64 announced = 0; // the body's length as the final response gave it, when it did
     QByteArray head;      // the first bytes of a success body
+    QByteArray tail;      // and its last ones
+    QTimer deadline;
+    deadline.setSingleShot(true);
 
     QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
         if (timeout.empty())
@@ -150,8 +183,13 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
         // Only a success body is worth keeping; an error page is never written.
         if (status >= 200 && status < 300 && head.size() < 64)
             head += chunk.left(64 - head.size());
-        if (status >= 200 && status < 300)
-            out.write(bytesOf(chunk)); // a write failure sticks, and commit() reports it
+        if (status >= 200 && status < 300) {
+            keepTail(tail, chunk);
+            out.write(bytesOf(chunk));
+            // A full disk ends the transfer at once, not at the size limit.
+            if (!out.error().empty())
+                giveUp(out.error());
+        }
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 done, qint64 total) {
         if (total > 0)
@@ -168,6 +206,11 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
         });
         cancelCheck.start(100);
     }
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        giveUp("the download took longer than " + std::to_string(options.maxTimeMs / 1000) + " s in all");
+    });
+    if (options.maxTimeMs > 0)
+        deadline.start(static_cast<int>(std::min<std::int64_t>(options.maxTimeMs, INT_MAX)));
     watchdog.start(options.connectTimeoutMs);
     // Input reaches the windows meanwhile: a disabled window drops it, so nothing
     // is left queued to act after the stage.
@@ -176,6 +219,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     watchdog.stop();
     speedCheck.stop();
     cancelCheck.stop();
+    deadline.stop();
 
     const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -204,9 +248,12 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
         why = "no HTTP answer";
     if (why.empty()) {
         out.write(bytesOf(rest));
+        keepTail(tail, rest);
         if (head.size() < 64)
             head += rest.left(64 - head.size());
         why = wrongBeginning(head, options.mustBeginWith);
+        if (why.empty())
+            why = wrongEnd(tail, options.mustEndWith);
     }
     if (!why.empty()) {
         out.discard();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace gnis {
 
@@ -18,9 +19,16 @@ struct DownloadOptions {
     int lowSpeedTimeMs = 30000;
     // A body announced or grown past this is refused (the national file is about 100 MB).
     std::int64_t maxBytes = std::int64_t(2) << 30;
-    // When set, a body that does not begin with these bytes (an error page sent with
-    // a success status, as proxies and captive portals do) fails and replaces nothing.
-    std::string mustBeginWith;
+    // The whole transfer may take this long at the most, however steadily it
+    // goes: a body that crawls just above the speed floor must end too.
+    std::int64_t maxTimeMs = 3600000;
+    // When set, a body that begins with none of these (ASCII case aside: an error
+    // page sent with a success status, as proxies and captive portals do) fails
+    // and replaces nothing.
+    std::vector<std::string> mustBeginWith;
+    // When set, a body that does not end with this fails: cut off where no
+    // length was announced.
+    std::string mustEndWith;
     // Bytes received so far and the total when the server said it (else 0).
     std::function<void(std::int64_t received, std::int64_t total)> progress;
     // Asked a few times a second; true stops the transfer, which then fails as "cancelled".

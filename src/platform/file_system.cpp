@@ -67,6 +67,22 @@ Outcome DeleteFile(const fs::path& path, bool force) {
     return Outcome::success();
 }
 
+bool MoveWithoutReplacing(const fs::path& from, const fs::path& to) {
+#if defined(_WIN32)
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec)))
+        return false;
+    fs::rename(from, to, ec);
+    return !ec;
+#else
+    // A hard link fails when the name is taken, so nothing is ever replaced.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+#endif
+}
+
 TextFileWriter::~TextFileWriter() { discard(); }
 
 Outcome TextFileWriter::open(const fs::path& target, Durability durability, Access access) {

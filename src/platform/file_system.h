@@ -17,6 +17,10 @@ bool FileExists(const std::filesystem::path& path);
 // as on Windows; with force it goes too. A file that is already gone is success.
 Outcome DeleteFile(const std::filesystem::path& path, bool force);
 
+// Moves a file to a name that no entry has (not even a link); false, moving
+// nothing, when the name is taken or the move fails.
+bool MoveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // A part for a file name that no other name of this process or another has:
 // random, and counted within the process.
 std::string UniqueSuffix();
@@ -62,6 +66,8 @@ public:
     void discard();
 
     const std::filesystem::path& target() const { return target_; }
+    // The first failure so far ("" while all went well).
+    const std::string& error() const { return error_; }
 
 private:
     void flushBuffer();

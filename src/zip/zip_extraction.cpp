@@ -279,8 +279,10 @@ ZipExtractionClass::ReadResult ZipExtractionClass::ReadEndRecord(std::int64_t po
         endRecord_.totalEntries = le64(z + 32);
         endRecord_.centralDirSize = le64(z + 40);
         endRecord_.centralDirOffset = le64(z + 48);
-    } else if (endRecord_.centralDirOffset == 0xFFFFFFFFu || endRecord_.totalEntries == 0xFFFFu) {
-        return ReadResult::Damaged; // the true values would be in a ZIP64 record that is missing
+    } else if (endRecord_.centralDirOffset == 0xFFFFFFFFu) {
+        // The true offset would be in a ZIP64 record that is missing. (A count of
+        // 65535 is a real count: packers add the ZIP64 record only above it.)
+        return ReadResult::Damaged;
     }
     if (endRecord_.centralDirOffset > static_cast<std::uint64_t>(archiveSize_) ||
         endRecord_.centralDirSize > static_cast<std::uint64_t>(archiveSize_) - endRecord_.centralDirOffset ||
@@ -493,6 +495,10 @@ bool ZipExtractionClass::CheckLayout() {
             return false;
         }
     }
+    return WithinLimits(declared);
+}
+
+bool ZipExtractionClass::WithinLimits(std::uint64_t declared) {
     if (declared > maxTotalBytes_) {
         error(kZipErrTooLarge, "The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
                                    " bytes, more than the " + std::to_string(maxTotalBytes_) + " allowed");

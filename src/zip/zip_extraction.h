@@ -180,6 +180,9 @@ public:
     void setMaxRatio(std::uint64_t ratio) { maxRatio_ = ratio; }
     static constexpr std::uint64_t kDefaultMaxRatio = 200;
     static constexpr std::uint64_t kRatioFloor = std::uint64_t(64) << 20;
+    // Whether declared bytes (of all members, or of one read as a stream) stay
+    // within both limits above; when not, says so as error 14.
+    bool WithinLimits(std::uint64_t declared);
     // The most members an archive may have; more are refused the same way.
     void setMaxMembers(std::uint64_t members) { maxMembers_ = members; }
 
