@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
-    "                 [--input FILE] [--timing]\n"
+    "                 [--input FILE] [--max-time SECONDS] [--timing]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
     "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
@@ -54,6 +54,7 @@ constexpr const char* kUsage =
     "                  a file: URL or a folder works as an offline mirror of the server\n"
     "  --input FILE    convert this gazetteer text, or read the states' texts from this\n"
     "                  archive (.zip), instead of downloading; FILE is only read, never changed\n"
+    "  --max-time SECONDS  give up on a download that takes longer than this in all (default: 3600)\n"
     "  --timing        show the seconds since the start before each status text\n"
     "  Each state's file is downloaded to DIR/gnis.zip (a hidden name for the 2021 state files),\n"
     "  its text streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
@@ -68,8 +69,10 @@ constexpr const char* kUsage =
     "  --user NAME       database user (default: settings.ini)\n"
     "  The password comes from PGPASSWORD, else from settings.ini; never from an option.\n"
     "\n"
-    "gnis-convert mp|garmin take the options of gpx; garmin takes this too:\n"
+    "gnis-convert mp|garmin take the options of gpx; garmin takes these too:\n"
     "  --mkgmap DIR      folder holding mkgmap (default: settings.ini, else PATH)\n"
+    "  --replace         replace a gmapsupp.img that this program did not make (a map of\n"
+    "                    its own it replaces anyway)\n"
     "\n"
     "gnis-convert extract ARCHIVE --output DIR [--flat] [--keep-existing] [--max-size MB]\n"
     "                    [--max-ratio N]\n"
@@ -146,10 +149,12 @@ constexpr OptionRule kOutput{"output", "DIR", "output folder; it must exist (def
 constexpr OptionRule kSource{"source", "SOURCE", "current (default), 2021 or 2009 (default: gnissource in settings.ini)"};
 constexpr OptionRule kServer{"server", "URL", "where the source is served: an http(s) or file: URL, or a mirror folder"};
 constexpr OptionRule kInput{"input", "FILE", "convert this gazetteer text, or read the states' texts from this archive"};
+constexpr OptionRule kMaxTime{"max-time", "SECONDS", "give up on a download that takes longer in all (default: 3600)"};
 constexpr OptionRule kTiming{"timing", nullptr, "show the seconds since the start before each status text"};
 constexpr OptionRule kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default: settings.ini, else PATH)"};
 constexpr OptionRule kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
 constexpr OptionRule kMkgmap{"mkgmap", "DIR", "folder holding mkgmap (default: settings.ini, else PATH)"};
+constexpr OptionRule kReplace{"replace", nullptr, "replace a gmapsupp.img that this program did not make"};
 constexpr OptionRule kHost{"host", "HOST", "database server (default: settings.ini, else localhost)"};
 constexpr OptionRule kDatabase{"database", "NAME", "database (default: settings.ini)"};
 constexpr OptionRule kPort{"port", "PORT", "database server port (default: settings.ini, else PGPORT, else 5432)"};
@@ -171,18 +176,18 @@ struct CommandRule {
 const std::vector<CommandRule>& commands() {
     static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
                     "PGPASSWORD, else settings.ini.",
          {&kOutput, &kTiming, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kTiming, &kMkgmap}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kMkgmap, &kReplace}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
     };
@@ -293,6 +298,7 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     settings.fwToolsFolder = pick("--fwtools", stored.fwtools);
     settings.postgisFolder = pick("--postgis", stored.postgis);
     settings.mkgmapFolder = pick("--mkgmap", stored.mkgmap);
+    settings.replaceGarmin = given(options, "--replace");
     settings.host = pick("--host", stored.host);
     settings.port = pick("--port", stored.port);
     if (given(options, "--port") && !gnis::ValidPort(settings.port))
@@ -309,6 +315,14 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     if (process)
         return settings;
 
+    if (given(options, "--max-time")) {
+        const std::string text = value(options, "--max-time");
+        std::int64_t seconds = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+        if (ec != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 30 * 86400)
+            throw UsageError{"--max-time needs a whole number of seconds, such as 600"};
+        settings.maxTimeMs = seconds * 1000;
+    }
     const std::string state = value(options, "--state");
     const std::string input = value(options, "--input");
     if (state.empty() && input.empty())

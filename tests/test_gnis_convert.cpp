@@ -170,7 +170,8 @@ private slots:
         const ToolRun run = convert(args);
         QVERIFY2(run.exitCode == 0, run.err.right(2000).constData());
         QVERIFY2(run.out.contains("/gmapsupp.img: map 85294825 \"GNIS MA HI\" made from 13034 waypoints"), run.out.constData());
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"gmapsupp.img", "gnis.mp"}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({".gmapsupp.img.trailcrafter", "gmapsupp.img", "gnis.mp"}));
         QCOMPARE(readAll(out.path() + "/gnis.mp").count("[POI]\r\nType=0x"), 13034);
         // Labels in mixed case, the Hawaiian ʻokina and macrons kept.
         const QByteArray image = readAll(out.path() + "/gmapsupp.img");
@@ -185,6 +186,25 @@ private slots:
         QVERIFY2(missing.err.contains("GNIS ERROR: mkgmap not found in " + out.path().toUtf8() + "/none or on PATH"),
                  missing.err.constData());
         QCOMPARE(readAll(out.path() + "/gmapsupp.img"), image);
+
+        // A name past mkgmap's 50 bytes (a long file name here, or 16 states) is
+        // shortened for the description; the map made before is this program's, so it goes.
+        QTemporaryDir in;
+        const QString longName = in.path() + "/" + QString(60, 'w') + ".txt";
+        writeAll(longName, kText);
+        const QStringList fromText{"garmin", "--input", longName, "--output", out.path()};
+        const ToolRun named = convert(fromText);
+        QVERIFY2(named.exitCode == 0, named.err.right(2000).constData());
+        QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
+        // A gmapsupp.img of the user's stays, unless --replace says otherwise.
+        writeAll(out.path() + "/gmapsupp.img", "the user's own map");
+        const ToolRun refused = convert(fromText);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains("/gmapsupp.img is a map this program did not make, so it stays as it is"),
+                 refused.err.constData());
+        QCOMPARE(readAll(out.path() + "/gmapsupp.img"), QByteArray("the user's own map"));
+        QCOMPARE(convert(fromText + QStringList{"--replace"}).exitCode, 0);
+        QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
     }
 
     void extract_data() {

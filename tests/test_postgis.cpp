@@ -165,6 +165,12 @@ private slots:
 
         r = RunAndWait("/nonexistent/tool", {});
         QVERIFY(!r.started && !r.startError.empty());
+
+        // A consumer that fails breaks its producer's pipe: the consumer's own error is the one reported.
+        const std::vector<RunResult> piped = RunPipeline(
+            {{"yes", {}}, {"sh", {"-c", "exec 0<&-; sleep 0.3; echo 'the reason' >&2; exit 3"}}});
+        QVERIFY(piped[0].stoppedByOther && !piped[1].stoppedByOther);
+        QCOMPARE(piped[1].lastErrorLine(), std::string("the reason"));
     }
 
     void shapefileFromGpx() {

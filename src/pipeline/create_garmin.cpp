@@ -5,6 +5,13 @@
 #include "run_and_wait.h"
 #include "shapefile_set.h"
 
+#include <fstream>
+#include <sstream>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace gnis {
 namespace fs = std::filesystem;
 
@@ -19,13 +26,78 @@ std::string mkgmapFailure(const fs::path& mkgmap, const RunResult& run) {
     return ToolFailure("mkgmap", mkgmap, run);
 }
 
+// mkgmap refuses a description of more than 50 bytes (16 states make more):
+// a longer name is cut at a character's start and ends in "…"; the whole one
+// goes into the copyright message.
+std::string mapDescription(const std::string& name) {
+    constexpr std::size_t kMost = 50;
+    if (name.size() <= kMost)
+        return name;
+    const std::string ellipsis = "\xE2\x80\xA6";
+    std::size_t cut = kMost - ellipsis.size();
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    while (cut > 0 && name[cut - 1] == ' ')
+        --cut;
+    return name.substr(0, cut) + ellipsis;
+}
+
+// Beside the map, what this program's last map there is: gmapsupp.img is the
+// name every Garmin map ships under, so one of the user's own must never be
+// taken for ours and replaced.
+constexpr const char* kMarkerName = ".gmapsupp.img.trailcrafter";
+
+// The file's identity: device, inode, size and time of change; "" for no plain file.
+std::string identity(const fs::path& file) {
+#if defined(_WIN32)
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(file, ec)))
+        return {};
+    return std::to_string(fs::file_size(file, ec)) + " " +
+           std::to_string(fs::last_write_time(file, ec).time_since_epoch().count());
+#else
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    std::ostringstream id;
+    id << st.st_dev << ' ' << st.st_ino << ' ' << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec;
+    return id.str();
+#endif
+}
+
+// True when gmapsupp.img is free to write: not there, or the map this program made last.
+bool mayReplace(const fs::path& folder) {
+    const fs::path map = folder / kGarminFileName;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(map, ec)))
+        return true;
+    const std::string id = identity(map);
+    if (id.empty() || !FileExists(folder / kMarkerName))
+        return false;
+    std::ifstream marker(folder / kMarkerName, std::ios::binary);
+    std::string line(128, '\0'); // a marker of ours is a line of a few dozen bytes
+    marker.read(line.data(), static_cast<std::streamsize>(line.size()));
+    line.resize(static_cast<std::size_t>(marker.gcount()));
+    return line == id + "\n";
+}
+
 } // namespace
+
+Outcome CheckGarminTarget(const JobSettings& settings) {
+    if (settings.replaceGarmin || mayReplace(settings.outputFolder))
+        return Outcome::success();
+    return Outcome::failure((settings.outputFolder / kGarminFileName).string() +
+                            " is a map this program did not make, so it stays as it is; move it away first "
+                            "(gnis-convert: --replace)");
+}
 
 Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter) {
     reporter.setStatusText("Compiling Garmin Map");
     const fs::path mp = settings.outputFolder / kMpFileName;
     if (!FileExists(mp))
         return Outcome::failure("No mp file exists");
+    if (Outcome free = CheckGarminTarget(settings); !free)
+        return free;
     const std::string folder = settings.mkgmapFolder.string();
     const fs::path mkgmap = FindTool(folder, "mkgmap");
     if (mkgmap.empty())
@@ -45,7 +117,8 @@ Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter) 
                                       "--unicode", "--lower-case",
                                       // A family of its own per state set: several regions load side by side.
                                       "--family-id=" + std::to_string(1000 + id % 60000), "--family-name=" + name,
-                                      "--series-name=" + name, "--description=" + name, mp.string()},
+                                      "--series-name=" + name, "--description=" + mapDescription(name),
+                                      "--copyright-message=" + name, mp.string()},
                                      options);
     if (!run.started)
         return Outcome::failure(ToolFailure("mkgmap", mkgmap, run));
@@ -54,14 +127,24 @@ Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter) 
     if (!run.succeeded() || said.find("Number of MapFailedExceptions: 0") == std::string::npos ||
         said.find("Number of ExitExceptions: 0") == std::string::npos || !FileExists(made))
         return Outcome::failure(mkgmapFailure(mkgmap, run));
+    const fs::path target = settings.outputFolder / kGarminFileName;
     std::error_code ec;
-    fs::rename(made, settings.outputFolder / kGarminFileName, ec);
+    fs::rename(made, target, ec);
     if (ec)
-        return Outcome::failure("Can't write " + (settings.outputFolder / kGarminFileName).string() + ": " + ec.message());
+        return Outcome::failure("Can't write " + target.string() + ": " + ec.message());
+    TextFileWriter marker;
+    if (Outcome opened = marker.open(settings.outputFolder / kMarkerName, TextFileWriter::Durability::Replaced); !opened)
+        return opened;
+    marker.write(identity(target) + "\n");
+    // Without the marker the next run only refuses to replace the map, and says so.
+    (void)marker.commit();
     return Outcome::success();
 }
 
 Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
+    // Said before anything is downloaded or converted.
+    if (Outcome free = CheckGarminTarget(settings); !free)
+        return free;
     if (Outcome mp = CreateGnisMp(settings, reporter, stats); !mp)
         return mp;
     return CompileGarminMap(settings, reporter);

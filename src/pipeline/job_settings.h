@@ -36,6 +36,7 @@ struct JobSettings {
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;
     std::filesystem::path mkgmapFolder; // empty: mkgmap on PATH
+    bool replaceGarmin = false; // replace a gmapsupp.img this program did not make
     std::string host;
     std::string port; // empty: PGPORT, else 5432, as the tools themselves choose
     std::string database;

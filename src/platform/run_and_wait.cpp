@@ -9,11 +9,18 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 namespace gnis {
 
 namespace {
+
+#if defined(SIGPIPE)
+constexpr int kBrokenPipeSignal = SIGPIPE;
+#else
+constexpr int kBrokenPipeSignal = -1;
+#endif
 
 std::vector<std::string> nonEmptyLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -155,7 +162,10 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
     for (std::size_t k = 0; k < n; ++k) {
         QProcess& p = *processes[k];
         QObject::connect(&p, &QProcess::finished, &loop, [&, k](int code, QProcess::ExitStatus status) {
-            if (!stopped[k] && (code != 0 || status != QProcess::NormalExit))
+            // A producer ended by a broken pipe lost its reader: that one ends by
+            // itself and tells why, so it is not cut short here.
+            const bool brokenPipe = status == QProcess::CrashExit && k + 1 < n && code == kBrokenPipeSignal;
+            if (!stopped[k] && !brokenPipe && (code != 0 || status != QProcess::NormalExit))
                 stopOthers(k);
             ended();
         });
@@ -216,6 +226,16 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         r.exitCode = p.exitCode();
         r.output = out[k].toStdString();
         r.errors = err[k].toStdString();
+    }
+    // A producer killed by a signal (a broken pipe) while a consumer failed on
+    // its own was ended by that failure: the consumer's error is the one to tell.
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+        if (!results[k].crashed)
+            continue;
+        for (std::size_t j = k + 1; j < n; ++j) {
+            if (results[j].started && !results[j].succeeded() && !results[j].stoppedByOther && !results[j].cancelled)
+                results[k].stoppedByOther = true;
+        }
     }
     if (!options.standardErrorFile.empty() && results.front().started) {
         QFile log(QString::fromStdString(options.standardErrorFile.string()));
