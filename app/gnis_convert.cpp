@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -110,6 +111,27 @@ struct UsageError {
     std::string message;
 };
 
+// The signal that asked the run to stop (SIGINT, SIGTERM, SIGHUP), or 0. The
+// run then ends as a Cancel ends it in the window: tools ended, temporary files
+// and scratch folders removed, the folder as it was.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void onStopSignal(int signal) { gStopSignal = signal; }
+
+void catchStopSignals() {
+#if defined(SIGHUP)
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND; // a second one ends the program at once
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+#else
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+#endif
+}
+
 // Status texts go to standard error as they happen; the job's outcome makes
 // the summary. With timing on, each status text carries the seconds since the start, so a
 // user sees what share of a run each stage takes.
@@ -124,6 +146,7 @@ public:
         }
         std::cerr << printable(text) << '\n';
     }
+    bool cancelRequested() override { return gStopSignal != 0; }
 
 private:
     bool timing_;
@@ -365,6 +388,10 @@ int runPipeline(const Options& options) {
                           : command == "garmin"  ? gnis::Job::Garmin
                                                  : gnis::Job::All;
     const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
+    if (!outcome.ok && gStopSignal != 0) { // as a shell reports a command ended by the signal
+        std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';
+        return 128 + gStopSignal;
+    }
     if (!outcome.ok) {
         std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';
         return 1;
@@ -461,6 +488,7 @@ int main(int argc, char** argv) {
         }
         if (options.command == "extract")
             return runExtract(options); // the zip reader needs no Qt
+        catchStopSignals();
         QCoreApplication app(argc, argv); // downloads and tools are waited for in a local event loop
         gnis::SetApplicationIdentity();
         return runPipeline(options);

@@ -112,7 +112,7 @@ private slots:
                  QString::fromUtf8(readAll(dataFile("gazetteer-cases.gpx"))).split('\n'));
         const GpxStats& n = run.stats;
         QCOMPARE(QList<std::int64_t>({n.records, n.waypoints, n.leftOut, n.noPosition, n.duplicates, n.malformed}),
-                 QList<std::int64_t>({31, 15, 4, 4, 0, 8}));
+                 QList<std::int64_t>({33, 17, 4, 4, 0, 8}));
         // The same conversion into a Polish-format map for mkgmap: a POI per waypoint, labels without entities.
         JobSettings mp;
         mp.outputFolder = fsPath(dir.path());
@@ -120,15 +120,16 @@ private slots:
         Recorder rec;
         QVERIFY(RunJob(Job::Mp, mp, rec).ok);
         const QByteArray map = readAll(dir.path() + "/gnis.mp");
-        QCOMPARE(map.count("[POI]\r\n"), 15);
+        QCOMPARE(map.count("[POI]\r\n"), 17);
         QVERIFY(map.contains("[IMG ID]\r\nID=" + QByteArray::number(GarminMapId(mp)) + "\r\nName=GNIS gazetteer-cases\r\n"));
         QVERIFY(map.contains("[POI]\r\nType=0x6616\r\nLabel=Mount Greylock, 3488\r\nData0=(42.6375821,-73.1662155)\r\n[END]\r\n"));
-        QVERIFY(map.contains("\r\nLabel=Tom & \"Jerry's\" <Hill>\r\n") && map.contains("Data0=(+042.50,-070.0)"));
+        QVERIFY(map.contains("\r\nLabel=Tom & \"Jerry's\" <Hill>\r\n") && map.contains("Data0=(+042.50,-070.0)") &&
+                map.contains("Data0=(-43,-74)"));
         // The result window reads the same waypoints back.
         const ResultPoints back = ReadGpxPoints(fsPath(dir.path() + "/gnis.gpx"));
-        QCOMPARE(back.size(), std::size_t(15));
-        QCOMPARE(back.types[back.largestTypes()[0]].code, std::string("0x6616")); // Summit, 7 of them
-        QCOMPARE(back.types[back.largestTypes()[0]].count, 7);
+        QCOMPARE(back.size(), std::size_t(17));
+        QCOMPARE(back.types[back.largestTypes()[0]].code, std::string("0x6616")); // Summit, 9 of them
+        QCOMPARE(back.types[back.largestTypes()[0]].count, 9);
         QCOMPARE(std::pair(back.lon[5], back.lat[5]), std::pair(-180.0f, 90.0f));
         QStringList reasons;
         for (const MalformedRecord& m : n.firstMalformed)
@@ -152,6 +153,10 @@ private slots:
         QTest::newRow("reordered, lower-case names, no elevation, no map")
             << QByteArray("prim_long_dec|feature_class|prim_lat_dec|feature_name\r\n-73.1|Summit|42.1|Reordered\r\n")
             << wpt("42.1", "-73.1", {}, "Reordered", "Summit", "", "0x6616");
+        QTest::newRow("no header: the first line is a record")
+            << record("First", "Summit", "42.1", "-73.1") + "\r\n" + record("Second", "Summit", "42.2", "-73.2")
+            << wpt("42.1", "-73.1", {}, "First", "Summit", "Williamstown", "0x6616") +
+                   wpt("42.2", "-73.2", {}, "Second", "Summit", "Williamstown", "0x6616");
         QTest::newRow("unknown header: classic positions")
             << "ID|NAME|CLASS|a|b|c|d|e|f|LAT|LON|g|h|i|j|ELEV|SRC\r\n" + record("Fixed", "Summit", "42.1", "-73.1", "10")
             << wpt("42.1", "-73.1", "33", "Fixed, 33", "Summit", "Williamstown", "0x6616");
@@ -213,6 +218,16 @@ private slots:
                                         << "Data checksum error in Text/DomesticNames_MA.txt";
         QTest::newRow("input is the output") << "output" << file({record("A", "Summit", "42.1", "-73.1")})
                                              << "The input IN/./gnis.gpx is the output gnis.gpx; choose another folder";
+        QTest::newRow("every record malformed")
+            << "text" << file({record("A", "Summit", "north", "-73.1"), record("B", "Summit", "42.1", "")})
+            << "every record of IN/input.txt is malformed (line 2: latitude \"north\" is not a decimal number)";
+        QTest::newRow("a small archive declaring a huge text") << "bomb" << file({record("A", "Summit", "42.1", "-73.1")})
+            << "The file IN/ma.zip would unpack to 1073741824 bytes, more than 200 times its own SIZE bytes";
+        QList<QByteArray> escaped; // each name five times its length once escaped, and no id to hold
+        for (int i = 0; i < 20000; ++i)
+            escaped << "|" + QByteArray(200, '&') + "|Summit|MA|25|B|003|x|y|1|1||||||";
+        QTest::newRow("output many times its text") << "text" << file(escaped)
+            << "Can't convert IN/input.txt: the output would grow past OUTSIDE";
     }
     void failuresKeepTheOldGpx() {
         QFETCH(QString, input);
@@ -222,12 +237,16 @@ private slots:
         const QByteArray old = input == "output" ? text : "old";
         writeAll(dir.path() + "/gnis.gpx", old);
         Run run;
-        if (input == "archive") {
+        if (input == "archive" || input == "bomb") {
             Archive a;
             Member member{"Text/DomesticNames_MA.txt", text};
-            member.declaredCrc = 0x12345678;
+            if (input == "bomb")
+                member.declaredSize = 1 << 30;
+            else
+                member.declaredCrc = 0x12345678;
             a.members << member;
             writeAll(in.path() + "/ma.zip", a.bytes());
+            message.replace("SIZE", QString::number(a.bytes().size()));
             run = convertFrom(dir.path(), in.path() + "/ma.zip", {kMA});
         } else if (input == "output") {
             run = convertFrom(dir.path(), dir.path() + "/./gnis.gpx");
@@ -237,7 +256,11 @@ private slots:
             run = convertFrom(dir.path(), in.path() + "/input.txt");
         }
         QVERIFY(!run.ok);
-        QCOMPARE(run.statusBar, "GNIS ERROR: " + message.replace("IN", in.path()));
+        message = "GNIS ERROR: " + message.replace("IN", in.path());
+        if (message.endsWith("OUTSIDE"))
+            QVERIFY2(run.statusBar.startsWith(message.chopped(7)), qPrintable(run.statusBar));
+        else
+            QCOMPARE(run.statusBar, message);
         QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
         QCOMPARE(run.gpx, old);
     }

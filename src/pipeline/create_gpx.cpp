@@ -195,8 +195,8 @@ private:
     // Counts what goes into the file against what was read: a waypoint is never
     // many times its record, so a file growing far past the texts is refused
     // before it fills the disk (real gazetteers give less than they take).
-    static constexpr std::int64_t kGrowth = 8;
-    static constexpr std::int64_t kGrowthFloor = std::int64_t(16) << 20;
+    static constexpr std::int64_t kGrowth = 4;
+    static constexpr std::int64_t kGrowthFloor = std::int64_t(1) << 20;
     std::string grow(std::size_t bytes, std::int64_t readNow, const std::string& what) {
         written_ += static_cast<std::int64_t>(bytes);
         const std::int64_t allowed = kGrowthFloor + kGrowth * (readBefore_ + readNow);

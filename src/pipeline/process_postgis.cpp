@@ -86,6 +86,21 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     // shp2pgsql streams straight into psql: no load script is written. -D: COPY
     // instead of one INSERT per feature; -s: the SRID at once, so the processing
     // script has no geometry to rewrite.
+    // One run at a time on the table: a session of ours holds an advisory lock
+    // from the load to the end of the export, so two runs on one database never
+    // load into or export each other's table. The server lets go of it when
+    // the session ends, however this program ends.
+    HeldProcess session;
+    session.start(psql, psqlArguments(s, {"-A", "-t"}), db);
+    const std::optional<std::string> locked =
+        session.ask("SELECT pg_try_advisory_lock(hashtext('trailcrafter-gnis table gnis'));", 60000);
+    if (!locked)
+        return Outcome::failure(reporter.cancelRequested() ? "cancelled" : ToolFailure("psql", psql, session.result()));
+    if (*locked != "t")
+        return Outcome::failure("another run is using the table gnis in the database " +
+                                (s.database.empty() ? std::string("of the user") : s.database) +
+                                "; try again when it has finished");
+
     reporter.setStatusText("Loading SQL Data Into Database");
     RunOptions load = db;
     load.standardErrorFile = ErrorLogPath();

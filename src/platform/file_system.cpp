@@ -7,10 +7,15 @@
 #include <random>
 #include <system_error>
 
+#include <regex>
+
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -81,6 +86,81 @@ bool MoveWithoutReplacing(const fs::path& from, const fs::path& to) {
     ::unlink(from.c_str());
     return true;
 #endif
+}
+
+Outcome FolderLock::acquire(const fs::path& folder) {
+    release();
+    const fs::path file = folder / kFileName;
+    const std::string busy = "another run is using " + folder.string();
+#if defined(_WIN32)
+    // No sharing: a second opener fails until the first handle closes.
+    HANDLE h = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return Outcome::failure(::GetLastError() == ERROR_SHARING_VIOLATION ? busy : "Can't lock " + file.string());
+    handle_ = h;
+#else
+    // The file may be removed by the run that held it between our open and our
+    // lock: then the lock is on a name no more, and the open is tried again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return Outcome::failure("Can't lock " + folder.string() + ": " + ErrorText(errno));
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            ::close(fd);
+            return Outcome::failure(err == EWOULDBLOCK ? busy : "Can't lock " + folder.string() + ": " + ErrorText(err));
+        }
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && ::lstat(file.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino) {
+            fd_ = fd;
+            file_ = file;
+            return Outcome::success();
+        }
+        ::close(fd);
+    }
+    return Outcome::failure(busy);
+#endif
+    file_ = file;
+    return Outcome::success();
+}
+
+void FolderLock::release() {
+#if defined(_WIN32)
+    if (handle_)
+        ::CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+#else
+    if (fd_ >= 0) {
+        ::unlink(file_.c_str()); // while still held, so no other run locks the old file
+        ::close(fd_);
+        fd_ = -1;
+    }
+#endif
+    file_.clear();
+}
+
+void RemoveLeftovers(const fs::path& folder) {
+    // The names TextFileWriter, the downloads and ScratchFolder give: ".gnis.gpx.tmp-N-N",
+    // ".gnis-N-N.zip", "..gnis-N-N.zip.tmp-N-N", ".gnis-work-N".
+    static const std::regex temporary(R"(\.(gnis\.gpx|gnis\.mp|\.gnis-\d+-\d+\.(zip|txt)|\.gmapsupp\.img\.trailcrafter)\.tmp-\d+-\d+)");
+    static const std::regex download(R"(\.gnis-\d+-\d+\.(zip|txt))");
+    static const std::regex scratch(R"(\.gnis-work-\d+)");
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 80 || name[0] != '.')
+            continue;
+        const fs::file_status st = it->symlink_status(ec);
+        if (ec)
+            continue;
+        std::error_code removed;
+        if (fs::is_regular_file(st) && (std::regex_match(name, temporary) || std::regex_match(name, download)))
+            fs::remove(it->path(), removed);
+        else if (fs::is_directory(st) && std::regex_match(name, scratch))
+            fs::remove_all(it->path(), removed); // never follows a link inside
+    }
 }
 
 TextFileWriter::~TextFileWriter() { discard(); }

@@ -28,6 +28,35 @@ std::string UniqueSuffix();
 // Text of an errno value, for messages.
 std::string ErrorText(int errnum);
 
+// One run per folder: a hidden lock file of the run's own in the folder, held
+// while the run lasts and removed when it ends. The operating system lets go
+// of it when the process dies, however it dies.
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock() { release(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    // Fails with "another run is using FOLDER" while another process holds it.
+    Outcome acquire(const std::filesystem::path& folder);
+    void release();
+    static constexpr const char* kFileName = ".trailcrafter-gnis.lock";
+
+private:
+    std::filesystem::path file_;
+#if defined(_WIN32)
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+// Removes what a run killed outright (power loss, SIGKILL) left in the folder:
+// only entries named as this program names its temporary files and scratch
+// folders, never a link, never anything of another name. Call with the
+// folder's lock held, so no running run's files are taken.
+void RemoveLeftovers(const std::filesystem::path& folder);
+
 // Writes a file under a temporary name beside its target and puts it in the
 // target's place only on commit(), so a failed or abandoned write never leaves
 // a truncated file where a good one was. Lines end with CR LF.

@@ -1,6 +1,7 @@
 #include "run_and_wait.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,13 @@
 #include <algorithm>
 #include <csignal>
 #include <memory>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 namespace gnis {
 
@@ -101,6 +109,30 @@ std::string RunResult::lastErrorLine() const {
 
 namespace {
 
+// Every tool runs in a process group of its own, so ending it ends whatever it
+// started too (a shell wrapper's java, a script's children); on Linux the
+// system ends it when this process dies, however it dies.
+void prepareChild(QProcess& p) {
+#if defined(Q_OS_UNIX)
+    p.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+#if defined(__linux__)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    });
+#else
+    (void)p;
+#endif
+}
+
+void endTool(QProcess& p) {
+#if defined(Q_OS_UNIX)
+    if (const qint64 pid = p.processId(); pid > 0)
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+#endif
+    p.kill();
+}
+
 // What a tool said, kept to its last part: enough to say what went wrong, and
 // bounded whatever the tool prints.
 void keepTail(QByteArray& kept, const QByteArray& more) {
@@ -126,6 +158,7 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
             args << QString::fromStdString(a);
         process->setArguments(args);
         process->setProcessEnvironment(env);
+        prepareChild(*process);
         if (!processes.empty())
             processes.back()->setStandardOutputProcess(process.get());
         processes.push_back(std::move(process));
@@ -155,7 +188,7 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         for (std::size_t j = 0; j < n; ++j) {
             if (j != k && processes[j]->state() != QProcess::NotRunning) {
                 stopped[j] = true;
-                processes[j]->kill();
+                endTool(*processes[j]);
             }
         }
     };
@@ -189,7 +222,7 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
             if (!cancelled && options.cancelled()) {
                 cancelled = true;
                 for (auto& p : processes)
-                    p->kill();
+                    endTool(*p);
             }
         });
         cancelCheck.start(100);
@@ -251,6 +284,67 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
 RunResult RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                      const RunOptions& options) {
     return RunPipeline({Command{program, arguments}}, options).front();
+}
+
+HeldProcess::HeldProcess() = default;
+
+HeldProcess::~HeldProcess() {
+    if (!process_ || process_->state() == QProcess::NotRunning)
+        return;
+    process_->closeWriteChannel(); // psql ends at the end of its input, and lets go of its locks
+    if (!process_->waitForFinished(2000)) {
+        endTool(*process_);
+        process_->waitForFinished(2000);
+    }
+}
+
+void HeldProcess::start(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                        const RunOptions& options) {
+    process_ = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [key, value] : options.environment)
+        env.insert(QString::fromStdString(key), QString::fromStdString(value));
+    process_->setProcessEnvironment(env);
+    prepareChild(*process_);
+    QStringList args;
+    for (const auto& a : arguments)
+        args << QString::fromStdString(a);
+    cancelled_ = options.cancelled;
+    process_->start(QString::fromStdString(program.string()), args);
+}
+
+std::optional<std::string> HeldProcess::ask(const std::string& line, int timeoutMs) {
+    if (!process_ || !process_->waitForStarted(timeoutMs))
+        return std::nullopt;
+    process_->write(QByteArray::fromStdString(line + "\n"));
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(process_.get(), &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
+    QObject::connect(process_.get(), &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    while (!process_->canReadLine() && process_->state() == QProcess::Running && clock.elapsed() < timeoutMs &&
+           !(cancelled_ && cancelled_()))
+        loop.exec();
+    errors_ += process_->readAllStandardError().left(65536).toStdString();
+    if (!process_->canReadLine())
+        return std::nullopt;
+    std::string answer = process_->readLine(4096).toStdString();
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+        answer.pop_back();
+    return answer;
+}
+
+RunResult HeldProcess::result() const {
+    RunResult r;
+    r.started = process_ && process_->error() != QProcess::FailedToStart;
+    if (!r.started)
+        r.startError = process_ ? process_->errorString().toStdString() : "not started";
+    r.exitCode = process_ && process_->state() == QProcess::NotRunning ? process_->exitCode() : -1;
+    r.errors = errors_;
+    return r;
 }
 
 std::filesystem::path FindTool(const std::string& folder, const std::string& tool) {

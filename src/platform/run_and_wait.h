@@ -3,8 +3,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+class QProcess;
 
 namespace gnis {
 
@@ -53,6 +57,31 @@ struct Command {
 // standardErrorFile takes the first program's error output, standardOutputFile
 // the last one's output. A program that cannot start, or a cancel, ends them all.
 std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const RunOptions& options = {});
+
+// A program kept running beside a job's steps for what it holds, such as a
+// database session's lock: its standard input stays open for the lines it is
+// asked. It ends with the object (its input closed, then killed if it lingers);
+// the system ends it with this process however this one ends.
+class HeldProcess {
+public:
+    HeldProcess();
+    ~HeldProcess();
+    HeldProcess(const HeldProcess&) = delete;
+    HeldProcess& operator=(const HeldProcess&) = delete;
+    // Starts the program; the options' environment and cancel apply.
+    void start(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+               const RunOptions& options = {});
+    // Writes a line to its input and waits for a line of its output (without
+    // the line end); nothing when it ended, was cancelled or said nothing within timeoutMs.
+    std::optional<std::string> ask(const std::string& line, int timeoutMs);
+    // What it said on its error output, or why it could not start: for messages.
+    RunResult result() const;
+
+private:
+    std::unique_ptr<QProcess> process_;
+    std::function<bool()> cancelled_;
+    std::string errors_;
+};
 
 // The program "ogr2ogr" (with the platform's executable suffix) in folder when
 // it is there, else on PATH; empty when neither has it.
