@@ -12,6 +12,8 @@
 //   /silent/...    the connection is accepted and never answered
 //   /huge/...      200 announcing 5 GB, then a little data while the socket stays open
 //   /drip/...      200 with the full Content-Length, then a byte every 100 ms
+//   /trickle/...   200 with the full Content-Length, then 300 bytes every 100 ms (above any speed floor)
+//   /cutclose/...  200 without a length, half the body, then closed
 // It runs in the test's own thread, so the test must run an event loop while a
 // client waits (DownloadFile does; runTool does for gnis-convert).
 
@@ -65,15 +67,23 @@ private:
             s->write(QByteArray(65536, 'z'));
             return;
         }
-        if (mode == "drip") {
+        if (mode == "drip" || mode == "trickle") {
             s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
                      QByteArray::number(body.size()) + "\r\n\r\n");
             auto* timer = new QTimer(s);
-            QObject::connect(timer, &QTimer::timeout, s, [s, body, sent = qsizetype(0)]() mutable {
+            const qsizetype step = mode == "drip" ? 1 : 300;
+            QObject::connect(timer, &QTimer::timeout, s, [s, body, step, sent = qsizetype(0)]() mutable {
                 if (sent < body.size())
-                    s->write(body.mid(sent++, 1));
+                    s->write(body.mid(sent, step));
+                sent += step;
             });
             timer->start(100);
+            return;
+        }
+        if (mode == "cutclose") {
+            s->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" + body.left(body.size() / 2));
+            s->flush();
+            s->disconnectFromHost();
             return;
         }
         if (mode == "403" || mode == "404" || mode == "500" || (!found && mode != "html" && mode != "redirect")) {

@@ -34,6 +34,33 @@ private slots:
         QTest::newRow("byte-order mark, as some editors save") << QByteArray("\xEF\xBB\xBF[Software]\r\nfwtools=/usr/bin\r\n")
                                                                << "Software" << "fwtools" << "/usr/bin";
     }
+    void onlyPlainFilesOfASettingsFileSize_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error"); // empty: read
+        QTest::newRow("a FIFO would hang both programs") << "fifo" << "it is not a plain file";
+        QTest::newRow("a link to an endless device") << "device" << "it is not a plain file";
+        QTest::newRow("over 1 MiB") << "large" << "it is larger than 1 MiB, more than any settings file";
+        QTest::newRow("a link to a plain file, as dotfile managers make") << "link" << "";
+    }
+    void onlyPlainFilesOfASettingsFileSize() {
+        QFETCH(QString, kind);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        if (kind == "fifo")
+            QCOMPARE(runTool("mkfifo", {path}).exitCode, 0);
+        else if (kind == "device")
+            QVERIFY(QFile::link("/dev/zero", path));
+        else if (kind == "large")
+            writeAll(path, "[User]\ngnis=/data\n" + QByteArray(1 << 20, ';'));
+        else if (writeAll(dir.path() + "/real.ini", "[User]\ngnis=/data\n"))
+            QVERIFY(QFile::link(dir.path() + "/real.ini", path));
+        IniFile ini;
+        const Outcome loaded = ini.load(fsPath(path));
+        QCOMPARE(QString::fromStdString(loaded.error()), error.isEmpty() ? error : "Can't read " + path + ": " + error);
+        QCOMPARE(LoadStoredSettings(fsPath(path)).gnis, std::string(error.isEmpty() ? "/data" : ""));
+    }
+
     void reading() {
         QFETCH(QByteArray, file);
         QFETCH(QString, section);

@@ -376,6 +376,8 @@ private slots:
                 w.showResult();
                 ResultWindow* result = w.resultWindow();
                 QVERIFY(result && result->isVisible());
+                // The points are read off the window's thread, which stays free meanwhile.
+                QTRY_VERIFY(result->countsText().contains("8,361 points on the map."));
                 QVERIFY2(result->countsText().contains("Written, by class:\n") && result->countsText().contains("  Summit\n") &&
                              result->countsText().contains("Left out by the class table (4,725):\n      2,112  Stream\n"),
                          qPrintable(result->countsText()));

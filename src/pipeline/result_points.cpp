@@ -1,6 +1,7 @@
 #include "result_points.h"
 
 #include "file_system.h"
+#include "gnis_records.h"
 
 #include <algorithm>
 #include <charconv>
@@ -94,7 +95,28 @@ std::vector<std::size_t> ResultPoints::largestTypes() const {
     return order;
 }
 
-ResultPoints ReadGpxPoints(const fs::path& gpx) {
+namespace {
+
+// Whether reading goes on: false, with the reason in points, once stopped or past a limit.
+bool goOn(ResultPoints& points, std::uint64_t bytes, const std::atomic<bool>* stop, const fs::path& file) {
+    if (stop && stop->load(std::memory_order_relaxed)) {
+        points.error = "reading stopped";
+        return false;
+    }
+    if (points.size() >= kMostResultPoints) {
+        points.note = "only the first " + GroupedNumber(static_cast<std::int64_t>(kMostResultPoints)) + " points of " + file.filename().string() + " are shown";
+        return false;
+    }
+    if (bytes >= kMostResultBytes) {
+        points.note = "only the first GiB of " + file.filename().string() + " was read";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ResultPoints ReadGpxPoints(const fs::path& gpx, const std::atomic<bool>* stop) {
     ResultPoints points;
     std::ifstream in;
     if (!openFile(gpx, in)) {
@@ -111,7 +133,7 @@ ResultPoints ReadGpxPoints(const fs::path& gpx) {
     // "<wpt " on), and no more of one than a waypoint of ours could need.
     constexpr std::size_t kPiece = 1 << 20, kPartMax = 1 << 16;
     std::string window, piece(kPiece, '\0');
-    for (;;) {
+    for (std::uint64_t read = 0; goOn(points, read, stop, gpx); read += kPiece) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         const auto got = static_cast<std::size_t>(in.gcount());
         if (got == 0)
@@ -135,7 +157,7 @@ ResultPoints ReadGpxPoints(const fs::path& gpx) {
     return points;
 }
 
-ResultPoints ReadShapefilePoints(const fs::path& shp) {
+ResultPoints ReadShapefilePoints(const fs::path& shp, const std::atomic<bool>* stop) {
     ResultPoints points;
     fs::path dbf = shp;
     dbf.replace_extension(".dbf");
@@ -174,8 +196,12 @@ ResultPoints ReadShapefilePoints(const fs::path& shp) {
     Collector collect(points);
     std::string row(recordSize, '\0');
     unsigned char shape[28];
-    for (unsigned char header[8]; geometry.read(reinterpret_cast<char*>(header), sizeof header);) {
+    std::uint64_t read = 0; // bytes of both files so far
+    for (unsigned char header[8]; goOn(points, read, stop, shp) && geometry.read(reinterpret_cast<char*>(header), sizeof header);) {
         const std::size_t length = std::size_t(big32(header + 4)) * 2;
+        read += sizeof header + length + recordSize;
+        if (length > (1 << 16))
+            break; // no point record is nearly this long: not a point shapefile past here
         const std::size_t kept = std::min(length, sizeof shape);
         if (!geometry.read(reinterpret_cast<char*>(shape), static_cast<std::streamsize>(kept)) ||
             !geometry.ignore(static_cast<std::streamsize>(length - kept)) ||

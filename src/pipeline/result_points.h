@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -20,15 +21,22 @@ struct ResultPoints {
     };
     std::vector<Type> types;
     std::string error; // why nothing could be read; empty on success
+    std::string note;  // why only part of the file is shown, when it is not all
 
     std::size_t size() const { return lon.size(); }
     // The types by count, largest first (indexes into types).
     std::vector<std::size_t> largestTypes() const;
 };
 
-// The waypoints of a GPX file as this program writes it.
-ResultPoints ReadGpxPoints(const std::filesystem::path& gpx);
+// The most a reader takes: several times the whole country, so a file of the
+// user's (or a sparse one of a terabyte) cannot hold memory or the reader for long.
+inline constexpr std::size_t kMostResultPoints = 4000000;
+inline constexpr std::uint64_t kMostResultBytes = std::uint64_t(1) << 30;
+
+// The waypoints of a GPX file as this program writes it. Reading ends early,
+// with a note, past the limits above, and with an error once stop is set.
+ResultPoints ReadGpxPoints(const std::filesystem::path& gpx, const std::atomic<bool>* stop = nullptr);
 // The points of a point shapefile (.shp), their type and desc from its .dbf.
-ResultPoints ReadShapefilePoints(const std::filesystem::path& shp);
+ResultPoints ReadShapefilePoints(const std::filesystem::path& shp, const std::atomic<bool>* stop = nullptr);
 
 } // namespace gnis

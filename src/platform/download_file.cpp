@@ -187,7 +187,7 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
             keepTail(tail, chunk);
             out.write(bytesOf(chunk));
             // A full disk ends the transfer at once, not at the size limit.
-            if (!out.error().empty())
+            if (!out.flush())
                 giveUp(out.error());
         }
     });

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <sstream>
 #include <optional>
 
 namespace gnis {
@@ -101,19 +102,35 @@ Outcome IniFile::load(const fs::path& path) {
     lines_.clear();
     eol_.clear();
     byteOrderMark_ = false;
+    // Only a plain file of a settings file's size is read: a device or a FIFO
+    // put at its name would never end, or hang the program.
+    constexpr std::uintmax_t kMostBytes = 1 << 20;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status))
+        return Outcome::success();
+    if (!fs::is_regular_file(status))
+        return Outcome::failure("Can't read " + path.string() + ": it is not a plain file");
+    if (fs::file_size(path, ec) > kMostBytes)
+        return Outcome::failure("Can't read " + path.string() + ": it is larger than 1 MiB, more than any settings file");
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (!fs::exists(path))
-            return Outcome::success();
+    if (!in)
         return Outcome::failure("Can't read " + path.string() + ": " + ErrorText(errno));
-    }
+    std::string text(kMostBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMostBytes) // it grew since
+        return Outcome::failure("Can't read " + path.string() + ": it is larger than 1 MiB, more than any settings file");
+    if (in.bad())
+        return Outcome::failure("Can't read " + path.string());
+    std::istringstream lines(text);
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
             if (eol_.empty())
                 eol_.assign("\r\n", 2);
-        } else if (eol_.empty() && !in.eof()) {
+        } else if (eol_.empty() && !lines.eof()) {
             eol_.assign(1, '\n'); // assign, not =: GCC 12 at -O3 takes "=" for an overlapping copy
         }
         // Some editors save with a byte-order mark; it is kept, but it is no part of the first line.
@@ -123,8 +140,6 @@ Outcome IniFile::load(const fs::path& path) {
         }
         lines_.push_back(line);
     }
-    if (in.bad())
-        return Outcome::failure("Can't read " + path.string());
     return Outcome::success();
 }
 

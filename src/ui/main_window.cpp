@@ -83,7 +83,15 @@ MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
     loadStep();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() { stopReader(); }
+
+void MainWindow::stopReader() {
+    if (stopReading_)
+        stopReading_->store(true);
+    if (reader_.joinable())
+        reader_.join();
+    stopReading_.reset();
+}
 
 void MainWindow::buildControls() {
     tabStrip_ = place(new QTabBar(this), "TabStrip1", 0, 0, 465, 25);
@@ -371,6 +379,7 @@ void MainWindow::runPipelineButton(Job job) {
     const bool fromResult = job == Job::Garmin;
     if (!fromResult) {
         lnkResult_->hide();
+        stopReader();
         lastPoints_.reset();
         if (result_)
             result_->hide();
@@ -415,23 +424,41 @@ void MainWindow::showDetails() {
 }
 
 void MainWindow::showResult() {
-    if (!lastPoints_) {
-        // Read once: the written waypoints, from the file the run left.
-        const std::filesystem::path& out = lastSettings_.outputFolder;
-        QApplication::setOverrideCursor(Qt::WaitCursor); // a second or so for the whole country
-        try {
-            lastPoints_ = std::make_shared<ResultPoints>(lastJob_ == Job::Gpx ? ReadGpxPoints(out / "gnis.gpx")
-                                                                              : ReadShapefilePoints(out / "gnis.shp"));
-        } catch (const std::bad_alloc&) {
-            auto none = std::make_shared<ResultPoints>();
-            none->error = "not enough memory to read the points";
-            lastPoints_ = none;
-        }
-        QApplication::restoreOverrideCursor();
+    if (!lastPoints_ && !stopReading_) {
+        // Read once, off the window's thread: the written waypoints, from the file the run left.
+        const std::filesystem::path file = lastSettings_.outputFolder / (lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp");
+        const bool gpx = lastJob_ == Job::Gpx;
+        auto stop = std::make_shared<std::atomic<bool>>(false);
+        stopReading_ = stop;
+        reader_ = std::thread([this, file, gpx, stop] {
+            std::shared_ptr<ResultPoints> points;
+            try {
+                points = std::make_shared<ResultPoints>(gpx ? ReadGpxPoints(file, stop.get())
+                                                            : ReadShapefilePoints(file, stop.get()));
+            } catch (const std::bad_alloc&) {
+                points = std::make_shared<ResultPoints>();
+                points->error = "not enough memory to read the points";
+            }
+            // Delivered on the window's thread; dropped if the window goes first.
+            QMetaObject::invokeMethod(this, [this, points, stop] {
+                if (stop != stopReading_ || stop->load())
+                    return; // a reading given up on
+                if (reader_.joinable())
+                    reader_.join();
+                stopReading_.reset();
+                lastPoints_ = points;
+                presentResult();
+            }, Qt::QueuedConnection);
+        });
     }
+    presentResult();
+}
+
+void MainWindow::presentResult() {
     if (!result_) {
         result_ = new ResultWindow(this);
         connect(result_, &ResultWindow::makeGarminMap, this, [this] { runPipelineButton(Job::Garmin); });
+        connect(result_, &ResultWindow::closed, this, &MainWindow::stopReader);
     }
     const char* made = lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp";
     // Process SHP converts nothing, so it has no counts to show.

@@ -9,8 +9,10 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class QComboBox;
@@ -116,6 +118,11 @@ private:
     GpxStats lastStats_;
     JobSettings lastSettings_;
     std::shared_ptr<const ResultPoints> lastPoints_; // read on the first Show result
+    // Reads the points off the window's thread; stopReading_ ends it early.
+    std::thread reader_;
+    std::shared_ptr<std::atomic<bool>> stopReading_;
+    void stopReader();
+    void presentResult();
     QComboBox* cmbGnisState_ = nullptr;
     QLineEdit* txtGnisOutput_ = nullptr;
     QPushButton* btnGnisGpx_ = nullptr;

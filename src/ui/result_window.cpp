@@ -2,6 +2,7 @@
 
 #include "map_view.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -58,15 +59,24 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 void ResultWindow::show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points) {
     setWindowTitle(QString::fromStdString(title));
     QString text = counted ? ResultCountsText(*counted) : QString();
-    if (points && !points->error.empty())
+    if (!points)
+        text += "\nReading the points for the map… (closing this window stops it)\n";
+    else if (!points->error.empty())
         text += "\nNo map: " + QString::fromStdString(points->error) + "\n";
-    else if (points)
+    else
         text += QString("\n%1 points on the map.\n").arg(QLocale().toString(qulonglong(points->size())));
+    if (points && !points->note.empty())
+        text += "Note: " + QString::fromStdString(points->note) + ".\n";
     counts_->setPlainText(text);
     map_->setPoints(std::move(points));
     QWidget::show();
     raise();
     activateWindow();
+}
+
+void ResultWindow::closeEvent(QCloseEvent* event) {
+    emit closed();
+    QWidget::closeEvent(event);
 }
 
 QString ResultWindow::countsText() const { return counts_->toPlainText(); }

@@ -20,7 +20,8 @@ class ResultWindow : public QWidget {
     Q_OBJECT
 public:
     explicit ResultWindow(QWidget* parent = nullptr);
-    // counted: the conversion's counts, when the run made them; points: read from the output.
+    // counted: the conversion's counts, when the run made them; points: read
+    // from the output, or null while they are still being read.
     void show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points);
     MapView* mapView() const { return map_; }
     QString countsText() const;
@@ -28,6 +29,11 @@ public:
 signals:
     // "Make Garmin map…": the owner runs the Garmin stage for the same job.
     void makeGarminMap();
+    // The user closed the window: a reading of the points still under way can stop.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QPlainTextEdit* counts_;
