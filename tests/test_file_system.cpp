@@ -13,6 +13,39 @@ using namespace testsupport;
 class FileSystemTest : public QObject {
     Q_OBJECT
 private slots:
+    void leftoversOfAKilledRun() {
+        // What a run killed outright leaves goes with the next run in that folder;
+        // anything named otherwise, and every link, stays.
+        QTemporaryDir dir;
+        const QStringList ours{".gnis.gpx.tmp-123-4", ".gnis.mp.tmp-5-6", ".gnis-77-8.zip", ".gnis-77-9.txt",
+                               "..gnis-77-8.zip.tmp-1-2", "..gmapsupp.img.trailcrafter.tmp-3-4"};
+        const QStringList others{"gnis.gpx", ".gnis.gpx.tmp-x", ".gnis.gpx.tmp-1-2.bak", ".gnis-77-8.zip.old", ".gnis-notes.txt",
+                                 ".trailcrafter-gnis.lock", "notes.gnis.gpx.tmp-1-2", ".gnis-work-12x"};
+        for (const QString& name : ours + others)
+            writeAll(dir.path() + "/" + name, "x");
+        QVERIFY(QDir(dir.path()).mkpath(".gnis-work-42/inner"));
+        writeAll(dir.path() + "/.gnis-work-42/inner/gnis.shp", "x");
+        QVERIFY(QDir(dir.path()).mkdir("elsewhere"));
+        writeAll(dir.path() + "/elsewhere/keep.txt", "x");
+        QVERIFY(QFile::link(dir.path() + "/elsewhere", dir.path() + "/.gnis-work-43")); // a link: never followed
+        QVERIFY(QFile::link(dir.path() + "/elsewhere/keep.txt", dir.path() + "/.gnis-1-1.zip"));
+        RemoveLeftovers(fsPath(dir.path()));
+        QStringList expected = others + QStringList{".gnis-1-1.zip", ".gnis-work-43", "elsewhere"};
+        expected.sort();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name), expected);
+        QCOMPARE(readAll(dir.path() + "/elsewhere/keep.txt"), QByteArray("x"));
+    }
+
+    void oneRunPerFolder() {
+        QTemporaryDir dir;
+        FolderLock first, second;
+        QVERIFY(first.acquire(fsPath(dir.path())).ok());
+        QCOMPARE(QString::fromStdString(second.acquire(fsPath(dir.path())).error()), "another run is using " + dir.path());
+        first.release();
+        QCOMPARE(filesIn(dir.path()), QStringList{}); // the lock file goes with the lock
+        QVERIFY(second.acquire(fsPath(dir.path())).ok());
+    }
+
     void deleteFile_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("force");

@@ -1,5 +1,6 @@
 // gnis-convert end to end, as a user runs it from a terminal.
 
+#include "http_test_server.h"
 #include "states.h"
 #include "test_support.h"
 #include "zip_builder.h"
@@ -11,6 +12,10 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/types.h>
 
 using namespace testsupport;
 
@@ -25,6 +30,31 @@ const QByteArray kText =
     "2|Beach|Beach|MA|25|Berkshire|003|423815N|0730958W|42.1|-73.1|||||1|X||\r\n";
 
 ToolRun convert(const QStringList& args) { return runTool(QStringLiteral(GNIS_CONVERT), args); }
+
+// Every entry of a folder, hidden ones and those in subfolders, with what files hold.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries[QDir(folder).relativeFilePath(path)] = QFileInfo(path).isFile() ? readAll(path) : QByteArray("<folder>");
+    }
+    return entries;
+}
+
+// Stands in for ogr2ogr, shp2pgsql, psql and mkgmap: works for half a minute in a
+// child of its own (its pid noted), so an interrupt must end a whole process group.
+// As psql it answers the lock query and reads its input.
+const QByteArray kSlowTool = R"(#!/bin/sh
+case "$(basename "$0"):$*" in
+  psql:*"-A -t"*) read line; echo t; exec cat >/dev/null ;;
+  psql:*) exec cat >/dev/null ;;
+esac
+sleep 30 &
+echo $! >> "$STANDIN_PIDS"
+wait
+)";
 
 } // namespace
 
@@ -205,6 +235,80 @@ private slots:
         QCOMPARE(readAll(out.path() + "/gmapsupp.img"), QByteArray("the user's own map"));
         QCOMPARE(convert(fromText + QStringList{"--replace"}).exitCode, 0);
         QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
+    }
+
+    void interruptIsACancel_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("waitFor"); // the status text of the stage to interrupt
+        QTest::addColumn<int>("signal");
+        QTest::newRow("download, SIGINT") << "gpx" << "Downloading GNIS Zip File" << SIGINT;
+        QTest::newRow("conversion, SIGTERM") << "gpx" << "Creating GNIS GPX File" << SIGTERM;
+        QTest::newRow("ogr2ogr, SIGHUP") << "shp" << "Converting To Shapefile" << SIGHUP;
+        QTest::newRow("shp2pgsql into psql, SIGTERM") << "process" << "Loading SQL Data Into Database" << SIGTERM;
+        QTest::newRow("mkgmap, SIGTERM") << "garmin" << "Compiling Garmin Map" << SIGTERM;
+    }
+    void interruptIsACancel() {
+        QFETCH(QString, command);
+        QFETCH(QString, waitFor);
+        QFETCH(int, signal);
+        QTemporaryDir out, tools, in;
+        writeAll(out.path() + "/notes.txt", "the user's");
+        writeAll(out.path() + "/gnis.gpx", "an older gpx");
+        writeAll(out.path() + "/gnis.shp", "an older shapefile");
+        for (const char* tool : {"ogr2ogr", "shp2pgsql", "psql", "pgsql2shp", "mkgmap"}) {
+            writeAll(tools.path() + "/" + tool, kSlowTool);
+            QFile::setPermissions(tools.path() + "/" + tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QString pids = in.path() + "/pids";
+        qputenv("STANDIN_PIDS", pids.toUtf8());
+        QStringList args{command, "--output", out.path(), "--fwtools", tools.path(), "--mkgmap", tools.path(),
+                         "--postgis", tools.path(), "--database", "nowhere"};
+        if (command == "process")
+            args = args.mid(0, 3) + args.mid(7);
+        else if (command == "shp")
+            args = args.mid(0, 5);
+        else if (command == "gpx")
+            args = args.mid(0, 3);
+        else if (command == "garmin")
+            args = args.mid(0, 3) + args.mid(5, 2);
+        QMap<QString, QByteArray> before = snapshot(out.path());
+        // The download crawls; the conversion has a large text to work through.
+        HttpTestServer server(sourceDir() + "/data/mirror");
+        if (waitFor.startsWith("Downloading")) {
+            args << "--state" << "MA" << "--server" << server.base("drip");
+        } else if (command != "process") {
+            QByteArray text = kText.left(kText.indexOf("\r\n") + 2);
+            const QByteArray row = "|Peak|Summit|MA|25|B|003|x|y|42.1|-73.1|||||100|Map||\r\n";
+            text.reserve(2000000 * 60);
+            for (int i = 1; i <= (waitFor.startsWith("Creating") ? 2000000 : 10); ++i)
+                text += QByteArray::number(i) + row;
+            writeAll(in.path() + "/big.txt", text);
+            args << "--input" << in.path() + "/big.txt";
+        }
+        QProcess p;
+        QEventLoop loop;
+        QByteArray said;
+        bool sent = false; // once: a second one would end the program outright, as meant
+        QObject::connect(&p, &QProcess::readyReadStandardError, &loop, [&] {
+            said += p.readAllStandardError();
+            if (!sent && said.contains(waitFor.toUtf8()) && p.processId() > 0)
+                sent = ::kill(static_cast<pid_t>(p.processId()), signal) == 0;
+        });
+        QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        p.start(QStringLiteral(GNIS_CONVERT), args);
+        loop.exec();
+        said += p.readAllStandardError();
+        QVERIFY2(p.state() == QProcess::NotRunning && said.contains(waitFor.toUtf8()), said.constData());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 128 + signal);
+        QVERIFY2(said.contains("gnis-convert: GNIS Cancelled."), said.constData());
+        QCOMPARE(snapshot(out.path()), before); // no temporary file, scratch folder or lock left, nothing replaced
+        // No tool of the run, nor anything a tool started, outlives it.
+        for (const QByteArray& pid : readAll(pids).split('\n')) {
+            if (!pid.isEmpty())
+                QTRY_VERIFY2(!QFileInfo::exists("/proc/" + pid), pid.constData());
+        }
     }
 
     void extract_data() {

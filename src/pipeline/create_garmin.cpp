@@ -91,22 +91,15 @@ Outcome CheckGarminTarget(const JobSettings& settings) {
                             "(gnis-convert: --replace)");
 }
 
-Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter) {
+namespace {
+
+// gnis.mp of the scratch folder into gmapsupp.img there, by mkgmap.
+Outcome compile(const JobSettings& settings, StatusReporter& reporter, const fs::path& mp, const ScratchFolder& scratch) {
     reporter.setStatusText("Compiling Garmin Map");
-    const fs::path mp = settings.outputFolder / kMpFileName;
-    if (!FileExists(mp))
-        return Outcome::failure("No mp file exists");
-    if (Outcome free = CheckGarminTarget(settings); !free)
-        return free;
     const std::string folder = settings.mkgmapFolder.string();
     const fs::path mkgmap = FindTool(folder, "mkgmap");
     if (mkgmap.empty())
         return Outcome::failure(ToolNotFound(folder, "mkgmap"));
-    // mkgmap writes several files; only gmapsupp.img is kept, and it replaces
-    // the old one by a rename once complete.
-    ScratchFolder scratch(settings.outputFolder);
-    if (!scratch.ok())
-        return Outcome::failure("Can't write in " + settings.outputFolder.string());
     const std::string name = GarminMapName(settings);
     const std::uint32_t id = GarminMapId(settings);
     RunOptions options;
@@ -123,31 +116,45 @@ Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter) 
     if (!run.started)
         return Outcome::failure(ToolFailure("mkgmap", mkgmap, run));
     const std::string said = run.output + run.errors;
-    const fs::path made = scratch.path() / kGarminFileName;
     if (!run.succeeded() || said.find("Number of MapFailedExceptions: 0") == std::string::npos ||
-        said.find("Number of ExitExceptions: 0") == std::string::npos || !FileExists(made))
+        said.find("Number of ExitExceptions: 0") == std::string::npos || !FileExists(scratch.path() / kGarminFileName))
         return Outcome::failure(mkgmapFailure(mkgmap, run));
-    const fs::path target = settings.outputFolder / kGarminFileName;
-    std::error_code ec;
-    fs::rename(made, target, ec);
-    if (ec)
-        return Outcome::failure("Can't write " + target.string() + ": " + ec.message());
-    TextFileWriter marker;
-    if (Outcome opened = marker.open(settings.outputFolder / kMarkerName, TextFileWriter::Durability::Replaced); !opened)
-        return opened;
-    marker.write(identity(target) + "\n");
-    // Without the marker the next run only refuses to replace the map, and says so.
-    (void)marker.commit();
     return Outcome::success();
 }
+
+} // namespace
 
 Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
     // Said before anything is downloaded or converted.
     if (Outcome free = CheckGarminTarget(settings); !free)
         return free;
-    if (Outcome mp = CreateGnisMp(settings, reporter, stats); !mp)
-        return mp;
-    return CompileGarminMap(settings, reporter);
+    // gnis.mp and the map are made in a scratch folder (mkgmap writes several
+    // files there); only a finished map and its gnis.mp take the old ones' places,
+    // so a failed or cancelled job leaves the folder as it was.
+    ScratchFolder scratch(settings.outputFolder);
+    if (!scratch.ok())
+        return Outcome::failure("Can't write in " + settings.outputFolder.string());
+    const fs::path mp = scratch.path() / kMpFileName;
+    if (Outcome made = WriteWaypoints(settings, WaypointFormat::PolishMap, mp, 0, reporter, stats); !made)
+        return made;
+    if (Outcome map = compile(settings, reporter, mp, scratch); !map)
+        return map;
+    const fs::path target = settings.outputFolder / kGarminFileName;
+    std::error_code ec;
+    fs::rename(scratch.path() / kGarminFileName, target, ec);
+    if (ec)
+        return Outcome::failure("Can't write " + target.string() + ": " + ec.message());
+    TextFileWriter marker;
+    if (Outcome opened = marker.open(settings.outputFolder / kMarkerName, TextFileWriter::Durability::Replaced); opened) {
+        marker.write(identity(target) + "\n");
+        // Without the marker the next run only refuses to replace the map, and says so.
+        (void)marker.commit();
+    }
+    fs::rename(mp, settings.outputFolder / kMpFileName, ec);
+    if (ec)
+        return Outcome::failure("The map was made, but " + (settings.outputFolder / kMpFileName).string() +
+                                " could not be written: " + ec.message());
+    return Outcome::success();
 }
 
 } // namespace gnis

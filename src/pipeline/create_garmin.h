@@ -20,7 +20,4 @@ inline constexpr const char* kGarminFileName = "gmapsupp.img";
 // the job says to replace it; else a message that names it.
 [[nodiscard]] Outcome CheckGarminTarget(const JobSettings& settings);
 
-// The second half alone: gnis.mp of the output folder into gmapsupp.img.
-[[nodiscard]] Outcome CompileGarminMap(const JobSettings& settings, StatusReporter& reporter);
-
 } // namespace gnis

@@ -340,9 +340,9 @@ Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, Gpx
     return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx, settings.outputFolder / kGpxFileName, 0);
 }
 
-Outcome CreateGnisGpxAt(const JobSettings& settings, const fs::path& output, std::size_t fieldLimit,
-                        StatusReporter& reporter, GpxStats& stats) {
-    return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx, output, fieldLimit);
+Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
+                       std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats) {
+    return writeWaypoints(settings, reporter, stats, format, output, fieldLimit);
 }
 
 Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {

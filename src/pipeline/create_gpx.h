@@ -22,10 +22,11 @@ inline constexpr const char* kMpFileName = "gnis.mp";
 // what was written and left out; a failure says why.
 [[nodiscard]] Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
 
-// The same into another file (a shapefile's intermediate), with values longer
-// than fieldLimit bytes cut at a character's start (0: none cut).
-[[nodiscard]] Outcome CreateGnisGpxAt(const JobSettings& settings, const std::filesystem::path& output,
-                                      std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats);
+// The same into another file (a later stage's intermediate), in either format,
+// with values longer than fieldLimit bytes cut at a character's start (0: none cut).
+[[nodiscard]] Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format,
+                                     const std::filesystem::path& output, std::size_t fieldLimit,
+                                     StatusReporter& reporter, GpxStats& stats);
 
 // The same conversion, classes, de-duplication and counts into gnis.mp, a
 // Polish-format map of one [POI] per waypoint (Type= the map type code,

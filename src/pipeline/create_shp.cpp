@@ -76,7 +76,7 @@ Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, Gpx
     if (!scratch.ok())
         return Outcome::failure("Can't write in " + settings.outputFolder.string());
     const fs::path gpx = scratch.path() / kGpxFileName;
-    if (Outcome made = CreateGnisGpxAt(settings, gpx, kDbfFieldBytes, reporter, stats); !made)
+    if (Outcome made = WriteWaypoints(settings, WaypointFormat::Gpx, gpx, kDbfFieldBytes, reporter, stats); !made)
         return made;
     Outcome shp = convertToShp(settings, reporter, gpx, &stats.widths, scratch);
     // Without a shapefile the waypoints are all the user has of the run: they
