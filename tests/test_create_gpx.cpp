@@ -300,6 +300,19 @@ private slots:
         QCOMPARE(run.gpx, diskFull ? QByteArray("old gpx") : QByteArray());
     }
 
+    void resultReadersAreBounded() {
+        // A sparse file of 4 GiB at the name: the reader gives up after its first GiB, and at once when stopped.
+        QTemporaryDir dir;
+        const QString gpx = dir.path() + "/gnis.gpx";
+        QFile sparse(gpx);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(4) << 30));
+        sparse.close();
+        const ResultPoints capped = ReadGpxPoints(fsPath(gpx));
+        QCOMPARE(capped.note, std::string("only the first GiB of gnis.gpx was read"));
+        const std::atomic<bool> stop{true};
+        QCOMPARE(ReadGpxPoints(fsPath(gpx), &stop).error, std::string("reading stopped"));
+    }
+
     void realGazetteers_data() {
         QTest::addColumn<QString>("archive");
         QTest::addColumn<QString>("code");

@@ -288,6 +288,7 @@ private slots:
         // apart from this code, from the real files.
         const QByteArray ma = reference("MA", currentSample("MA"));
         QTemporaryDir out;
+        writeAll(out.path() + "/gnis.zip", "an older archive, kept for offline use"); // downloads never take its name
         const Run r = run(server_->base("ok"), "MA,ri", out.path());
         QVERIFY2(r.ok, qPrintable(r.statusBar));
         QCOMPARE(r.stats.waypoints, 8361 + 1522 - 3);
@@ -297,7 +298,8 @@ private slots:
         QCOMPARE(gpx.count("<wpt "), 9880);
         QVERIFY(gpx.startsWith(ma.left(ma.lastIndexOf("</gpx>")))); // in the order given
         QVERIFY(r.status.contains("Rhode Island (2 of 2)"));
-        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(entriesIn(out.path()), QStringList({"gnis.gpx", "gnis.zip"}));
+        QCOMPARE(readAll(out.path() + "/gnis.zip"), QByteArray("an older archive, kept for offline use"));
     }
 
     void archive2021Source() {

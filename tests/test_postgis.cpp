@@ -247,6 +247,30 @@ private slots:
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), gpx); // not this run's, and all the user has after a failure
     }
 
+    void oneRunPerTable() {
+        // Another run holds the table from its load to its export: this one stops
+        // at once and neither loads over that table nor exports it.
+        REQUIRE_TOOL("ogr2ogr");
+        if (!requireDatabase())
+            return;
+        QTemporaryDir out;
+        makeShapefile(out.path());
+        const QByteArray shp = readAll(out.path() + "/gnis.shp");
+        psql("DROP TABLE IF EXISTS gnis; CREATE TABLE gnis (marker text); INSERT INTO gnis VALUES ('the other run')", db_);
+        HeldProcess other;
+        RunOptions env;
+        env.environment["PGPASSWORD"] = db_.password;
+        other.start("psql", {"-X", "-w", "-A", "-t", "-h", db_.host, "-U", db_.user, "-d", db_.database}, env);
+        QCOMPARE(other.ask("SELECT pg_try_advisory_lock(hashtext('trailcrafter-gnis table gnis'));", 20000),
+                 std::optional<std::string>("t"));
+        Recorder rec;
+        const JobOutcome r = RunJob(Job::Process, job(out.path()), rec);
+        QCOMPARE(QString::fromStdString(r.text), "GNIS ERROR: another run is using the table gnis in the database " +
+                                                     QString::fromStdString(db_.database) + "; try again when it has finished");
+        QCOMPARE(psql("SELECT marker FROM gnis", db_), QString("the other run"));
+        QCOMPARE(readAll(out.path() + "/gnis.shp"), shp);
+    }
+
     void roundTrip() {
         REQUIRE_TOOL("ogr2ogr");
         if (!requireDatabase())
