@@ -348,7 +348,7 @@ private slots:
         if (what == "dash")
             s.database = "-c";
         if (what == "port")
-            s.port = "1";
+            s.port.assign(1, '1'); // assign, not =: GCC 12 at -O3 takes "=" for an overlapping copy
         if (what == "load") { // its own shp2pgsql, found first; psql and pgsql2shp from PATH
             // Like the real one, it replaces the table it is given, then fails.
             writeAll(scripts.path() + "/shp2pgsql", "#!/bin/sh\nfor t; do :; done\n"

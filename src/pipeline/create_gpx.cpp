@@ -279,10 +279,8 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
 
 } // namespace
 
-namespace {
-
-Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats, WaypointFormat format,
-                       const fs::path& output, std::size_t fieldLimit) {
+Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
+                       std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats) {
     stats = GpxStats{};
     auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
@@ -334,19 +332,12 @@ Outcome writeWaypoints(const JobSettings& settings, StatusReporter& reporter, Gp
     return Outcome::success();
 }
 
-} // namespace
-
 Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    return writeWaypoints(settings, reporter, stats, WaypointFormat::Gpx, settings.outputFolder / kGpxFileName, 0);
-}
-
-Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
-                       std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats) {
-    return writeWaypoints(settings, reporter, stats, format, output, fieldLimit);
+    return WriteWaypoints(settings, WaypointFormat::Gpx, settings.outputFolder / kGpxFileName, 0, reporter, stats);
 }
 
 Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    return writeWaypoints(settings, reporter, stats, WaypointFormat::PolishMap, settings.outputFolder / kMpFileName, 0);
+    return WriteWaypoints(settings, WaypointFormat::PolishMap, settings.outputFolder / kMpFileName, 0, reporter, stats);
 }
 
 std::string GarminMapName(const JobSettings& settings) {

@@ -238,8 +238,15 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     std::string why;
     if (!timeout.empty())
         why = timeout;
-    else if (status != 0 && (status < 200 || status >= 300))
-        why = "HTTP " + std::to_string(status) + (reason.isEmpty() ? "" : " " + reason.toStdString());
+    else if (status != 0 && (status < 200 || status >= 300)) {
+        // Appended piece by piece: GCC 12 at -O3 takes "HTTP " + a temporary for an overlapping copy.
+        why = "HTTP ";
+        why += std::to_string(status);
+        if (!reason.isEmpty()) {
+            why += ' ';
+            why += reason.toStdString();
+        }
+    }
     else if (announced > 0 && received != announced)
         why = "the connection ended after " + std::to_string(received) + " of " + std::to_string(announced) + " bytes";
     else if (error != QNetworkReply::NoError)
