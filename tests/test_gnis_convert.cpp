@@ -43,17 +43,21 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
     return entries;
 }
 
-// Stands in for ogr2ogr, shp2pgsql, psql and mkgmap: works for half a minute in a
-// child of its own (its pid noted), so an interrupt must end a whole process group.
-// As psql it answers the lock query and reads its input.
+// Stands in for ogr2ogr, shp2pgsql, psql, pgsql2shp and mkgmap: the one named in
+// STANDIN_SLOW works for half a minute in a child of its own (its pid noted), so an
+// interrupt must end a whole process group; the others end at once. As psql it
+// answers the lock query and reads its input.
 const QByteArray kSlowTool = R"(#!/bin/sh
-case "$(basename "$0"):$*" in
+name=$(basename "$0")
+case "$name:$*" in
   psql:*"-A -t"*) read line; echo t; exec cat >/dev/null ;;
-  psql:*) exec cat >/dev/null ;;
+  psql:*"-f -"*) exec cat >/dev/null ;;
 esac
-sleep 30 &
-echo $! >> "$STANDIN_PIDS"
-wait
+if [ "$name" = "$STANDIN_SLOW" ]; then
+  sleep 30 &
+  echo $! >> "$STANDIN_PIDS"
+  wait
+fi
 )";
 
 } // namespace
@@ -245,6 +249,7 @@ private slots:
         QTest::newRow("conversion, SIGTERM") << "gpx" << "Creating GNIS GPX File" << SIGTERM;
         QTest::newRow("ogr2ogr, SIGHUP") << "shp" << "Converting To Shapefile" << SIGHUP;
         QTest::newRow("shp2pgsql into psql, SIGTERM") << "process" << "Loading SQL Data Into Database" << SIGTERM;
+        QTest::newRow("pgsql2shp, SIGINT") << "process" << "Creating New Shapefile" << SIGINT;
         QTest::newRow("mkgmap, SIGTERM") << "garmin" << "Compiling Garmin Map" << SIGTERM;
     }
     void interruptIsACancel() {
@@ -261,6 +266,11 @@ private slots:
         }
         const QString pids = in.path() + "/pids";
         qputenv("STANDIN_PIDS", pids.toUtf8());
+        const QByteArray slow = waitFor.startsWith("Converting") ? "ogr2ogr"
+                                : waitFor.startsWith("Loading")  ? "shp2pgsql"
+                                : waitFor.startsWith("Creating New") ? "pgsql2shp"
+                                                                     : "mkgmap";
+        qputenv("STANDIN_SLOW", slow);
         QStringList args{command, "--output", out.path(), "--fwtools", tools.path(), "--mkgmap", tools.path(),
                          "--postgis", tools.path(), "--database", "nowhere"};
         if (command == "process")
