@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <csignal>
@@ -114,18 +115,23 @@ struct UsageError {
 // The signal that asked the run to stop (SIGINT, SIGTERM, SIGHUP), or 0. The
 // run then ends as a Cancel ends it in the window: tools ended, temporary files
 // and scratch folders removed, the folder as it was.
-volatile std::sig_atomic_t gStopSignal = 0;
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void onStopSignal(int signal) { gStopSignal = signal; }
+extern "C" void onStopSignal(int signal) { gStopSignal.store(signal); }
 
 void catchStopSignals() {
 #if defined(SIGHUP)
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND; // a second one ends the program at once
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
+    action.sa_flags = SA_RESETHAND | SA_RESTART; // a second one ends the program at once
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored when we started stays ignored: nohup, and a shell's background jobs.
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 #else
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
@@ -146,7 +152,7 @@ public:
         }
         std::cerr << printable(text) << '\n';
     }
-    bool cancelRequested() override { return gStopSignal != 0; }
+    bool cancelRequested() override { return gStopSignal.load() != 0; }
 
 private:
     bool timing_;
@@ -388,9 +394,9 @@ int runPipeline(const Options& options) {
                           : command == "garmin"  ? gnis::Job::Garmin
                                                  : gnis::Job::All;
     const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
-    if (!outcome.ok && gStopSignal != 0) { // as a shell reports a command ended by the signal
+    if (const int signal = gStopSignal.load(); !outcome.ok && signal != 0) { // as a shell reports a command ended by it
         std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';
-        return 128 + gStopSignal;
+        return 128 + signal;
     }
     if (!outcome.ok) {
         std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/types.h>
 
 using namespace testsupport;
@@ -238,6 +239,9 @@ private slots:
                  refused.err.constData());
         QCOMPARE(readAll(out.path() + "/gmapsupp.img"), QByteArray("the user's own map"));
         QCOMPARE(convert(fromText + QStringList{"--replace"}).exitCode, 0);
+        // The user's own gnis.mp as the input is never taken for the output.
+        const ToolRun itself = convert({"garmin", "--input", out.path() + "/gnis.mp", "--output", out.path()});
+        QVERIFY2(itself.exitCode == 1 && itself.err.contains("is the output gnis.mp; choose another folder"), itself.err.constData());
         QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
     }
 
@@ -251,11 +255,15 @@ private slots:
         QTest::newRow("shp2pgsql into psql, SIGTERM") << "process" << "Loading SQL Data Into Database" << SIGTERM;
         QTest::newRow("pgsql2shp, SIGINT") << "process" << "Creating New Shapefile" << SIGINT;
         QTest::newRow("mkgmap, SIGTERM") << "garmin" << "Compiling Garmin Map" << SIGTERM;
+        // Started under nohup, SIGHUP was ignored before the program began: it stays ignored.
+        QTest::newRow("conversion, SIGHUP under nohup") << "gpx" << "Creating GNIS GPX File" << -SIGHUP;
     }
     void interruptIsACancel() {
         QFETCH(QString, command);
         QFETCH(QString, waitFor);
         QFETCH(int, signal);
+        const bool ignored = signal < 0;
+        signal = std::abs(signal);
         QTemporaryDir out, tools, in;
         writeAll(out.path() + "/notes.txt", "the user's");
         writeAll(out.path() + "/gnis.gpx", "an older gpx");
@@ -296,6 +304,8 @@ private slots:
             args << "--input" << in.path() + "/big.txt";
         }
         QProcess p;
+        if (ignored)
+            p.setChildProcessModifier([] { std::signal(SIGHUP, SIG_IGN); });
         QEventLoop loop;
         QByteArray said;
         bool sent = false; // once: a second one would end the program outright, as meant
@@ -311,6 +321,11 @@ private slots:
         said += p.readAllStandardError();
         QVERIFY2(p.state() == QProcess::NotRunning && said.contains(waitFor.toUtf8()), said.constData());
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        if (ignored) {
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(readAll(out.path() + "/gnis.gpx").count("<wpt "), 2000000);
+            return;
+        }
         QCOMPARE(p.exitCode(), 128 + signal);
         QVERIFY2(said.contains("gnis-convert: GNIS Cancelled."), said.constData());
         QCOMPARE(snapshot(out.path()), before); // no temporary file, scratch folder or lock left, nothing replaced

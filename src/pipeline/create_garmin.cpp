@@ -7,10 +7,7 @@
 
 #include <fstream>
 #include <sstream>
-
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
+#include <vector>
 
 namespace gnis {
 namespace fs = std::filesystem;
@@ -47,22 +44,29 @@ std::string mapDescription(const std::string& name) {
 // taken for ours and replaced.
 constexpr const char* kMarkerName = ".gmapsupp.img.trailcrafter";
 
-// The file's identity: device, inode, size and time of change; "" for no plain file.
+// The file's identity: its size and a hash of its bytes; "" for no plain file.
+// Not the inode or the time: a Garmin card is FAT, whose inode numbers change
+// with every mount and whose times are coarse.
 std::string identity(const fs::path& file) {
-#if defined(_WIN32)
     std::error_code ec;
     if (!fs::is_regular_file(fs::symlink_status(file, ec)))
         return {};
-    return std::to_string(fs::file_size(file, ec)) + " " +
-           std::to_string(fs::last_write_time(file, ec).time_since_epoch().count());
-#else
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    std::ifstream in(file, std::ios::binary);
+    std::uint64_t hash = 14695981039346656037ull, size = 0; // FNV-1a
+    std::vector<char> buffer(1 << 16);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        const auto n = static_cast<std::size_t>(in.gcount());
+        for (std::size_t i = 0; i < n; ++i) {
+            hash ^= static_cast<unsigned char>(buffer[i]);
+            hash *= 1099511628211ull;
+        }
+        size += n;
+    }
+    if (in.bad())
         return {};
     std::ostringstream id;
-    id << st.st_dev << ' ' << st.st_ino << ' ' << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec;
+    id << size << ' ' << std::hex << hash;
     return id.str();
-#endif
 }
 
 // True when gmapsupp.img is free to write: not there, or the map this program made last.
@@ -128,6 +132,8 @@ Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, 
     // Said before anything is downloaded or converted.
     if (Outcome free = CheckGarminTarget(settings); !free)
         return free;
+    if (Outcome apart = CheckInputIsNotOutput(settings, settings.outputFolder / kMpFileName); !apart)
+        return apart;
     // gnis.mp and the map are made in a scratch folder (mkgmap writes several
     // files there); only a finished map and its gnis.mp take the old ones' places,
     // so a failed or cancelled job leaves the folder as it was.
@@ -139,17 +145,24 @@ Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, 
         return made;
     if (Outcome map = compile(settings, reporter, mp, scratch); !map)
         return map;
+    // Asked again: the run may have taken long, and a map of the user's may have come meanwhile.
+    if (Outcome free = CheckGarminTarget(settings); !free)
+        return free;
     const fs::path target = settings.outputFolder / kGarminFileName;
     std::error_code ec;
-    fs::rename(scratch.path() / kGarminFileName, target, ec);
+    if (!MoveWithoutReplacing(scratch.path() / kGarminFileName, target))
+        fs::rename(scratch.path() / kGarminFileName, target, ec);
     if (ec)
         return Outcome::failure("Can't write " + target.string() + ": " + ec.message());
     TextFileWriter marker;
-    if (Outcome opened = marker.open(settings.outputFolder / kMarkerName, TextFileWriter::Durability::Replaced); opened) {
+    Outcome marked = marker.open(settings.outputFolder / kMarkerName, TextFileWriter::Durability::Replaced);
+    if (marked) {
         marker.write(identity(target) + "\n");
-        // Without the marker the next run only refuses to replace the map, and says so.
-        (void)marker.commit();
+        marked = marker.commit();
     }
+    if (!marked)
+        stats.warning += std::string(stats.warning.empty() ? "" : " ") + "The marker beside " + kGarminFileName +
+                         " could not be written, so the next run will take the map for someone else's.";
     fs::rename(mp, settings.outputFolder / kMpFileName, ec);
     if (ec)
         return Outcome::failure("The map was made, but " + (settings.outputFolder / kMpFileName).string() +

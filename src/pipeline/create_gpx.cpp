@@ -121,6 +121,7 @@ public:
         WaypointConverter converter(&ids_, format_);
         converter.setFieldLimit(fieldLimit_);
         const std::int64_t malformedBefore = stats.malformed;
+        const std::size_t reasonsBefore = stats.firstMalformed.size();
         bool haveHeader = false;
         std::string block;
         block.reserve(1 << 16);
@@ -156,7 +157,7 @@ public:
             if (!stats.fatal.empty())
                 return "Can't convert " + what + ": " + stats.fatal;
             if (block.size() >= (1 << 16)) {
-                if (std::string error = grow(block.size(), lines.bytesRead(), what); !error.empty())
+                if (std::string error = grow(block.size(), lines.bytesRead(), stats.records, what); !error.empty())
                     return error;
                 writer_.write(block);
                 block.clear();
@@ -171,11 +172,13 @@ public:
         if (stats.records == recordsBefore)
             return "no records in " + what;
         if (stats.malformed - malformedBefore == stats.records - recordsBefore) {
-            const auto& first = stats.firstMalformed;
+            const auto& kept = stats.firstMalformed; // this text's first reason, when one was kept
             return "every record of " + what + " is malformed" +
-                   (first.empty() ? std::string() : " (line " + std::to_string(first.front().line) + ": " + first.front().reason + ")");
+                   (kept.size() > reasonsBefore ? " (line " + std::to_string(kept[reasonsBefore].line) + ": " +
+                                                      kept[reasonsBefore].reason + ")"
+                                                : std::string());
         }
-        if (std::string error = grow(block.size(), lines.bytesRead(), what); !error.empty())
+        if (std::string error = grow(block.size(), lines.bytesRead(), stats.records, what); !error.empty())
             return error;
         writer_.write(block);
         readBefore_ += lines.bytesRead();
@@ -196,14 +199,15 @@ private:
     // many times its record, so a file growing far past the texts is refused
     // before it fills the disk (real gazetteers give less than they take).
     static constexpr std::int64_t kGrowth = 4;
+    static constexpr std::int64_t kGrowthPerRecord = 192; // a waypoint's own tags, for texts of very short records
     static constexpr std::int64_t kGrowthFloor = std::int64_t(1) << 20;
-    std::string grow(std::size_t bytes, std::int64_t readNow, const std::string& what) {
+    std::string grow(std::size_t bytes, std::int64_t readNow, std::int64_t records, const std::string& what) {
         written_ += static_cast<std::int64_t>(bytes);
-        const std::int64_t allowed = kGrowthFloor + kGrowth * (readBefore_ + readNow);
+        const std::int64_t allowed = kGrowthFloor + kGrowth * (readBefore_ + readNow) + kGrowthPerRecord * records;
         if (written_ <= allowed)
             return {};
-        return "Can't convert " + what + ": the output would grow past " + std::to_string(allowed) + " bytes, " +
-               std::to_string(kGrowth) + " times the text it is made from; the text is not a gazetteer";
+        return "Can't convert " + what + ": the output would grow past " + std::to_string(allowed) +
+               " bytes, many times the text it is made from; the text is not a gazetteer";
     }
 
     WaypointFormat format_;
@@ -279,6 +283,17 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
 
 } // namespace
 
+Outcome CheckInputIsNotOutput(const JobSettings& settings, const fs::path& output) {
+    // Converting gnis.gpx into itself would replace the user's file with an empty one.
+    std::error_code ec;
+    if (!settings.inputText.empty() &&
+        (fs::equivalent(settings.inputText, output, ec) ||
+         fs::weakly_canonical(settings.inputText, ec) == fs::weakly_canonical(output, ec)))
+        return Outcome::failure("The input " + settings.inputText.string() + " is the output " +
+                                output.filename().string() + "; choose another folder");
+    return Outcome::success();
+}
+
 Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
                        std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats) {
     stats = GpxStats{};
@@ -299,15 +314,12 @@ Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const
         }
     }
 
-    const std::string fileName = output.filename().string();
-    std::error_code ec;
-    // Converting gnis.gpx into itself would replace the user's file with an empty one.
-    if (usersText && (fs::equivalent(settings.inputText, output, ec) ||
-                      fs::weakly_canonical(settings.inputText, ec) == fs::weakly_canonical(output, ec)))
-        return fail("The input " + settings.inputText.string() + " is the output " + fileName + "; choose another folder");
+    if (Outcome apart = CheckInputIsNotOutput(settings, output); !apart)
+        return apart;
     GpxOutput gpx(format, fieldLimit);
     if (std::string error = gpx.open(output, settings); !error.empty())
         return fail(error);
+    const std::string fileName = output.filename().string();
     std::string cleanupError;
     if (usersText) {
         reporter.setStatusText(gpx.creating());

@@ -22,6 +22,10 @@ inline constexpr const char* kMpFileName = "gnis.mp";
 // what was written and left out; a failure says why.
 [[nodiscard]] Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
 
+// Fails when the user's own text is the output file: converting it into itself
+// would replace it with an empty one.
+[[nodiscard]] Outcome CheckInputIsNotOutput(const JobSettings& settings, const std::filesystem::path& output);
+
 // The same into another file (a later stage's intermediate), in either format,
 // with values longer than fieldLimit bytes cut at a character's start (0: none cut).
 [[nodiscard]] Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format,

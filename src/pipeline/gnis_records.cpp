@@ -434,14 +434,19 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         if (fieldLimit_ == 0 || length <= fieldLimit_)
             return length;
         std::size_t at = start, kept = 0;
+        // One unit a byte, or an entity ("&amp;") as the one byte it stands for.
+        auto next = [&out](std::size_t i) {
+            const std::size_t end = out[i] == '&' ? out.find(';', i) : std::string::npos;
+            return end == std::string::npos ? i + 1 : end + 1;
+        };
         while (at < out.size() && kept < fieldLimit_) {
-            at = out[at] == '&' ? out.find(';', at) + 1 : at + 1;
+            at = next(at);
             ++kept;
         }
         while (at > start && at < out.size() && (static_cast<unsigned char>(out[at]) & 0xC0) == 0x80)
             --at; // back to the start of the character that would be split
         kept = 0;
-        for (std::size_t i = start; i < at; i = out[i] == '&' ? out.find(';', i) + 1 : i + 1)
+        for (std::size_t i = start; i < at; i = next(i))
             ++kept;
         out.resize(at);
         ++stats.cutFields;

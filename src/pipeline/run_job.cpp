@@ -70,7 +70,8 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
     FolderLock lock;
     if (Outcome locked = lock.acquire(settings.outputFolder); !locked)
         return finish(locked, "");
-    RemoveLeftovers(settings.outputFolder);
+    if (lock.held())
+        RemoveLeftovers(settings.outputFolder);
     // Whatever a stage holds unwinds on the way out (temporary files, scratch
     // folders, tools), so nothing of the run is left behind.
     try {

@@ -26,8 +26,8 @@ struct DownloadOptions {
     // page sent with a success status, as proxies and captive portals do) fails
     // and replaces nothing.
     std::vector<std::string> mustBeginWith;
-    // When set, a body that does not end with this fails: cut off where no
-    // length was announced.
+    // When set, a body that came without an announced length and does not end
+    // with this fails: it was cut off.
     std::string mustEndWith;
     // Bytes received so far and the total when the server said it (else 0).
     std::function<void(std::int64_t received, std::int64_t total)> progress;

@@ -109,6 +109,11 @@ Outcome FolderLock::acquire(const fs::path& folder) {
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             ::close(fd);
+            if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS) {
+                // A file system without locks (some network and FUSE ones): the run goes on unlocked.
+                ::unlink(file.c_str());
+                return Outcome::success();
+            }
             return Outcome::failure(err == EWOULDBLOCK ? busy : "Can't lock " + folder.string() + ": " + ErrorText(err));
         }
         struct stat held {}, named {};
@@ -126,6 +131,14 @@ Outcome FolderLock::acquire(const fs::path& folder) {
     return Outcome::success();
 }
 
+bool FolderLock::held() const {
+#if defined(_WIN32)
+    return handle_ != nullptr;
+#else
+    return fd_ >= 0;
+#endif
+}
+
 void FolderLock::release() {
 #if defined(_WIN32)
     if (handle_)
@@ -133,7 +146,12 @@ void FolderLock::release() {
     handle_ = nullptr;
 #else
     if (fd_ >= 0) {
-        ::unlink(file_.c_str()); // while still held, so no other run locks the old file
+        // While still held, so no other run locks the old file; and only our own
+        // file, should another have taken the name meanwhile.
+        struct stat held {}, named {};
+        if (::fstat(fd_, &held) == 0 && ::lstat(file_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            ::unlink(file_.c_str());
         ::close(fd_);
         fd_ = -1;
     }

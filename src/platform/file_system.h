@@ -38,8 +38,10 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     // Fails with "another run is using FOLDER" while another process holds it.
+    // On a file system without locks it succeeds without holding anything.
     Outcome acquire(const std::filesystem::path& folder);
     void release();
+    bool held() const;
     static constexpr const char* kFileName = ".trailcrafter-gnis.lock";
 
 private:

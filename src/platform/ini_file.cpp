@@ -107,6 +107,8 @@ Outcome IniFile::load(const fs::path& path) {
     constexpr std::uintmax_t kMostBytes = 1 << 20;
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        return Outcome::failure("Can't read " + path.string() + ": " + ec.message());
     if (!fs::exists(status))
         return Outcome::success();
     if (!fs::is_regular_file(status))

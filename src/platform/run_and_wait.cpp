@@ -260,10 +260,10 @@ std::vector<RunResult> RunPipeline(const std::vector<Command>& commands, const R
         r.output = out[k].toStdString();
         r.errors = err[k].toStdString();
     }
-    // A producer killed by a signal (a broken pipe) while a consumer failed on
+    // A producer killed by a broken pipe while a consumer failed on
     // its own was ended by that failure: the consumer's error is the one to tell.
     for (std::size_t k = 0; k + 1 < n; ++k) {
-        if (!results[k].crashed)
+        if (!results[k].crashed || results[k].exitCode != kBrokenPipeSignal)
             continue;
         for (std::size_t j = k + 1; j < n; ++j) {
             if (results[j].started && !results[j].succeeded() && !results[j].stoppedByOther && !results[j].cancelled)
