@@ -2,12 +2,12 @@
 // and reports on the terminal: status texts on standard error as they happen,
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
-#include "create_garmin.h"
-#include "create_gpx.h"
-#include "run_job.h"
-#include "settings_file.h"
-#include "states.h"
-#include "zip_extraction.h"
+#include "jobs/create_garmin.h"
+#include "jobs/create_gpx.h"
+#include "jobs/run_job.h"
+#include "platform/settings_file.h"
+#include "gazetteer/states.h"
+#include "zip/zip_archive.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

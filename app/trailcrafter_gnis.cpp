@@ -1,10 +1,10 @@
 // trailcrafter-gnis: the desktop program. The startup window asks for the mode,
 // then the main window does the work; closing it ends the program.
 
-#include "dialogs.h"
-#include "main_window.h"
-#include "settings_file.h"
-#include "startup_window.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+#include "platform/settings_file.h"
+#include "ui/startup_window.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,8 +1,8 @@
 // The result window's map: reads a GPX once and times repaints of all its
 // points, at the whole extent and zoomed in. Usage: map_bench FILE.gpx [REPAINTS]
 
-#include "map_view.h"
-#include "result_points.h"
+#include "ui/map_view.h"
+#include "formats/result_points.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

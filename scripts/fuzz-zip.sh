@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the zip reader's fuzz target with clang (libFuzzer, ASan, UBSan) and
+# Builds the zip reader's fuzz target with clang (libFuzzer, ASan, UBSan) through CMake and
 # runs it for a bounded time on a seed corpus of archives made by other programs.
 # Usage: scripts/fuzz-zip.sh [SECONDS]   (default 60). A crash exits non-zero.
 set -euo pipefail
@@ -8,9 +8,10 @@ seconds=${1:-60}
 out=build-fuzz
 mkdir -p "$out"
 
-clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -Isrc/zip -Isrc/platform src/zip/zip_extraction.cpp src/platform/utf8.cpp src/platform/file_system.cpp tests/fuzz_zip.cpp \
-  -lz -o "$out/fuzz_zip"
+cmake -S . -B "$out" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGNIS_FUZZ=ON \
+  -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$out" --target fuzz_zip -j"$(nproc)" >/dev/null
+cp "$out/tests/fuzz_zip" "$out/fuzz_zip"
 
 # Seeds: small archives of every style the tests use.
 corpus="$out/corpus"

@@ -2,7 +2,7 @@
 // scratch folder. Besides crashes and sanitizer reports it stops on a file
 // written outside the target folder and on a partial file left behind.
 
-#include "zip_extraction.h"
+#include "zip/zip_archive.h"
 
 #include <cstdint>
 #include <cstdio>

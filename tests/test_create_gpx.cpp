@@ -1,9 +1,9 @@
 // The GPX stage on files made here and on the real gazetteer texts.
 
-#include "create_gpx.h"
-#include "result_points.h"
-#include "run_job.h"
-#include "states.h"
+#include "jobs/create_gpx.h"
+#include "formats/result_points.h"
+#include "jobs/run_job.h"
+#include "gazetteer/states.h"
 #include "test_support.h"
 #include "zip_builder.h"
 

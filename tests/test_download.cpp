@@ -1,12 +1,12 @@
 // Download and extraction end to end against a real HTTP server on loopback,
 // an offline mirror folder and file: URLs.
 
-#include "create_gpx.h"
-#include "run_job.h"
-#include "download_file.h"
-#include "download_gnis_zip.h"
+#include "jobs/create_gpx.h"
+#include "jobs/run_job.h"
+#include "platform/download_file.h"
+#include "jobs/download_gnis_zip.h"
 #include "http_test_server.h"
-#include "states.h"
+#include "gazetteer/states.h"
 #include "test_support.h"
 #include "zip_builder.h"
 

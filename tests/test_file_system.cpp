@@ -1,6 +1,6 @@
 // The file-system layer the stages write and delete through.
 
-#include "file_system.h"
+#include "base/file_system.h"
 #include "test_support.h"
 
 #include <QDir>

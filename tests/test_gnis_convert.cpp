@@ -1,7 +1,7 @@
 // gnis-convert end to end, as a user runs it from a terminal.
 
 #include "http_test_server.h"
-#include "states.h"
+#include "gazetteer/states.h"
 #include "test_support.h"
 #include "zip_builder.h"
 

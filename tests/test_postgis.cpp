@@ -1,14 +1,14 @@
 // RunAndWait, the shapefile stage with real ogr2ogr, and the PostGIS round trip
 // against the private PostgreSQL cluster that scripts/pg-start.sh starts.
 
-#include "create_gpx.h"
-#include "create_shp.h"
+#include "jobs/create_gpx.h"
+#include "jobs/create_shp.h"
 #include "http_test_server.h"
-#include "process_postgis.h"
-#include "result_points.h"
-#include "run_job.h"
-#include "states.h"
-#include "run_and_wait.h"
+#include "jobs/process_postgis.h"
+#include "formats/result_points.h"
+#include "jobs/run_job.h"
+#include "gazetteer/states.h"
+#include "platform/run_and_wait.h"
 #include "test_support.h"
 #include "zip_builder.h"
 

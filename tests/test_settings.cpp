@@ -1,8 +1,8 @@
 // settings.ini: our INI reader and writer against files written by hand, and
 // the seven settings on top of it.
 
-#include "ini_file.h"
-#include "settings_file.h"
+#include "platform/ini_file.h"
+#include "platform/settings_file.h"
 #include "test_support.h"
 
 #include <QDir>

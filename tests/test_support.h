@@ -3,7 +3,7 @@
 // Helpers shared by the test programs: where the data lives, and outside tools
 // that a test needs. Under CI a missing tool fails the test instead of skipping it.
 
-#include "status_reporter.h"
+#include "jobs/status_reporter.h"
 
 #include <QByteArray>
 #include <QDir>

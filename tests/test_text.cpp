@@ -1,11 +1,11 @@
 // The small pure pieces of the conversion: class table, name cleaning, text
 // decoding, number checks and the state catalogue.
 
-#include "clean_text.h"
-#include "gnis_records.h"
-#include "map_type.h"
-#include "states.h"
-#include "text_lines.h"
+#include "gazetteer/clean_text.h"
+#include "gazetteer/gnis_records.h"
+#include "gazetteer/map_type.h"
+#include "gazetteer/states.h"
+#include "gazetteer/text_lines.h"
 
 #include <QStringList>
 #include <QTest>

@@ -1,13 +1,13 @@
 // The windows with real widgets on the offscreen platform.
 
-#include "dialogs.h"
+#include "ui/dialogs.h"
 #include "http_test_server.h"
-#include "main_window.h"
-#include "map_view.h"
-#include "result_window.h"
-#include "startup_window.h"
-#include "status_window.h"
-#include "states.h"
+#include "ui/main_window.h"
+#include "ui/map_view.h"
+#include "ui/result_window.h"
+#include "ui/startup_window.h"
+#include "ui/status_window.h"
+#include "gazetteer/states.h"
 #include "test_support.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 
 #include "test_support.h"
 #include "zip_builder.h"
-#include "zip_extraction.h"
+#include "zip/zip_archive.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
-#include "download_file.h"
+#include "platform/download_file.h"
 
-#include "file_system.h"
+#include "base/file_system.h"
 
 #include <QDir>
 #include <QElapsedTimer>

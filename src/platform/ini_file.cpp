@@ -1,7 +1,7 @@
-#include "ini_file.h"
+#include "platform/ini_file.h"
 
-#include "file_system.h"
-#include "utf8.h"
+#include "base/file_system.h"
+#include "base/utf8.h"
 
 #include <cerrno>
 #include <fstream>

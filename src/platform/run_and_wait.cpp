@@ -1,4 +1,4 @@
-#include "run_and_wait.h"
+#include "platform/run_and_wait.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "settings_file.h"
+#include "platform/settings_file.h"
 
-#include "ini_file.h"
+#include "platform/ini_file.h"
 
 #include <QCoreApplication>
 #include <QDir>

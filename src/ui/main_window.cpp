@@ -1,13 +1,13 @@
-#include "main_window.h"
+#include "ui/main_window.h"
 
-#include "dialogs.h"
-#include "eliding_label.h"
-#include "result_window.h"
-#include "fonts.h"
-#include "run_and_wait.h"
-#include "run_job.h"
-#include "states.h"
-#include "status_window.h"
+#include "ui/dialogs.h"
+#include "ui/eliding_label.h"
+#include "ui/result_window.h"
+#include "ui/fonts.h"
+#include "platform/run_and_wait.h"
+#include "jobs/run_job.h"
+#include "gazetteer/states.h"
+#include "ui/status_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>

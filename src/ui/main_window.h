@@ -1,10 +1,10 @@
 #pragma once
 
-#include "gnis_records.h"
-#include "job_settings.h"
-#include "run_job.h"
-#include "settings_file.h"
-#include "status_reporter.h"
+#include "gazetteer/gnis_records.h"
+#include "jobs/job_settings.h"
+#include "jobs/run_job.h"
+#include "platform/settings_file.h"
+#include "jobs/status_reporter.h"
 
 #include <QWidget>
 

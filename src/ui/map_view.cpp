@@ -1,4 +1,4 @@
-#include "map_view.h"
+#include "ui/map_view.h"
 
 #include <QElapsedTimer>
 #include <QLocale>

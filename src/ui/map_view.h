@@ -1,6 +1,6 @@
 #pragma once
 
-#include "result_points.h"
+#include "formats/result_points.h"
 
 #include <QImage>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "result_window.h"
+#include "ui/result_window.h"
 
-#include "map_view.h"
+#include "ui/map_view.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gnis_records.h"
-#include "result_points.h"
+#include "gazetteer/gnis_records.h"
+#include "formats/result_points.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "startup_window.h"
+#include "ui/startup_window.h"
 
-#include "fonts.h"
-#include "main_window.h"
+#include "ui/fonts.h"
+#include "ui/main_window.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "status_window.h"
+#include "ui/status_window.h"
 
-#include "fonts.h"
+#include "ui/fonts.h"
 
 #include <QCloseEvent>
 #include <QLabel>

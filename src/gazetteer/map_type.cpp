@@ -1,4 +1,4 @@
-#include "map_type.h"
+#include "gazetteer/map_type.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "result_points.h"
+#include "formats/result_points.h"
 
-#include "file_system.h"
-#include "gnis_records.h"
+#include "base/file_system.h"
+#include "gazetteer/gnis_records.h"
 
 #include <algorithm>
 #include <charconv>

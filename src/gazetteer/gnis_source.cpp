@@ -1,7 +1,7 @@
-#include "gnis_source.h"
+#include "gazetteer/gnis_source.h"
 
-#include "states.h"
-#include "utf8.h"
+#include "gazetteer/states.h"
+#include "base/utf8.h"
 
 #include <array>
 

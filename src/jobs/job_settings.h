@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gnis_source.h"
+#include "gazetteer/gnis_source.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,8 +1,8 @@
-#include "download_gnis_zip.h"
+#include "jobs/download_gnis_zip.h"
 
-#include "download_file.h"
-#include "file_system.h"
-#include "states.h"
+#include "platform/download_file.h"
+#include "base/file_system.h"
+#include "gazetteer/states.h"
 
 namespace gnis {
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
-#include "extract_gnis_zip.h"
+#include "jobs/extract_gnis_zip.h"
 
-#include "states.h"
-#include "zip_extraction.h"
+#include "gazetteer/states.h"
+#include "zip/zip_archive.h"
 
 namespace gnis {
 

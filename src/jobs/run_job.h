@@ -1,8 +1,8 @@
 #pragma once
 
-#include "gnis_records.h"
-#include "job_settings.h"
-#include "status_reporter.h"
+#include "gazetteer/gnis_records.h"
+#include "jobs/job_settings.h"
+#include "jobs/status_reporter.h"
 
 #include <string>
 

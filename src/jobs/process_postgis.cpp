@@ -1,9 +1,9 @@
-#include "process_postgis.h"
+#include "jobs/process_postgis.h"
 
-#include "file_system.h"
-#include "run_and_wait.h"
-#include "settings_file.h"
-#include "shapefile_set.h"
+#include "base/file_system.h"
+#include "platform/run_and_wait.h"
+#include "platform/settings_file.h"
+#include "jobs/shapefile_set.h"
 
 namespace gnis {
 namespace fs = std::filesystem;

@@ -1,10 +1,10 @@
-#include "run_job.h"
+#include "jobs/run_job.h"
 
-#include "create_garmin.h"
-#include "create_gpx.h"
-#include "create_shp.h"
-#include "file_system.h"
-#include "process_postgis.h"
+#include "jobs/create_garmin.h"
+#include "jobs/create_gpx.h"
+#include "jobs/create_shp.h"
+#include "base/file_system.h"
+#include "jobs/process_postgis.h"
 
 #include <new>
 

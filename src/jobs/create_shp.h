@@ -1,9 +1,9 @@
 #pragma once
 
-#include "gnis_records.h"
-#include "job_settings.h"
-#include "outcome.h"
-#include "status_reporter.h"
+#include "gazetteer/gnis_records.h"
+#include "jobs/job_settings.h"
+#include "base/outcome.h"
+#include "jobs/status_reporter.h"
 
 namespace gnis {
 

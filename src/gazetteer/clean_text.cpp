@@ -1,4 +1,4 @@
-#include "clean_text.h"
+#include "gazetteer/clean_text.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "zip_extraction.h"
+#include "zip/zip_archive.h"
 
-#include "file_system.h"
-#include "utf8.h"
+#include "base/file_system.h"
+#include "base/utf8.h"
 
 #include <zlib.h>
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "utf8.h"
+#include "base/utf8.h"
 
 namespace gnis {
 

@@ -1,11 +1,11 @@
-#include "create_gpx.h"
+#include "jobs/create_gpx.h"
 
-#include "clean_text.h"
-#include "download_gnis_zip.h"
-#include "extract_gnis_zip.h"
-#include "file_system.h"
-#include "states.h"
-#include "text_lines.h"
+#include "gazetteer/clean_text.h"
+#include "jobs/download_gnis_zip.h"
+#include "jobs/extract_gnis_zip.h"
+#include "base/file_system.h"
+#include "gazetteer/states.h"
+#include "gazetteer/text_lines.h"
 
 #include <algorithm>
 #include <cerrno>

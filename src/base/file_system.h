@@ -1,6 +1,6 @@
 #pragma once
 
-#include "outcome.h"
+#include "base/outcome.h"
 
 #include <cstdint>
 #include <cstdio>

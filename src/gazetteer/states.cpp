@@ -1,6 +1,6 @@
-#include "states.h"
+#include "gazetteer/states.h"
 
-#include "utf8.h"
+#include "base/utf8.h"
 
 #include <algorithm>
 

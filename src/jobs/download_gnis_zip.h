@@ -1,7 +1,7 @@
 #pragma once
 
-#include "job_settings.h"
-#include "status_reporter.h"
+#include "jobs/job_settings.h"
+#include "jobs/status_reporter.h"
 
 #include <filesystem>
 #include <string>

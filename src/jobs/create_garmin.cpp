@@ -1,9 +1,9 @@
-#include "create_garmin.h"
+#include "jobs/create_garmin.h"
 
-#include "create_gpx.h"
-#include "file_system.h"
-#include "run_and_wait.h"
-#include "shapefile_set.h"
+#include "jobs/create_gpx.h"
+#include "base/file_system.h"
+#include "platform/run_and_wait.h"
+#include "jobs/shapefile_set.h"
 
 #include <fstream>
 #include <sstream>

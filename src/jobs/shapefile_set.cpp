@@ -1,4 +1,4 @@
-#include "shapefile_set.h"
+#include "jobs/shapefile_set.h"
 
 #include <random>
 #include <system_error>

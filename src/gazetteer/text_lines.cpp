@@ -1,6 +1,6 @@
-#include "text_lines.h"
+#include "gazetteer/text_lines.h"
 
-#include "clean_text.h"
+#include "gazetteer/clean_text.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "job_settings.h"
-#include "outcome.h"
-#include "status_reporter.h"
+#include "jobs/job_settings.h"
+#include "base/outcome.h"
+#include "jobs/status_reporter.h"
 
 namespace gnis {
 

@@ -1,10 +1,10 @@
-#include "create_shp.h"
+#include "jobs/create_shp.h"
 
-#include "create_gpx.h"
-#include "file_system.h"
-#include "run_and_wait.h"
-#include "shapefile_set.h"
-#include "states.h"
+#include "jobs/create_gpx.h"
+#include "base/file_system.h"
+#include "platform/run_and_wait.h"
+#include "jobs/shapefile_set.h"
+#include "gazetteer/states.h"
 
 #include <algorithm>
 

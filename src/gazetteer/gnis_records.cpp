@@ -1,8 +1,8 @@
-#include "gnis_records.h"
+#include "gazetteer/gnis_records.h"
 
-#include "clean_text.h"
-#include "map_type.h"
-#include "utf8.h"
+#include "gazetteer/clean_text.h"
+#include "gazetteer/map_type.h"
+#include "base/utf8.h"
 
 #include <algorithm>
 #include <charconv>

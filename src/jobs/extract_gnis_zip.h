@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gnis_source.h"
-#include "text_lines.h"
+#include "gazetteer/gnis_source.h"
+#include "gazetteer/text_lines.h"
 
 #include <cstdint>
 #include <filesystem>
