@@ -2,8 +2,6 @@
 // and reports on the terminal: status texts on standard error as they happen,
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
-#include "jobs/create_garmin.h"
-#include "jobs/create_gpx.h"
 #include "jobs/run_job.h"
 #include "platform/settings_file.h"
 #include "gazetteer/states.h"
@@ -297,20 +295,6 @@ std::string value(const Options& o, const std::string& name) {
     return it == o.values.end() ? std::string() : it->second;
 }
 
-// What the conversion wrote and what it left out, with the first malformed records.
-std::string countsSummary(const gnis::GpxStats& stats) {
-    std::string summary = stats.countsText();
-    if (!stats.firstMalformed.empty()) {
-        summary += " (";
-        for (std::size_t i = 0; i < stats.firstMalformed.size(); ++i) {
-            const auto& m = stats.firstMalformed[i];
-            summary += (i ? "; line " : "line ") + std::to_string(m.line) + ": " + m.reason;
-        }
-        summary += stats.malformed > static_cast<std::int64_t>(stats.firstMalformed.size()) ? "; ...)" : ")";
-    }
-    return summary;
-}
-
 // The job as the options give it, with settings.ini for what they leave out.
 gnis::JobSettings jobFromOptions(const Options& options) {
     const std::string& command = options.command;
@@ -402,20 +386,8 @@ int runPipeline(const Options& options) {
         std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';
         return 1;
     }
-    const gnis::GpxStats& stats = outcome.stats;
-    std::string summary;
-    if (job == gnis::Job::Gpx || job == gnis::Job::Mp)
-        summary = (settings.outputFolder / (job == gnis::Job::Gpx ? gnis::kGpxFileName : gnis::kMpFileName)).string() +
-                  ": " + countsSummary(stats) + ".";
-    else if (job == gnis::Job::Garmin)
-        summary = (settings.outputFolder / gnis::kGarminFileName).string() + ": map " +
-                  std::to_string(gnis::GarminMapId(settings)) + " \"" + gnis::GarminMapName(settings) + "\" made from " +
-                  countsSummary(stats) + ".";
-    else if (job == gnis::Job::Process)
-        summary = (settings.outputFolder / "gnis.shp").string() + ": processed.";
-    else // the GPX was an intermediate; the shapefile is what stays
-        summary = (settings.outputFolder / "gnis.shp").string() + ": made from " + countsSummary(stats) + ".";
-    std::cout << printable(summary + " " + outcome.text + (stats.warning.empty() ? "" : " Warning: " + stats.warning))
+    const std::string& warning = outcome.stats.warning;
+    std::cout << printable(outcome.summary + " " + outcome.text + (warning.empty() ? "" : " Warning: " + warning))
               << std::endl;
     return 0;
 }

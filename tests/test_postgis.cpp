@@ -242,7 +242,7 @@ private slots:
         qputenv("PATH", path);
         QVERIFY(!converted);
         QVERIFY2(("GNIS ERROR: " + QString::fromStdString(converted.error())).startsWith(message), converted.error().c_str());
-        QVERIFY(!rec.statusBarTexts.contains("GNIS: Shp file created"));
+        QVERIFY(!rec.milestones.contains("GNIS: Shp file created"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before);
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), gpx); // not this run's, and all the user has after a failure
     }
@@ -288,8 +288,8 @@ private slots:
             QCOMPARE(rec.status, (QStringList{"Processing GNIS SHP File", "Creating GNIS SQL File",
                                               "Loading SQL Data Into Database", "Removing SQL File",
                                               "Processing Data", "Creating New Shapefile"}));
-            QCOMPARE(rec.statusBarTexts, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
-                                                 "Data Extracted", "GNIS Data Processed"}));
+            QCOMPARE(rec.milestones, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
+                                             "Data Extracted"}));
         }
         // The exact duplicate gone; field names kept as ogr2ogr wrote them.
         QCOMPARE(shapefileFeatures(out.path() + "/gnis.shp"),
@@ -375,7 +375,7 @@ private slots:
         QVERIFY2(QString::fromStdString(processed.text).startsWith(message), processed.text.c_str());
         if (what == "load")
             QCOMPARE(psql("SELECT count(*) FROM gnis", db_), rowsBefore);
-        QVERIFY(!rec.statusBarTexts.contains("GNIS Data Processed"));
+        QVERIFY(!rec.milestones.contains("Data Extracted"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), before); // the only shapefile survives
         QVERIFY(!QFileInfo::exists(out.path() + "/gnis.sql"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});

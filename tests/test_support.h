@@ -121,10 +121,9 @@ inline QString currentSample(const QString& code) { return bucketArchive(sourceD
 // A stage's listener that keeps everything it was told.
 struct Recorder : gnis::StatusReporter {
     QStringList status;
-    QStringList statusBarTexts;
+    QStringList milestones;
     void setStatusText(const std::string& t) override { status << QString::fromStdString(t); }
-    void setStatusBarText(const std::string& t) override { statusBarTexts << QString::fromStdString(t); }
-    QString statusBar() const { return statusBarTexts.isEmpty() ? QString() : statusBarTexts.last(); }
+    void milestone(const std::string& t) override { milestones << QString::fromStdString(t); }
 };
 
 } // namespace testsupport

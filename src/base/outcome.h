@@ -5,8 +5,9 @@
 
 namespace gnis {
 
-// What a platform call did: success, or a message that names the file and the reason.
-class Outcome {
+// What a step or a call did: success, or a message that names the file and the
+// reason. Never to be dropped unread.
+class [[nodiscard]] Outcome {
 public:
     static Outcome success() { return Outcome(); }
     static Outcome failure(std::string message) { return Outcome(std::move(message)); }

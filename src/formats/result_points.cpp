@@ -223,4 +223,15 @@ ResultPoints ReadShapefilePoints(const fs::path& shp, const std::atomic<bool>* s
     return points;
 }
 
+ResultPoints ReadPoints(const fs::path& file, const std::atomic<bool>* stop) {
+    const std::string ext = file.extension().string();
+    if (ext == ".gpx")
+        return ReadGpxPoints(file, stop);
+    if (ext == ".shp")
+        return ReadShapefilePoints(file, stop);
+    ResultPoints none;
+    none.error = "no points to show in " + file.filename().string();
+    return none;
+}
+
 } // namespace gnis

@@ -38,5 +38,7 @@ inline constexpr std::uint64_t kMostResultBytes = std::uint64_t(1) << 30;
 ResultPoints ReadGpxPoints(const std::filesystem::path& gpx, const std::atomic<bool>* stop = nullptr);
 // The points of a point shapefile (.shp), their type and desc from its .dbf.
 ResultPoints ReadShapefilePoints(const std::filesystem::path& shp, const std::atomic<bool>* stop = nullptr);
+// Either, by the file's extension; an error for a file of another kind.
+ResultPoints ReadPoints(const std::filesystem::path& file, const std::atomic<bool>* stop = nullptr);
 
 } // namespace gnis

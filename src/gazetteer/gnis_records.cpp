@@ -296,6 +296,17 @@ std::string GpxStats::countsText() const {
     return text;
 }
 
+std::string GpxStats::summaryText() const {
+    std::string summary = countsText();
+    if (!firstMalformed.empty()) {
+        summary += " (";
+        for (std::size_t i = 0; i < firstMalformed.size(); ++i)
+            summary += (i ? "; line " : "line ") + std::to_string(firstMalformed[i].line) + ": " + firstMalformed[i].reason;
+        summary += malformed > static_cast<std::int64_t>(firstMalformed.size()) ? "; ...)" : ")";
+    }
+    return summary;
+}
+
 void FeatureIdSet::Free::operator()(void* p) const { std::free(p); }
 
 FeatureIdSet::Insert FeatureIdSet::insert(std::uint64_t id) {

@@ -59,6 +59,8 @@ struct GpxStats {
     // "21385 waypoints written from 31176 records; 9784 left out by the class
     // table (Stream 2,187, Lake 1,552, …); 7 duplicates skipped; 0 skipped as malformed"
     std::string countsText() const;
+    // The same with the line numbers and reasons of the first malformed records.
+    std::string summaryText() const;
 };
 
 // The feature ids written so far, so that a feature found in several state

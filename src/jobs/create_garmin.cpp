@@ -1,6 +1,8 @@
 #include "jobs/create_garmin.h"
 
 #include "jobs/create_gpx.h"
+#include "jobs/job_context.h"
+#include "jobs/output_files.h"
 #include "base/file_system.h"
 #include "platform/run_and_wait.h"
 #include "jobs/shapefile_set.h"
@@ -42,7 +44,7 @@ std::string mapDescription(const std::string& name) {
 // Beside the map, what this program's last map there is: gmapsupp.img is the
 // name every Garmin map ships under, so one of the user's own must never be
 // taken for ours and replaced.
-constexpr const char* kMarkerName = ".gmapsupp.img.trailcrafter";
+constexpr const char* kMarkerName = kGarminMarkerName;
 
 // The file's identity: its size and a hash of its bytes; "" for no plain file.
 // Not the inode or the time: a Garmin card is FAT, whose inode numbers change
@@ -87,7 +89,9 @@ bool mayReplace(const fs::path& folder) {
 
 } // namespace
 
-Outcome CheckGarminTarget(const JobSettings& settings) {
+namespace {
+
+Outcome checkTarget(const JobSettings& settings) {
     if (settings.replaceGarmin || mayReplace(settings.outputFolder))
         return Outcome::success();
     return Outcome::failure((settings.outputFolder / kGarminFileName).string() +
@@ -95,10 +99,18 @@ Outcome CheckGarminTarget(const JobSettings& settings) {
                             "(gnis-convert: --replace)");
 }
 
+} // namespace
+
+Outcome CheckGarminTarget(JobContext& job) {
+    if (Outcome free = checkTarget(job.settings); !free)
+        return free;
+    return CheckInputIsNotOutput(job.settings, job.settings.outputFolder / kMpFileName);
+}
+
 namespace {
 
 // gnis.mp of the scratch folder into gmapsupp.img there, by mkgmap.
-Outcome compile(const JobSettings& settings, StatusReporter& reporter, const fs::path& mp, const ScratchFolder& scratch) {
+Outcome compile(const JobSettings& settings, StatusReporter& reporter, const fs::path& mp, const fs::path& scratch) {
     reporter.setStatusText("Compiling Garmin Map");
     const std::string folder = settings.mkgmapFolder.string();
     const fs::path mkgmap = FindTool(folder, "mkgmap");
@@ -109,7 +121,7 @@ Outcome compile(const JobSettings& settings, StatusReporter& reporter, const fs:
     RunOptions options;
     options.cancelled = [&reporter] { return reporter.cancelRequested(); };
     const RunResult run = RunAndWait(mkgmap,
-                                     {"--output-dir=" + scratch.path().string(), "--gmapsupp",
+                                     {"--output-dir=" + scratch.string(), "--gmapsupp",
                                       // Labels as UTF-8, in mixed case: names keep their letters.
                                       "--unicode", "--lower-case",
                                       // A family of its own per state set: several regions load side by side.
@@ -121,37 +133,29 @@ Outcome compile(const JobSettings& settings, StatusReporter& reporter, const fs:
         return Outcome::failure(ToolFailure("mkgmap", mkgmap, run));
     const std::string said = run.output + run.errors;
     if (!run.succeeded() || said.find("Number of MapFailedExceptions: 0") == std::string::npos ||
-        said.find("Number of ExitExceptions: 0") == std::string::npos || !FileExists(scratch.path() / kGarminFileName))
+        said.find("Number of ExitExceptions: 0") == std::string::npos || !FileExists(scratch / kGarminFileName))
         return Outcome::failure(mkgmapFailure(mkgmap, run));
     return Outcome::success();
 }
 
 } // namespace
 
-Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    // Said before anything is downloaded or converted.
-    if (Outcome free = CheckGarminTarget(settings); !free)
-        return free;
-    if (Outcome apart = CheckInputIsNotOutput(settings, settings.outputFolder / kMpFileName); !apart)
-        return apart;
-    // gnis.mp and the map are made in a scratch folder (mkgmap writes several
+Outcome CompileGarminMap(JobContext& job) {
+    // gnis.mp and the map are made in the scratch folder (mkgmap writes several
     // files there); only a finished map and its gnis.mp take the old ones' places,
     // so a failed or cancelled job leaves the folder as it was.
-    ScratchFolder scratch(settings.outputFolder);
-    if (!scratch.ok())
-        return Outcome::failure("Can't write in " + settings.outputFolder.string());
-    const fs::path mp = scratch.path() / kMpFileName;
-    if (Outcome made = WriteWaypoints(settings, WaypointFormat::PolishMap, mp, 0, reporter, stats); !made)
-        return made;
-    if (Outcome map = compile(settings, reporter, mp, scratch); !map)
+    const JobSettings& settings = job.settings;
+    const fs::path& mp = job.waypoints;
+    const fs::path scratch = mp.parent_path();
+    if (Outcome map = compile(settings, job.reporter, mp, scratch); !map)
         return map;
     // Asked again: the run may have taken long, and a map of the user's may have come meanwhile.
-    if (Outcome free = CheckGarminTarget(settings); !free)
+    if (Outcome free = checkTarget(settings); !free)
         return free;
     const fs::path target = settings.outputFolder / kGarminFileName;
     std::error_code ec;
-    if (!MoveWithoutReplacing(scratch.path() / kGarminFileName, target))
-        fs::rename(scratch.path() / kGarminFileName, target, ec);
+    if (!MoveWithoutReplacing(scratch / kGarminFileName, target))
+        fs::rename(scratch / kGarminFileName, target, ec);
     if (ec)
         return Outcome::failure("Can't write " + target.string() + ": " + ec.message());
     TextFileWriter marker;
@@ -161,12 +165,14 @@ Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, 
         marked = marker.commit();
     }
     if (!marked)
-        stats.warning += std::string(stats.warning.empty() ? "" : " ") + "The marker beside " + kGarminFileName +
-                         " could not be written, so the next run will take the map for someone else's.";
+        job.stats.warning += std::string(job.stats.warning.empty() ? "" : " ") + "The marker beside " + kGarminFileName +
+                             " could not be written, so the next run will take the map for someone else's.";
     fs::rename(mp, settings.outputFolder / kMpFileName, ec);
     if (ec)
         return Outcome::failure("The map was made, but " + (settings.outputFolder / kMpFileName).string() +
                                 " could not be written: " + ec.message());
+    job.made = {target, settings.outputFolder / kMpFileName};
+    job.madeFrom = "map " + std::to_string(GarminMapId(settings)) + " \"" + GarminMapName(settings) + "\" made from ";
     return Outcome::success();
 }
 

@@ -1,23 +1,21 @@
 #pragma once
 
-#include "gazetteer/gnis_records.h"
-#include "jobs/job_settings.h"
 #include "base/outcome.h"
-#include "jobs/status_reporter.h"
 
 namespace gnis {
 
-inline constexpr const char* kGarminFileName = "gmapsupp.img";
+class JobContext;
 
-// Makes gnis.mp (as CreateGnisMp does) and compiles it with mkgmap into
-// gmapsupp.img, the map a Garmin device loads from its card: labels in
-// Unicode and mixed case, the map ID and family stable for the job's states.
-// The old gmapsupp.img is replaced only by a complete new one, and only when
-// this program made it (a marker beside it says so) or the job allows it.
-[[nodiscard]] Outcome CreateGnisGarmin(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
+// Before a Garmin map is made: gmapsupp.img is free to write (not there, the
+// map this program made last, as a marker beside it says, or the job says to
+// replace it) and the user's own text is not gnis.mp. A failure names the file.
+[[nodiscard]] Outcome CheckGarminTarget(JobContext& job);
 
-// Success when gmapsupp.img may be written: free, made by this program, or
-// the job says to replace it; else a message that names it.
-[[nodiscard]] Outcome CheckGarminTarget(const JobSettings& settings);
+// The step after the conversion into gnis.mp (job.waypoints, in the scratch
+// folder): mkgmap compiles it into gmapsupp.img, the map a Garmin device loads
+// from its card, with labels in Unicode and mixed case, and the map ID and
+// family stable for the job's states. The map and gnis.mp replace the old ones
+// only once the map is made.
+[[nodiscard]] Outcome CompileGarminMap(JobContext& job);
 
 } // namespace gnis

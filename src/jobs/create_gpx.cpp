@@ -1,11 +1,13 @@
 #include "jobs/create_gpx.h"
 
 #include "gazetteer/clean_text.h"
-#include "jobs/download_gnis_zip.h"
-#include "jobs/extract_gnis_zip.h"
 #include "base/file_system.h"
 #include "gazetteer/states.h"
 #include "gazetteer/text_lines.h"
+#include "jobs/download_gnis_zip.h"
+#include "jobs/extract_gnis_zip.h"
+#include "jobs/job_context.h"
+#include "jobs/output_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -89,10 +91,10 @@ public:
     std::string creating() const {
         return format_ == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
     }
-    std::string open(const fs::path& output, const JobSettings& settings) {
+    Outcome open(const fs::path& output, const JobSettings& settings) {
         // The file is made again by the next run, so it is not worth a disk sync.
         if (Outcome opened = writer_.open(output, TextFileWriter::Durability::Replaced); !opened)
-            return opened.error();
+            return opened;
         if (format_ == WaypointFormat::PolishMap) {
             // mkgmap reads the file as UTF-8 when the head names no code page.
             writer_.writeLine("; " + std::string(kCreator) + ", " + localTimeStamp());
@@ -102,18 +104,18 @@ public:
             for (const char* line : {"Elevation=F", "POIIndex=Y", "Levels=2", "Level0=24", "Level1=18", "Zoom0=0",
                                      "Zoom1=1", "[END-IMG ID]", ""})
                 writer_.writeLine(line);
-            return {};
+            return Outcome::success();
         }
         writer_.writeLine(R"(<?xml version="1.0" encoding="UTF-8"?>)");
         writer_.writeLine(std::string(R"(<gpx version="1.0" creator=")") + kCreator + "\"");
         writer_.writeLine(R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xmlns="http://www.topografix.com/GPX/1/0" xsi:schemaLocation="http://www.topografix.com/GPX/1/0 http://www.topografix.com/GPX/1/0/gpx.xsd">)");
         writer_.writeLine("<time>" + localTimeStamp() + "</time>");
-        return {};
+        return Outcome::success();
     }
 
     // Streams one gazetteer text into the file. `what` names the text in
-    // messages; readError says why the source failed. Returns "" or the error.
-    std::string convert(ByteSource& source, std::int64_t total, const std::string& what,
+    // messages; readError says why the source failed.
+    Outcome convert(ByteSource& source, std::int64_t total, const std::string& what,
                         const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
         const std::int64_t recordsBefore = stats.records;
         ClassGate gate;
@@ -135,7 +137,7 @@ public:
                     reporter.progress(lines.bytesRead(), total);
                     reporter.yield();
                     if (reporter.cancelRequested())
-                        return "cancelled";
+                        return Outcome::failure("cancelled");
                 }
             }
             if (line.tooLong) {
@@ -147,7 +149,7 @@ public:
                 haveHeader = true;
                 std::string error;
                 if (!converter.setHeader(line.text, error))
-                    return "Can't convert " + what + ": " + error;
+                    return Outcome::failure("Can't convert " + what + ": " + error);
                 if (converter.sawHeader())
                     continue;
                 stats.warning += std::string(stats.warning.empty() ? "" : " ") + what +
@@ -155,43 +157,41 @@ public:
             }
             converter.convert(line.text, line.number, block, stats);
             if (!stats.fatal.empty())
-                return "Can't convert " + what + ": " + stats.fatal;
+                return Outcome::failure("Can't convert " + what + ": " + stats.fatal);
             if (block.size() >= (1 << 16)) {
-                if (std::string error = grow(block.size(), lines.bytesRead(), stats.records, what); !error.empty())
-                    return error;
+                if (Outcome room = grow(block.size(), lines.bytesRead(), stats.records, what); !room)
+                    return room;
                 writer_.write(block);
                 block.clear();
             }
         }
         if (lines.failed()) {
-            std::string error = lines.error().empty() ? readError() : lines.error();
-            return error.empty() ? "Can't read " + what : error;
+            const std::string error = lines.error().empty() ? readError() : lines.error();
+            return Outcome::failure(error.empty() ? "Can't read " + what : error);
         }
         stats.add(gate.stats);
         // A text that yields nothing is not a gazetteer: an empty download, or the wrong file.
         if (stats.records == recordsBefore)
-            return "no records in " + what;
+            return Outcome::failure("no records in " + what);
         if (stats.malformed - malformedBefore == stats.records - recordsBefore) {
             const auto& kept = stats.firstMalformed; // this text's first reason, when one was kept
-            return "every record of " + what + " is malformed" +
-                   (kept.size() > reasonsBefore ? " (line " + std::to_string(kept[reasonsBefore].line) + ": " +
-                                                      kept[reasonsBefore].reason + ")"
-                                                : std::string());
+            return Outcome::failure("every record of " + what + " is malformed" +
+                                    (kept.size() > reasonsBefore ? " (line " + std::to_string(kept[reasonsBefore].line) +
+                                                                       ": " + kept[reasonsBefore].reason + ")"
+                                                                 : std::string()));
         }
-        if (std::string error = grow(block.size(), lines.bytesRead(), stats.records, what); !error.empty())
-            return error;
+        if (Outcome room = grow(block.size(), lines.bytesRead(), stats.records, what); !room)
+            return room;
         writer_.write(block);
         readBefore_ += lines.bytesRead();
         reporter.progress(total, total);
-        return {};
+        return Outcome::success();
     }
 
-    std::string finish() {
+    Outcome finish() {
         if (format_ == WaypointFormat::Gpx)
             writer_.writeLine("</gpx>");
-        if (Outcome committed = writer_.commit(); !committed)
-            return committed.error();
-        return {};
+        return writer_.commit();
     }
 
 private:
@@ -201,13 +201,13 @@ private:
     static constexpr std::int64_t kGrowth = 4;
     static constexpr std::int64_t kGrowthPerRecord = 192; // a waypoint's own tags, for texts of very short records
     static constexpr std::int64_t kGrowthFloor = std::int64_t(1) << 20;
-    std::string grow(std::size_t bytes, std::int64_t readNow, std::int64_t records, const std::string& what) {
+    Outcome grow(std::size_t bytes, std::int64_t readNow, std::int64_t records, const std::string& what) {
         written_ += static_cast<std::int64_t>(bytes);
         const std::int64_t allowed = kGrowthFloor + kGrowth * (readBefore_ + readNow) + kGrowthPerRecord * records;
         if (written_ <= allowed)
-            return {};
-        return "Can't convert " + what + ": the output would grow past " + std::to_string(allowed) +
-               " bytes, many times the text it is made from; the text is not a gazetteer";
+            return Outcome::success();
+        return Outcome::failure("Can't convert " + what + ": the output would grow past " + std::to_string(allowed) +
+                                " bytes, many times the text it is made from; the text is not a gazetteer");
     }
 
     WaypointFormat format_;
@@ -219,10 +219,10 @@ private:
 };
 
 // Streams a text file of the output folder or of the user into the GPX.
-std::string convertFile(const fs::path& input, GpxOutput& gpx, StatusReporter& reporter, GpxStats& stats) {
+Outcome convertFile(const fs::path& input, GpxOutput& gpx, StatusReporter& reporter, GpxStats& stats) {
     std::FILE* in = std::fopen(input.string().c_str(), "rb");
     if (!in)
-        return "Can't read " + input.string() + ": " + ErrorText(errno);
+        return Outcome::failure("Can't read " + input.string() + ": " + ErrorText(errno));
     struct Closer {
         std::FILE* f;
         ~Closer() { std::fclose(f); }
@@ -236,10 +236,10 @@ std::string convertFile(const fs::path& input, GpxOutput& gpx, StatusReporter& r
 }
 
 // One state: its text fetched (or taken from the user's archive) and streamed
-// into the GPX. The download is removed whatever happens; a failure to remove
-// it goes to cleanupError. Returns "" or the error.
-std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx, StatusReporter& reporter,
-                         GpxStats& stats, std::string& cleanupError) {
+// into the file. The download is removed whatever happens; a failure to remove
+// it goes to cleanupError.
+Outcome convertState(const JobSettings& settings, int state, GpxOutput& gpx, StatusReporter& reporter,
+                     GpxStats& stats, std::string& cleanupError) {
     fs::path archive = settings.inputArchive;
     DownloadedGazetteer got;
     struct Remover {
@@ -253,15 +253,16 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
         }
     } remover{got, cleanupError};
     std::string from; // where a downloaded text came from, for messages
+    auto saying = [&from](const Outcome& o) { return o ? o : Outcome::failure(o.error() + from); };
     if (archive.empty()) {
-        if (std::string error = DownloadGnisZip(settings, state, reporter, got); !error.empty())
-            return error;
+        if (Outcome fetched = DownloadGnisZip(settings, state, reporter, got); !fetched)
+            return fetched;
         if (!got.warning.empty())
             stats.warning += (stats.warning.empty() ? "" : " ") + got.warning;
         if (!got.zipped) {
             reporter.setStatusText(gpx.creating());
-            const std::string error = convertFile(got.file, gpx, reporter, stats);
-            return error.empty() ? error : error + " (from " + got.url + ")";
+            from = " (from " + got.url + ")";
+            return saying(convertFile(got.file, gpx, reporter, stats));
         }
         archive = got.file;
         from = got.downloadError.empty()
@@ -272,13 +273,11 @@ std::string convertState(const JobSettings& settings, int state, GpxOutput& gpx,
     ZipTextSource text;
     const bool downloaded = settings.inputArchive.empty() && got.ours;
     const std::string shown = downloaded ? "downloaded archive" : "archive " + archive.string();
-    if (std::string error = text.open(archive, shown, state, settings.source); !error.empty())
-        return error + from;
+    if (Outcome opened = text.open(archive, shown, state, settings.source); !opened)
+        return saying(opened);
     reporter.setStatusText(gpx.creating());
-    const std::string error =
-        gpx.convert(text, static_cast<std::int64_t>(text.size()), text.memberName(), [&] { return text.error(); },
-                    reporter, stats);
-    return error.empty() ? error : error + from;
+    return saying(gpx.convert(text, static_cast<std::int64_t>(text.size()), text.memberName(),
+                              [&] { return text.error(); }, reporter, stats));
 }
 
 } // namespace
@@ -294,9 +293,10 @@ Outcome CheckInputIsNotOutput(const JobSettings& settings, const fs::path& outpu
     return Outcome::success();
 }
 
-Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
+namespace {
+
+Outcome writeWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
                        std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats) {
-    stats = GpxStats{};
     auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
     const bool usersText = !settings.inputText.empty();
@@ -317,14 +317,14 @@ Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const
     if (Outcome apart = CheckInputIsNotOutput(settings, output); !apart)
         return apart;
     GpxOutput gpx(format, fieldLimit);
-    if (std::string error = gpx.open(output, settings); !error.empty())
-        return fail(error);
+    if (Outcome opened = gpx.open(output, settings); !opened)
+        return opened;
     const std::string fileName = output.filename().string();
     std::string cleanupError;
     if (usersText) {
         reporter.setStatusText(gpx.creating());
-        if (std::string error = convertFile(settings.inputText, gpx, reporter, stats); !error.empty())
-            return fail(error);
+        if (Outcome converted = convertFile(settings.inputText, gpx, reporter, stats); !converted)
+            return converted;
     }
     const bool several = settings.states.size() > 1;
     for (std::size_t i = 0; !usersText && i < settings.states.size(); ++i) {
@@ -333,23 +333,43 @@ Outcome WriteWaypoints(const JobSettings& settings, WaypointFormat format, const
         if (several)
             reporter.setStatusText(name + " (" + std::to_string(i + 1) + " of " +
                                    std::to_string(settings.states.size()) + ")");
-        const std::string error = convertState(settings, state, gpx, reporter, stats, cleanupError);
-        if (!error.empty())
+        if (Outcome converted = convertState(settings, state, gpx, reporter, stats, cleanupError); !converted) {
+            const std::string& error = converted.error();
             return fail(several && error.rfind("Download failed for ", 0) != 0 ? name + ": " + error : error);
+        }
     }
-    if (std::string error = gpx.finish(); !error.empty())
-        return fail(error);
+    if (Outcome finished = gpx.finish(); !finished)
+        return finished;
     if (!cleanupError.empty())
         return fail(fileName + " was written, but " + cleanupError);
     return Outcome::success();
 }
 
-Outcome CreateGnisGpx(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    return WriteWaypoints(settings, WaypointFormat::Gpx, settings.outputFolder / kGpxFileName, 0, reporter, stats);
-}
+} // namespace
 
-Outcome CreateGnisMp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    return WriteWaypoints(settings, WaypointFormat::PolishMap, settings.outputFolder / kMpFileName, 0, reporter, stats);
+Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination destination) {
+    const char* name = format == WaypointFormat::Gpx ? kGpxFileName : kMpFileName;
+    fs::path output = job.settings.outputFolder / name;
+    if (destination == Destination::Scratch) {
+        // The user's own text is never the product's name either.
+        if (Outcome apart = CheckInputIsNotOutput(job.settings, output); !apart)
+            return apart;
+        const fs::path scratch = job.scratch();
+        if (scratch.empty())
+            return Outcome::failure("Can't write in " + job.settings.outputFolder.string());
+        output = scratch / name;
+    }
+    job.stats = GpxStats{};
+    job.converted = true;
+    // Bound for the shapefile, values are cut where a dBase field ends, before the converter cuts inside a letter.
+    const std::size_t fieldLimit =
+        destination == Destination::Scratch && format == WaypointFormat::Gpx ? kDbfFieldBytes : 0;
+    if (Outcome made = writeWaypoints(job.settings, format, output, fieldLimit, job.reporter, job.stats); !made)
+        return made;
+    job.waypoints = output;
+    if (destination == Destination::OutputFolder)
+        job.made = {output};
+    return Outcome::success();
 }
 
 std::string GarminMapName(const JobSettings& settings) {

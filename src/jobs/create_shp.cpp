@@ -1,10 +1,11 @@
 #include "jobs/create_shp.h"
 
 #include "jobs/create_gpx.h"
+#include "jobs/job_context.h"
+#include "jobs/output_files.h"
 #include "base/file_system.h"
 #include "platform/run_and_wait.h"
 #include "jobs/shapefile_set.h"
-#include "gazetteer/states.h"
 
 #include <algorithm>
 
@@ -34,10 +35,12 @@ namespace {
 // scratch folder: any other layer set in the output folder is the user's own
 // and stays, and the old gnis.shp stays until the new one is whole.
 Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, const fs::path& gpx,
-                     const GpxStats::Widths* widths, const ScratchFolder& scratch) {
+                     const GpxStats::Widths* widths, const fs::path& scratch) {
     reporter.setStatusText("Converting To Shapefile");
     if (!FileExists(gpx))
         return Outcome::failure("No gpx file exists");
+    if (scratch.empty())
+        return Outcome::failure("Can't write in " + settings.outputFolder.string());
     // The waypoints as points, with UTF-8 attributes (and a .cpg saying so).
     // Without the optional end-of-file byte of the .dbf: keeping it at the end
     // costs shapelib a seek, a read and another seek per record, more than half
@@ -48,15 +51,15 @@ Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, cons
     RunOptions options;
     options.cancelled = [&reporter] { return reporter.cancelRequested(); };
     const RunResult run = RunAndWait(ogr2ogr,
-                                     {"-f", "ESRI Shapefile", (scratch.path() / "gnis.shp").string(), gpx.string(),
+                                     {"-f", "ESRI Shapefile", (scratch / kShpFileName).string(), gpx.string(),
                                       "-nlt", "POINT", "-lco", "ENCODING=UTF-8", "-lco", "DBF_EOF_CHAR=NO", "-dialect",
-                                      "OGRSQL", "-sql", leanSelect(widths), "-nln", "gnis"},
+                                      "OGRSQL", "-sql", leanSelect(widths), "-nln", kShapefileName},
                                      options);
-    if (!run.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
+    if (!run.succeeded() || !FileExists(scratch / kShpFileName))
         return Outcome::failure(ToolFailure("ogr2ogr", ogr2ogr, run));
-    if (Outcome replaced = ReplaceShapefile(scratch.path(), settings.outputFolder, "gnis"); !replaced)
+    if (Outcome replaced = ReplaceShapefile(scratch, settings.outputFolder, kShapefileName); !replaced)
         return replaced;
-    reporter.setStatusBarText("GNIS: Shp file created");
+    reporter.milestone("GNIS: Shp file created");
     return Outcome::success();
 }
 
@@ -64,25 +67,20 @@ Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, cons
 
 Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter, const GpxStats::Widths* widths) {
     ScratchFolder scratch(settings.outputFolder);
-    if (!scratch.ok())
-        return Outcome::failure("Can't write in " + settings.outputFolder.string());
-    return convertToShp(settings, reporter, settings.outputFolder / kGpxFileName, widths, scratch);
+    return convertToShp(settings, reporter, settings.outputFolder / kGpxFileName, widths, scratch.path());
 }
 
-Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats) {
-    // The waypoints are an intermediate here: they go to the scratch folder, so
-    // a gnis.gpx of the user's (or of another run) is never replaced or removed.
-    ScratchFolder scratch(settings.outputFolder);
-    if (!scratch.ok())
-        return Outcome::failure("Can't write in " + settings.outputFolder.string());
-    const fs::path gpx = scratch.path() / kGpxFileName;
-    if (Outcome made = WriteWaypoints(settings, WaypointFormat::Gpx, gpx, kDbfFieldBytes, reporter, stats); !made)
-        return made;
-    Outcome shp = convertToShp(settings, reporter, gpx, &stats.widths, scratch);
+Outcome ConvertToShapefile(JobContext& job) {
+    Outcome shp = convertToShp(job.settings, job.reporter, job.waypoints, &job.stats.widths, job.scratch());
     // Without a shapefile the waypoints are all the user has of the run: they
     // stay as gnis.gpx where that name is free (never on a cancel).
-    if (!shp && !reporter.cancelRequested() && MoveWithoutReplacing(gpx, settings.outputFolder / kGpxFileName))
+    if (!shp && !job.reporter.cancelRequested() && job.waypoints.parent_path() != job.settings.outputFolder &&
+        MoveWithoutReplacing(job.waypoints, job.settings.outputFolder / kGpxFileName))
         return Outcome::failure(shp.error() + "; the waypoints are in " + kGpxFileName);
+    if (shp) {
+        job.made = {job.settings.outputFolder / kShpFileName};
+        job.madeFrom = "made from ";
+    }
     return shp;
 }
 

@@ -1,23 +1,24 @@
 #pragma once
 
 #include "gazetteer/gnis_records.h"
-#include "jobs/job_settings.h"
 #include "base/outcome.h"
+#include "jobs/job_settings.h"
 #include "jobs/status_reporter.h"
 
 namespace gnis {
 
-// Makes the waypoints (download, extraction, conversion) in a scratch folder
-// and turns them into the point shapefile gnis.shp with ogr2ogr; the old
-// shapefile is replaced only by a complete new one, and a gnis.gpx in the
-// folder is never touched. When the shapefile fails, the waypoints stay as
-// gnis.gpx if that name is free. A failure says why.
-[[nodiscard]] Outcome CreateGnisShp(const JobSettings& settings, StatusReporter& reporter, GpxStats& stats);
+class JobContext;
 
-// The second half alone: gnis.gpx of the output folder (not this run's, so it
-// stays) to gnis.shp. The shapefile holds the fields that carry data (name, desc, src,
-// type, ele), each as wide as widths says its values are; without widths,
-// as wide as a dBase column may be.
+// The step after the conversion: its GPX (job.waypoints, in the scratch folder)
+// into the point shapefile gnis.shp with ogr2ogr; the old shapefile is replaced
+// only by a complete new one, and a gnis.gpx in the folder is never touched.
+// When the shapefile fails, the waypoints stay as gnis.gpx if that name is free.
+[[nodiscard]] Outcome ConvertToShapefile(JobContext& job);
+
+// The same for gnis.gpx of the output folder (not this run's, so it stays).
+// The shapefile holds the fields that carry data (name, desc, src, type, ele),
+// each as wide as widths says its values are; without widths, as wide as a
+// dBase column may be.
 [[nodiscard]] Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter,
                                           const GpxStats::Widths* widths = nullptr);
 

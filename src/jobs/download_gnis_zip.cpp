@@ -3,11 +3,12 @@
 #include "platform/download_file.h"
 #include "base/file_system.h"
 #include "gazetteer/states.h"
+#include "jobs/output_files.h"
 
 namespace gnis {
 namespace fs = std::filesystem;
 
-std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
+Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
                             DownloadedGazetteer& out) {
     const GazetteerLocation where = LocateGazetteer(settings.source, settings.server(), stateIndex);
     out = DownloadedGazetteer{};
@@ -40,16 +41,16 @@ std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusR
         out.ours = false; // the download left nothing
         const fs::path older = settings.outputFolder / kZipFileName;
         if (!where.zipped || !FileExists(older) || reporter.cancelRequested())
-            return "Download failed for " + name + ": " + downloaded.error();
+            return Outcome::failure("Download failed for " + name + ": " + downloaded.error());
         out.file = older;
         // An offline user may rely on the archive of an earlier run; use it, but say so.
         out.downloadError = downloaded.error();
         out.warning = "The download failed (" + downloaded.error() + "); the older gnis.zip in the output folder was used.";
     } else if (!FileExists(out.file)) {
         out.ours = false;
-        return "GNIS file not found: " + name + " (" + out.url + ")";
+        return Outcome::failure("GNIS file not found: " + name + " (" + out.url + ")");
     }
-    return {};
+    return Outcome::success();
 }
 
 } // namespace gnis

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/outcome.h"
 #include "jobs/job_settings.h"
 #include "jobs/status_reporter.h"
 
@@ -7,8 +8,6 @@
 #include <string>
 
 namespace gnis {
-
-inline constexpr const char* kZipFileName = "gnis.zip";
 
 // One state's gazetteer as it lies in the output folder after the download.
 struct DownloadedGazetteer {
@@ -29,8 +28,7 @@ struct DownloadedGazetteer {
 // caller checks that it holds the state's text, and leaves it where it is. A
 // plain text must begin with a header line and end with a line end, so an
 // error page or a cut-off body never passes for a gazetteer.
-// Returns "" or the error.
-std::string DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
+[[nodiscard]] Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
                             DownloadedGazetteer& out);
 
 } // namespace gnis

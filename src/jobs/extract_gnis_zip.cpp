@@ -19,12 +19,12 @@ ZipTextSource::ZipTextSource() : listener_(std::make_unique<Listener>()) {}
 
 ZipTextSource::~ZipTextSource() = default;
 
-std::string ZipTextSource::open(const std::filesystem::path& archive, const std::string& shown, int stateIndex,
+Outcome ZipTextSource::open(const std::filesystem::path& archive, const std::string& shown, int stateIndex,
                                 GnisSource source) {
     reader_.reset();
     zip_ = std::make_unique<ZipExtractionClass>(*listener_);
     if (zip_->ZLibVersion().empty() || !zip_->OpenZip(archive.string()))
-        return listener_->firstError;
+        return Outcome::failure(listener_->firstError);
 
     ZipMember exact, other;
     int others = 0;
@@ -47,23 +47,23 @@ std::string ZipTextSource::open(const std::filesystem::path& archive, const std:
         return true;
     });
     if (!walked)
-        return listener_->firstError;
+        return Outcome::failure(listener_->firstError);
     const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);
     const bool found = !exact.name.empty() || others > 0;
     if (!found || (exact.name.empty() && others > 1 && IsNational(stateIndex))) {
         const std::string expected = LocateGazetteer(source, "", stateIndex).textName;
-        return "The " + shown + (found ? " holds several texts and none is the gazetteer of "
-                                                          : " holds no gazetteer text for ") +
-               name + (expected.empty() ? "" : " (" + expected + ")");
+        return Outcome::failure("The " + shown +
+                                (found ? " holds several texts and none is the gazetteer of " : " holds no gazetteer text for ") +
+                                name + (expected.empty() ? "" : " (" + expected + ")"));
     }
     const ZipMember& chosen = exact.name.empty() ? other : exact;
     // The same limits as an extraction: a tiny archive must not stream a text
     // that fills the disk through the GPX.
     if (!zip_->WithinLimits(chosen.size))
-        return listener_->firstError;
+        return Outcome::failure(listener_->firstError);
     memberName_ = chosen.name;
     reader_ = zip_->OpenMember(chosen);
-    return reader_->status() == ZipMemberReader::Status::Ok ? std::string() : reader_->error();
+    return reader_->status() == ZipMemberReader::Status::Ok ? Outcome::success() : Outcome::failure(reader_->error());
 }
 
 std::ptrdiff_t ZipTextSource::read(char* buffer, std::size_t size) {

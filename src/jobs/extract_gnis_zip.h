@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/outcome.h"
 #include "gazetteer/gnis_source.h"
 #include "gazetteer/text_lines.h"
 
@@ -23,8 +24,8 @@ public:
 
     // Opens the archive and finds the state's text in any of its folders, by
     // file name in any case (the source's own name first). shown names the
-    // archive in messages ("archive FILE"). Returns "" or the error.
-    std::string open(const std::filesystem::path& archive, const std::string& shown, int stateIndex, GnisSource source);
+    // archive in messages ("archive FILE").
+    [[nodiscard]] Outcome open(const std::filesystem::path& archive, const std::string& shown, int stateIndex, GnisSource source);
     std::ptrdiff_t read(char* buffer, std::size_t size) override;
     // After read() returned -1: why.
     std::string error() const;

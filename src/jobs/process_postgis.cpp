@@ -1,5 +1,8 @@
 #include "jobs/process_postgis.h"
 
+#include "jobs/job_context.h"
+#include "jobs/output_files.h"
+
 #include "base/file_system.h"
 #include "platform/run_and_wait.h"
 #include "platform/settings_file.h"
@@ -38,9 +41,11 @@ std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::st
 
 } // namespace
 
-Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
+Outcome ProcessGnisPostGIS(JobContext& job) {
+    const JobSettings& s = job.settings;
+    StatusReporter& reporter = job.reporter;
     const fs::path out = s.outputFolder;
-    const fs::path shp = out / "gnis.shp";
+    const fs::path shp = out / kShpFileName;
     const RunOptions db = databaseEnvironment(s, reporter);
 
     reporter.setStatusText("Creating GNIS SQL File");
@@ -71,8 +76,8 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     // content at the end: a failed export must not cost the user the shapefile
     // they have. (The load streams from shp2pgsql to psql, so a gnis.sql of the
     // user's is never touched.)
-    ScratchFolder scratch(out);
-    if (!scratch.ok())
+    const fs::path scratch = job.scratch();
+    if (scratch.empty())
         return Outcome::failure("Can't write in " + out.string());
     std::error_code ec;
 
@@ -110,37 +115,43 @@ Outcome ProcessGnisPostGIS(const JobSettings& s, StatusReporter& reporter) {
     // The program that failed first says why; the other was only stopped.
     if (!loaded[0].succeeded() && (!loaded[0].stoppedByOther || loaded[1].succeeded()))
         return Outcome::failure(ToolFailure("shp2pgsql", shp2pgsql, loaded[0]));
-    reporter.setStatusBarText("SQL File Created");
+    reporter.milestone("SQL File Created");
     if (!loaded[1].succeeded())
         return Outcome::failure(ToolFailure("psql", psql, loaded[1]));
     const RunResult swapped = RunAndWait(
         psql, psqlArguments(s, {"-c", "BEGIN; DROP TABLE IF EXISTS gnis; ALTER TABLE gnis_load RENAME TO gnis; COMMIT;"}), db);
     if (!swapped.succeeded())
         return Outcome::failure(ToolFailure("psql", psql, swapped));
-    reporter.setStatusBarText("Data Loaded Into Database");
+    reporter.milestone("Data Loaded Into Database");
     reporter.setStatusText("Removing SQL File");
 
     reporter.setStatusText("Processing Data");
     const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
     if (!processed.succeeded())
         return Outcome::failure(ToolFailure("psql", psql, processed));
-    reporter.setStatusBarText("Data Processed");
+    reporter.milestone("Data Processed");
 
     reporter.setStatusText("Creating New Shapefile");
-    std::vector<std::string> exportArgs{"-k", "-f", (scratch.path() / "gnis.shp").string()};
+    std::vector<std::string> exportArgs{"-k", "-f", (scratch / kShpFileName).string()};
     if (!s.host.empty())
         exportArgs.insert(exportArgs.end(), {"-h", s.host});
     if (!s.port.empty())
         exportArgs.insert(exportArgs.end(), {"-p", s.port});
     if (!s.user.empty())
         exportArgs.insert(exportArgs.end(), {"-u", s.user});
-    exportArgs.insert(exportArgs.end(), {s.database, "gnis"});
+    exportArgs.insert(exportArgs.end(), {s.database, kTableName});
     const RunResult exported = RunAndWait(pgsql2shp, exportArgs, db);
-    if (!exported.succeeded() || !FileExists(scratch.path() / "gnis.shp"))
+    if (!exported.succeeded() || !FileExists(scratch / kShpFileName))
         return Outcome::failure(ToolFailure("pgsql2shp", pgsql2shp, exported));
-    if (Outcome replaced = ReplaceShapefile(scratch.path(), out, "gnis"); !replaced)
-        return Outcome::failure(replaced.error());
-    reporter.setStatusBarText("Data Extracted");
+    if (Outcome replaced = ReplaceShapefile(scratch, out, kShapefileName); !replaced)
+        return replaced;
+    reporter.milestone("Data Extracted");
+    // The table's content, not the conversion's: the processing removed features.
+    job.countsApply = false;
+    if (job.made.empty()) {
+        job.made = {shp};
+        job.madeFrom = "processed";
+    }
     return Outcome::success();
 }
 

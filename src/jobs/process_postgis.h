@@ -1,16 +1,17 @@
 #pragma once
 
-#include "jobs/job_settings.h"
 #include "base/outcome.h"
-#include "jobs/status_reporter.h"
 
 namespace gnis {
 
-// Sends gnis.shp of the output folder through PostGIS: shp2pgsql writes the
-// load script gnis.sql (in a scratch folder of the run's own), psql loads it as the table gnis (replacing it), psql
-// runs the processing script, and pgsql2shp exports the table back over
-// gnis.shp (replaced only once the export succeeded). Every tool's end is
-// checked; the first that failed is named with its last error line.
-[[nodiscard]] Outcome ProcessGnisPostGIS(const JobSettings& settings, StatusReporter& reporter);
+class JobContext;
+
+// Sends gnis.shp of the output folder through PostGIS: shp2pgsql streams it
+// into psql as the table gnis (replacing it only when the whole load
+// succeeded), psql runs the processing script, and pgsql2shp exports the table
+// back over gnis.shp (replaced only once the export succeeded). A session of
+// the run's own holds the table from the load to the export. Every tool's end
+// is checked; the first that failed is named with its last error line.
+[[nodiscard]] Outcome ProcessGnisPostGIS(JobContext& job);
 
 } // namespace gnis

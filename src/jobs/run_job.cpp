@@ -1,61 +1,74 @@
 #include "jobs/run_job.h"
 
+#include "base/file_system.h"
 #include "jobs/create_garmin.h"
 #include "jobs/create_gpx.h"
 #include "jobs/create_shp.h"
-#include "base/file_system.h"
+#include "jobs/job_context.h"
 #include "jobs/process_postgis.h"
+#include "jobs/shapefile_set.h"
 
 #include <new>
 
 namespace gnis {
 
+JobContext::JobContext(const JobSettings& s, StatusReporter& r) : settings(s), reporter(r) {}
+
+JobContext::~JobContext() = default;
+
+std::filesystem::path JobContext::scratch() {
+    if (!scratch_)
+        scratch_ = std::make_unique<ScratchFolder>(settings.outputFolder);
+    return scratch_->path();
+}
+
 namespace {
 
-// The job's stages in order, stopping at the first that failed; the last
-// stage's outcome (or the failing one's) goes through finish.
-template <typename Finish>
-JobOutcome runStages(Job job, const JobSettings& settings, StatusReporter& reporter, JobOutcome& outcome,
-                     Finish& finish) {
+using Step = Outcome (*)(JobContext&);
+
+Outcome gpxInPlace(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::Gpx, Destination::OutputFolder); }
+Outcome mpInPlace(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::PolishMap, Destination::OutputFolder); }
+Outcome gpxForShapefile(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::Gpx, Destination::Scratch); }
+Outcome mpForMap(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::PolishMap, Destination::Scratch); }
+
+struct JobSteps {
+    std::vector<Step> steps;
+    const char* success;
+    const char* first = nullptr; // the status text the job opens with, before its first step's own
+};
+
+JobSteps stepsOf(Job job) {
     switch (job) {
     case Job::Gpx:
-        return finish(CreateGnisGpx(settings, reporter, outcome.stats), "GNIS GPX file created.");
-    case Job::Shp:
-        reporter.setStatusText("Creating GNIS GPX File");
-        return finish(CreateGnisShp(settings, reporter, outcome.stats), "GNIS SHP file created.");
-    case Job::Process: {
-        reporter.setStatusText("Processing GNIS SHP File");
-        const Outcome processed = ProcessGnisPostGIS(settings, reporter);
-        if (processed)
-            reporter.setStatusBarText("GNIS Data Processed");
-        return finish(processed, "GNIS SHP file processed.");
-    }
+        return {{gpxInPlace}, "GNIS GPX file created."};
     case Job::Mp:
-        return finish(CreateGnisMp(settings, reporter, outcome.stats), "GNIS MP file created.");
+        return {{mpInPlace}, "GNIS MP file created."};
+    case Job::Shp:
+        return {{gpxForShapefile, ConvertToShapefile}, "GNIS SHP file created.", "Creating GNIS GPX File"};
+    case Job::Process:
+        return {{ProcessGnisPostGIS}, "GNIS SHP file processed.", "Processing GNIS SHP File"};
+    case Job::All:
+        return {{gpxForShapefile, ConvertToShapefile, ProcessGnisPostGIS}, "GNIS Data Processed"};
     case Job::Garmin:
-        return finish(CreateGnisGarmin(settings, reporter, outcome.stats), "GNIS Garmin map created.");
-    case Job::All: {
-        // An old shapefile is never processed in place of the new one.
-        if (Outcome shp = CreateGnisShp(settings, reporter, outcome.stats); !shp)
-            return finish(shp, "");
-        reporter.setStatusBarText("GNIS GPX file created.");
-        return finish(ProcessGnisPostGIS(settings, reporter), "GNIS Data Processed");
+        return {{CheckGarminTarget, mpForMap, CompileGarminMap}, "GNIS Garmin map created."};
     }
-    }
-    return outcome;
+    return {{}, ""};
+}
+
+// "DIR/gnis.gpx: 8361 waypoints written from …." or "DIR/gnis.shp: processed."
+std::string summaryOf(const JobContext& job) {
+    if (job.made.empty())
+        return {};
+    return job.made.front().string() + ": " + job.madeFrom + (job.converted ? job.stats.summaryText() : "") + ".";
 }
 
 } // namespace
 
 JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter) {
     JobOutcome outcome;
-    auto finish = [&](const Outcome& last, const char* success) {
-        outcome.ok = last.ok();
-        // A stage stopped on request failed as the user wished: no error to report.
-        if (!last.ok() && reporter.cancelRequested())
-            outcome.text = "GNIS Cancelled.";
-        else
-            outcome.text = last.ok() ? success : "GNIS ERROR: " + last.error();
+    auto fail = [&](const Outcome& why) {
+        // A step stopped on request failed as the user wished: no error to report.
+        outcome.text = reporter.cancelRequested() ? "GNIS Cancelled." : "GNIS ERROR: " + why.error();
         return outcome;
     };
     if (settings.outputFolder.empty()) {
@@ -64,21 +77,37 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
     }
     std::error_code ec;
     if (!std::filesystem::is_directory(settings.outputFolder, ec))
-        return finish(Outcome::failure("The output folder " + settings.outputFolder.string() + " does not exist"), "");
+        return fail(Outcome::failure("The output folder " + settings.outputFolder.string() + " does not exist"));
     // One run per folder; with the lock held, what a run killed outright left
     // behind is no running run's, and goes.
     FolderLock lock;
     if (Outcome locked = lock.acquire(settings.outputFolder); !locked)
-        return finish(locked, "");
+        return fail(locked);
     if (lock.held())
         RemoveLeftovers(settings.outputFolder);
-    // Whatever a stage holds unwinds on the way out (temporary files, scratch
+
+    const JobSteps plan = stepsOf(job);
+    // Whatever a step holds unwinds on the way out (temporary files, scratch
     // folders, tools), so nothing of the run is left behind.
     try {
-        return runStages(job, settings, reporter, outcome, finish);
+        if (plan.first)
+            reporter.setStatusText(plan.first);
+        JobContext context(settings, reporter);
+        for (const Step step : plan.steps) {
+            const Outcome done = step(context);
+            outcome.stats = context.stats;
+            if (!done)
+                return fail(done);
+        }
+        outcome.ok = true;
+        outcome.text = plan.success;
+        outcome.made = context.made;
+        outcome.summary = summaryOf(context);
+        outcome.showCounts = context.converted && context.countsApply;
+        return outcome;
     } catch (const std::bad_alloc&) {
         outcome.stats = GpxStats{};
-        return finish(Outcome::failure("not enough memory for this job; nothing was changed"), "");
+        return fail(Outcome::failure("not enough memory for this job; nothing was changed"));
     }
 }
 

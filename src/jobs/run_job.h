@@ -4,7 +4,9 @@
 #include "jobs/job_settings.h"
 #include "jobs/status_reporter.h"
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace gnis {
 
@@ -21,14 +23,22 @@ enum class Job {
 struct JobOutcome {
     bool ok = false;
     // The outcome in the status bar's words: the job's success text, or what
-    // stopped it ("GNIS ERROR: ..."). Front ends may add the counts.
+    // stopped it ("GNIS ERROR: ..."), or "GNIS Cancelled.".
     std::string text;
-    GpxStats stats; // what the conversion wrote and left out (Gpx, Shp, All)
+    GpxStats stats; // what the conversion wrote and left out, when one ran
+    // What the job made, its product first (gnis.gpx, gnis.mp, gnis.shp or
+    // gmapsupp.img); empty after a failure.
+    std::vector<std::filesystem::path> made;
+    // The product and how it came about, as a line: "DIR/gnis.shp: made from 8361
+    // waypoints written from 13086 records; …." Empty after a failure.
+    std::string summary;
+    // Whether the counts describe the product, so a window adds them to the text.
+    bool showCounts = false;
 };
 
-// Runs a job's stages in order over the settings, stopping at the first that
+// Runs a job's steps in order over the settings, stopping at the first that
 // failed; status texts go to the reporter as they happen. The one place where
-// a job's sequence and its outcome texts are spelled out.
+// a job's steps and its outcome texts are spelled out.
 [[nodiscard]] JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter);
 
 } // namespace gnis

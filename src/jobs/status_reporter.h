@@ -13,10 +13,8 @@ struct StatusReporter {
 
     // The status window's one line: what the stage is doing now.
     virtual void setStatusText(const std::string& text) { (void)text; }
-    // The main window's status bar: outcomes and error messages.
-    virtual void setStatusBarText(const std::string& text) { (void)text; }
-    virtual void beginStage() {}
-    virtual void endStage() {}
+    // A milestone of the job ("Data Loaded Into Database"): for the log of its steps.
+    virtual void milestone(const std::string& text) { (void)text; }
     // done of total units; total is 0 when unknown.
     virtual void progress(std::int64_t done, std::int64_t total) { (void)done; (void)total; }
     // Lets a front end with an event loop repaint; called often during long work.

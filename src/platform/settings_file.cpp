@@ -35,7 +35,7 @@ void SetApplicationIdentity() {
 
 StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     IniFile ini;
-    ini.load(path); // an unreadable file gives the defaults, as a missing one does
+    (void)ini.load(path); // an unreadable file gives the defaults, as a missing one does
     StoredSettings s;
     s.fwtools = ini.get("Software", "fwtools");
     s.postgis = ini.get("Software", "postgis");

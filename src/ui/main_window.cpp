@@ -389,11 +389,9 @@ void MainWindow::runPipelineButton(Job job) {
     const JobSettings settings = fromResult ? lastSettings_ : jobSettings();
     const JobOutcome outcome = RunJob(job, settings, *this);
     // The conversion's counts and warnings follow the success texts that name a file made from it.
-    const bool counted = outcome.ok && (job == Job::Gpx || job == Job::Shp || job == Job::Garmin);
-    setStatusBarText(counted ? withNotes(outcome.text, outcome.stats) : outcome.text);
+    setStatusBarText(outcome.ok && outcome.showCounts ? withNotes(outcome.text, outcome.stats) : outcome.text);
     if (outcome.ok && !fromResult) {
-        lastJob_ = job;
-        lastStats_ = outcome.stats;
+        lastOutcome_ = outcome;
         lastSettings_ = settings;
         lnkResult_->show();
     }
@@ -426,15 +424,13 @@ void MainWindow::showDetails() {
 void MainWindow::showResult() {
     if (!lastPoints_ && !stopReading_) {
         // Read once, off the window's thread: the written waypoints, from the file the run left.
-        const std::filesystem::path file = lastSettings_.outputFolder / (lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp");
-        const bool gpx = lastJob_ == Job::Gpx;
+        const std::filesystem::path file = lastOutcome_.made.empty() ? std::filesystem::path() : lastOutcome_.made.front();
         auto stop = std::make_shared<std::atomic<bool>>(false);
         stopReading_ = stop;
-        reader_ = std::thread([this, file, gpx, stop] {
+        reader_ = std::thread([this, file, stop] {
             std::shared_ptr<ResultPoints> points;
             try {
-                points = std::make_shared<ResultPoints>(gpx ? ReadGpxPoints(file, stop.get())
-                                                            : ReadShapefilePoints(file, stop.get()));
+                points = std::make_shared<ResultPoints>(ReadPoints(file, stop.get()));
             } catch (const std::bad_alloc&) {
                 points = std::make_shared<ResultPoints>();
                 points->error = "not enough memory to read the points";
@@ -460,9 +456,9 @@ void MainWindow::presentResult() {
         connect(result_, &ResultWindow::makeGarminMap, this, [this] { runPipelineButton(Job::Garmin); });
         connect(result_, &ResultWindow::closed, this, &MainWindow::stopReader);
     }
-    const char* made = lastJob_ == Job::Gpx ? "gnis.gpx" : "gnis.shp";
+    const std::string made = lastOutcome_.made.empty() ? std::string() : lastOutcome_.made.front().filename().string();
     // Process SHP converts nothing, so it has no counts to show.
-    result_->show(std::string("GNIS result: ") + made, lastJob_ != Job::Process ? &lastStats_ : nullptr, lastPoints_);
+    result_->show("GNIS result: " + made, lastOutcome_.showCounts ? &lastOutcome_.stats : nullptr, lastPoints_);
 }
 
 StatusWindow* MainWindow::ensureStatusWindow() {
@@ -486,6 +482,8 @@ void MainWindow::setStatusBarText(const std::string& text) {
     statusBarLabel_->setFullText(qs(text));
     logStep(text);
 }
+
+void MainWindow::milestone(const std::string& text) { logStep(text); }
 
 void MainWindow::logStep(const std::string& text) {
     if (runStarted_ == 0)

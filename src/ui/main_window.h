@@ -71,11 +71,12 @@ private:
     // Begin a stage, the job, its outcome in the status bar, end a stage.
     void runPipelineButton(Job job);
 
-    // StatusReporter: how stages reach this window.
+    void setStatusBarText(const std::string& text);
+    void beginStage();
+    void endStage();
+    // StatusReporter: how steps reach this window.
     void setStatusText(const std::string& text) override;
-    void setStatusBarText(const std::string& text) override;
-    void beginStage() override;
-    void endStage() override;
+    void milestone(const std::string& text) override;
     void progress(std::int64_t done, std::int64_t total) override;
     void yield() override;
     bool cancelRequested() override { return cancel_; }
@@ -114,8 +115,7 @@ private:
     QPlainTextEdit* detailsText_ = nullptr;
     ResultWindow* result_ = nullptr;
     // The last successful run: what it made, and its counts when it converted.
-    Job lastJob_ = Job::Gpx;
-    GpxStats lastStats_;
+    JobOutcome lastOutcome_;
     JobSettings lastSettings_;
     std::shared_ptr<const ResultPoints> lastPoints_; // read on the first Show result
     // Reads the points off the window's thread; stopReading_ ends it early.
