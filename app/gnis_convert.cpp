@@ -341,9 +341,8 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     if (state.empty() && input.empty())
         throw UsageError{command + " needs --state STATE (or --input FILE)"};
     if (!state.empty()) {
-        std::string unknown;
-        if (!gnis::FindStates(state, settings.states, unknown))
-            throw UsageError{"unknown state '" + unknown + "'; give a code such as MA or a name such as Massachusetts"};
+        if (const gnis::Outcome found = gnis::FindStates(state, settings.states); !found)
+            throw UsageError{found.error()};
     }
     std::error_code ec;
     if (!input.empty()) {

@@ -66,8 +66,7 @@ class DownloadTest : public QObject {
             int stallMs = 60000) {
         JobSettings s;
         s.outputFolder = fsPath(out);
-        std::string unknown;
-        [&] { QVERIFY(FindStates(states.toStdString(), s.states, unknown)); }();
+        [&] { QVERIFY(FindStates(states.toStdString(), s.states).ok()); }();
         s.source = source;
         s.gnisServer = server.toStdString();
         s.stallTimeoutMs = stallMs; // the server always answers at once: a generous connect time-out

@@ -254,13 +254,12 @@ private slots:
         QFETCH(QList<int>, states);
         QFETCH(QString, unknown);
         std::vector<int> got;
-        std::string bad = "unset";
-        const bool ok = FindStates(query.toStdString(), got, bad);
-        QCOMPARE(ok, !states.isEmpty());
-        if (ok)
+        const Outcome found = FindStates(query.toStdString(), got);
+        QCOMPARE(found.ok(), !states.isEmpty());
+        if (found)
             QCOMPARE(QList<int>(got.begin(), got.end()), states);
         else
-            QCOMPARE(QString::fromStdString(bad), unknown);
+            QVERIFY2(QString::fromStdString(found.error()).startsWith("unknown state '" + unknown + "';"), found.error().c_str());
     }
 };
 

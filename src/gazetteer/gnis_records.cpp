@@ -167,7 +167,7 @@ void AppendCoordinate(std::string& out, std::string_view text, const Decimal& va
     }
 }
 
-bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
+Outcome WaypointConverter::setHeader(std::string_view header) {
     int id = -1, name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1;
     int index = 0;
     for (std::size_t start = 0;; ++index) {
@@ -192,15 +192,14 @@ bool WaypointConverter::setHeader(std::string_view header, std::string& error) {
     sawHeader_ = std::max({id, name, cls, lat, lon, elevation, source}) >= 0;
     if (cls >= 0 && lat >= 0) {
         if (lon < 0) {
-            error = "the header names PRIM_LAT_DEC but no PRIM_LONG_DEC column";
-            return false;
+            return Outcome::failure("the header names PRIM_LAT_DEC but no PRIM_LONG_DEC column");
         }
         id_ = id, name_ = name, class_ = cls, lat_ = lat, lon_ = lon, elevation_ = elevation, source_ = source;
         needed_ = static_cast<std::size_t>(std::max({id, name, cls, lat, lon, elevation, source})) + 1;
     }
     // Otherwise the classic fixed positions stay.
     columns_.assign(needed_, std::string_view{});
-    return true;
+    return Outcome::success();
 }
 
 void GpxStats::noteMalformed(std::int64_t line, std::string reason) {

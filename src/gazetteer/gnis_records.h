@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/outcome.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -123,10 +125,9 @@ public:
     // ids, when given, makes the converter skip features whose id it already holds.
     explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointFormat format = WaypointFormat::Gpx)
         : ids_(ids), format_(format) {}
-    // Reads the first line. False, with a message, when it is a header that
-    // cannot be used. A line that names no known column is no header: the
+    // Reads the first line. Fails when it is a header that cannot be used. A line that names no known column is no header: the
     // classic fixed positions stay and the line is a record (sawHeader() false).
-    bool setHeader(std::string_view header, std::string& error);
+    [[nodiscard]] Outcome setHeader(std::string_view header);
     bool sawHeader() const { return sawHeader_; }
     // Values longer than this many bytes (as a reader gets them back) are cut at
     // a character's start and counted: a dBase field holds at most 254 bytes,

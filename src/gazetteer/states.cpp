@@ -37,7 +37,7 @@ bool IsNational(int stateIndex) {
            stateCodes[static_cast<std::size_t>(stateIndex)] == kNationalCode;
 }
 
-bool FindStates(std::string_view list, std::vector<int>& indexes, std::string& unknown) {
+Outcome FindStates(std::string_view list, std::vector<int>& indexes) {
     indexes.clear();
     std::size_t start = 0;
     for (;;) {
@@ -48,14 +48,13 @@ bool FindStates(std::string_view list, std::vector<int>& indexes, std::string& u
         while (!item.empty() && item.back() == ' ')
             item.remove_suffix(1);
         const int index = FindState(item);
-        if (index < 0) {
-            unknown = std::string(item);
-            return false;
-        }
+        if (index < 0)
+            return Outcome::failure("unknown state '" + std::string(item) +
+                                    "'; give a code such as MA or a name such as Massachusetts");
         if (std::find(indexes.begin(), indexes.end(), index) == indexes.end())
             indexes.push_back(index);
         if (comma == std::string_view::npos)
-            return true;
+            return Outcome::success();
         start = comma + 1;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/outcome.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -24,8 +26,9 @@ extern const std::array<std::string_view, kStateCount> stateCodes;
 int FindState(std::string_view codeOrName);
 
 // The states of a comma-separated list ("MA, NH,Vermont"), in the order given,
-// each once. False, with the item in unknown, when one is not a state.
-bool FindStates(std::string_view list, std::vector<int>& indexes, std::string& unknown);
+// each once; fails with "unknown state 'X'; give a code such as MA or a name
+// such as Massachusetts" when one is not a state.
+[[nodiscard]] Outcome FindStates(std::string_view list, std::vector<int>& indexes);
 
 // Whether the entry stands for the whole country.
 bool IsNational(int stateIndex);

@@ -65,8 +65,7 @@ public:
             return false; // blank lines carry nothing
         if (!haveHeader_) {
             haveHeader_ = true;
-            std::string error;
-            headerOk_ = probe_.setHeader(line.text, error);
+            headerOk_ = probe_.setHeader(line.text).ok();
             if (headerOk_ && !probe_.sawHeader())
                 return probe_.admit(line.text, stats); // no header: the first line is a record
             return true;
@@ -147,9 +146,8 @@ public:
             }
             if (!haveHeader) { // the gate has dropped the blank lines already
                 haveHeader = true;
-                std::string error;
-                if (!converter.setHeader(line.text, error))
-                    return Outcome::failure("Can't convert " + what + ": " + error);
+                if (Outcome header = converter.setHeader(line.text); !header)
+                    return Outcome::failure("Can't convert " + what + ": " + header.error());
                 if (converter.sawHeader())
                     continue;
                 stats.warning += std::string(stats.warning.empty() ? "" : " ") + what +
