@@ -429,91 +429,19 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         }
     }
 
-    // The length of what was appended since start, as a reader gets it back.
-    auto readBack = [&out](std::size_t start) {
-        std::size_t length = out.size() - start;
-        for (std::size_t at = out.find('&', start); at != std::string::npos; at = out.find('&', at + 1))
-            length -= out.find(';', at) - at; // "&amp;" is one byte
-        return length;
-    };
-    auto widen = [](std::size_t& width, std::size_t length) { width = std::max(width, length); };
-    // Cuts what was appended since start to the field limit: whole entities,
-    // and never inside a UTF-8 character.
-    auto fit = [&](std::size_t start) {
-        std::size_t length = readBack(start);
-        if (fieldLimit_ == 0 || length <= fieldLimit_)
-            return length;
-        std::size_t at = start, kept = 0;
-        // One unit a byte, or an entity ("&amp;") as the one byte it stands for.
-        auto next = [&out](std::size_t i) {
-            const std::size_t end = out[i] == '&' ? out.find(';', i) : std::string::npos;
-            return end == std::string::npos ? i + 1 : end + 1;
-        };
-        while (at < out.size() && kept < fieldLimit_) {
-            at = next(at);
-            ++kept;
-        }
-        while (at > start && at < out.size() && (static_cast<unsigned char>(out[at]) & 0xC0) == 0x80)
-            --at; // back to the start of the character that would be split
-        kept = 0;
-        for (std::size_t i = start; i < at; i = next(i))
-            ++kept;
-        out.resize(at);
-        ++stats.cutFields;
-        return kept;
-    };
-
-    if (format_ == WaypointFormat::PolishMap) {
-        // A point of interest of the map type's code, labelled as the GPX names it.
-        out += "[POI]\r\nType=";
-        out += type.code;
-        out += "\r\nLabel=";
-        AppendCleanLabel(out, column(name_));
-        if (hasElevation && type.summit) {
-            out += ", ";
-            out += feetView;
-        }
-        out += "\r\nData0=(";
-        AppendCoordinate(out, latText, lat);
-        out += ',';
-        AppendCoordinate(out, lonText, lon);
-        out += ")\r\n[END]\r\n\r\n";
-        ++stats.waypoints;
-        stats.noteWritten(cls);
-        return;
-    }
-
-    out += "<wpt lat=\"";
-    AppendCoordinate(out, latText, lat);
-    out += "\" lon=\"";
-    AppendCoordinate(out, lonText, lon);
-    out += "\">\r\n";
-    if (hasElevation) {
-        out += "   <ele>";
-        out += feetView;
-        out += "</ele>\r\n";
-    }
-    widen(stats.widths.ele, feetLength);
-    out += "   <name>";
-    std::size_t start = out.size();
-    AppendCleanText(out, column(name_));
-    if (hasElevation && type.summit) {
-        out += ", ";
-        out += feetView;
-    }
-    widen(stats.widths.name, fit(start));
-    out += "</name>\r\n   <desc>";
-    start = out.size();
-    AppendXmlEscaped(out, cls);
-    widen(stats.widths.desc, fit(start));
-    out += "</desc>\r\n   <src>";
-    start = out.size();
-    out += "USGS GNIS ";
-    AppendXmlEscaped(out, trimSpaces(column(source_)));
-    widen(stats.widths.src, fit(start));
-    out += "</src>\r\n   <type>";
-    out += type.code;
-    out += "</type>\r\n</wpt>\r\n";
+    Waypoint waypoint;
+    waypoint.lat = latText;
+    waypoint.lon = lonText;
+    waypoint.latValue = lat;
+    waypoint.lonValue = lon;
+    waypoint.name = column(name_);
+    waypoint.featureClass = cls;
+    waypoint.source = trimSpaces(column(source_));
+    waypoint.feet = feetView;
+    waypoint.typeCode = type.code;
+    waypoint.summit = hasElevation && type.summit;
+    if (writer_)
+        writer_->write(waypoint, out, stats);
     ++stats.waypoints;
     stats.noteWritten(cls);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/outcome.h"
+#include "gazetteer/waypoint.h"
 
 #include <cstdint>
 #include <functional>
@@ -93,21 +94,11 @@ private:
 // "1,552": digits grouped by thousands, for counts people read.
 std::string GroupedNumber(std::int64_t n);
 
-// A plain decimal number in the lexical form of xs:decimal: optional sign,
-// digits, optional point and digits (".5" and "5." included).
-struct Decimal {
-    bool negative = false;
-    std::string_view integer;  // without leading zeros
-    std::string_view fraction; // without trailing zeros
-    bool isZero() const { return integer.empty() && fraction.empty(); }
-    // |value| > limit, for a whole-number limit of at most three digits.
-    bool magnitudeAbove(int limit) const;
-};
 bool ParseDecimal(std::string_view text, Decimal& out);
 
-// A coordinate as the GPX and the map get it: as written when it is short,
-// else rounded to 9 decimals (under a millimetre), so an absurdly long number
-// cannot make the file fail its schema.
+// A coordinate as the files get it: as written when it is short, else rounded
+// to 9 decimals (under a millimetre), so an absurdly long number cannot make a
+// file fail its schema.
 void AppendCoordinate(std::string& out, std::string_view text, const Decimal& value);
 
 // Feet for an elevation in metres: floored to whole metres, times 3.2808399,
@@ -115,38 +106,32 @@ void AppendCoordinate(std::string& out, std::string_view text, const Decimal& va
 // do not fit in 32 bits.
 bool ElevationFeet(std::string_view metres, std::int32_t& feet);
 
-// Turns gazetteer records into GPX waypoint blocks. Columns are found by the
-// header's names when it has them, else at the classic fixed positions.
-// What a waypoint is written as: a GPX <wpt>, or a [POI] of a Polish-format map.
-enum class WaypointFormat { Gpx, PolishMap };
-
+// Turns gazetteer records into waypoints for a writer. Columns are found by
+// the header's names when it has them, else at the classic fixed positions.
 class WaypointConverter {
 public:
-    // ids, when given, makes the converter skip features whose id it already holds.
-    explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointFormat format = WaypointFormat::Gpx)
-        : ids_(ids), format_(format) {}
+    // ids, when given, makes the converter skip features whose id it already
+    // holds; writer, when given, writes the waypoints (none is only for admit()).
+    explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointWriter* writer = nullptr)
+        : ids_(ids), writer_(writer) {}
     // Reads the first line. Fails when it is a header that cannot be used. A line that names no known column is no header: the
     // classic fixed positions stay and the line is a record (sawHeader() false).
     [[nodiscard]] Outcome setHeader(std::string_view header);
     bool sawHeader() const { return sawHeader_; }
-    // Values longer than this many bytes (as a reader gets them back) are cut at
-    // a character's start and counted: a dBase field holds at most 254 bytes,
-    // and a converter cutting them itself may split a character. 0: no limit.
-    void setFieldLimit(std::size_t bytes) { fieldLimit_ = bytes; }
     // The class decides first: a record whose class the map type table does
     // not hold is counted (as a record, and as left out) and false returned.
     // True when the record must go through convert().
     bool admit(std::string_view record, GpxStats& stats);
-    // Appends the record's waypoint to out, or nothing when it is dropped or malformed.
+    // Appends the record's waypoint to out through the writer, or nothing when
+    // it is dropped or malformed.
     void convert(std::string_view record, std::int64_t lineNumber, std::string& out, GpxStats& stats);
 
 private:
     FeatureIdSet* ids_;
-    WaypointFormat format_;
+    WaypointWriter* writer_;
     int id_ = 0, name_ = 1, class_ = 2, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
     std::size_t needed_ = 17; // columns a record must have
     bool sawHeader_ = false;
-    std::size_t fieldLimit_ = 0;
     std::vector<std::string_view> columns_;
 };
 

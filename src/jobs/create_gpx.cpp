@@ -2,6 +2,8 @@
 
 #include "gazetteer/clean_text.h"
 #include "base/file_system.h"
+#include "formats/gpx_format.h"
+#include "formats/polish_map_format.h"
 #include "gazetteer/states.h"
 #include "gazetteer/text_lines.h"
 #include "jobs/download_gnis_zip.h"
@@ -15,13 +17,12 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 
 namespace gnis {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kCreator = "Trailcrafter https://trailcrafter.example.org/gnis";
 
 class FileSource : public ByteSource {
 public:
@@ -80,35 +81,17 @@ private:
     bool headerOk_ = false;
 };
 
-// gnis.gpx (or gnis.mp) while it is written: the head when opened, the
-// waypoints of any number of gazetteer texts, the end when finished. It is
+// The file of waypoints while it is written: the writer's head when opened,
+// the waypoints of any number of gazetteer texts, its end when finished. It is
 // written under a temporary name, so a failure leaves any older file as it was.
 class GpxOutput {
 public:
-    GpxOutput(WaypointFormat format, std::size_t fieldLimit) : format_(format), fieldLimit_(fieldLimit) {}
-    // "Creating GNIS GPX File", or the MP file's.
-    std::string creating() const {
-        return format_ == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
-    }
-    Outcome open(const fs::path& output, const JobSettings& settings) {
+    explicit GpxOutput(WaypointWriter& writer) : format_(writer) {}
+    Outcome open(const fs::path& output) {
         // The file is made again by the next run, so it is not worth a disk sync.
         if (Outcome opened = writer_.open(output, TextFileWriter::Durability::Replaced); !opened)
             return opened;
-        if (format_ == WaypointFormat::PolishMap) {
-            // mkgmap reads the file as UTF-8 when the head names no code page.
-            writer_.writeLine("; " + std::string(kCreator) + ", " + localTimeStamp());
-            writer_.writeLine("[IMG ID]");
-            writer_.writeLine("ID=" + std::to_string(GarminMapId(settings)));
-            writer_.writeLine("Name=" + GarminMapName(settings));
-            for (const char* line : {"Elevation=F", "POIIndex=Y", "Levels=2", "Level0=24", "Level1=18", "Zoom0=0",
-                                     "Zoom1=1", "[END-IMG ID]", ""})
-                writer_.writeLine(line);
-            return Outcome::success();
-        }
-        writer_.writeLine(R"(<?xml version="1.0" encoding="UTF-8"?>)");
-        writer_.writeLine(std::string(R"(<gpx version="1.0" creator=")") + kCreator + "\"");
-        writer_.writeLine(R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xmlns="http://www.topografix.com/GPX/1/0" xsi:schemaLocation="http://www.topografix.com/GPX/1/0 http://www.topografix.com/GPX/1/0/gpx.xsd">)");
-        writer_.writeLine("<time>" + localTimeStamp() + "</time>");
+        writer_.write(format_.head());
         return Outcome::success();
     }
 
@@ -119,8 +102,7 @@ public:
         const std::int64_t recordsBefore = stats.records;
         ClassGate gate;
         ReadAheadLineReader lines(source, &gate, [&] { reporter.yield(); });
-        WaypointConverter converter(&ids_, format_);
-        converter.setFieldLimit(fieldLimit_);
+        WaypointConverter converter(&ids_, &format_);
         const std::int64_t malformedBefore = stats.malformed;
         const std::size_t reasonsBefore = stats.firstMalformed.size();
         bool haveHeader = false;
@@ -187,8 +169,7 @@ public:
     }
 
     Outcome finish() {
-        if (format_ == WaypointFormat::Gpx)
-            writer_.writeLine("</gpx>");
+        writer_.write(format_.tail());
         return writer_.commit();
     }
 
@@ -208,8 +189,7 @@ private:
                                 " bytes, many times the text it is made from; the text is not a gazetteer");
     }
 
-    WaypointFormat format_;
-    std::size_t fieldLimit_;
+    WaypointWriter& format_;
     std::int64_t written_ = 0;    // waypoint bytes so far
     std::int64_t readBefore_ = 0; // bytes of the texts converted before this one
     TextFileWriter writer_;
@@ -236,8 +216,8 @@ Outcome convertFile(const fs::path& input, GpxOutput& gpx, StatusReporter& repor
 // One state: its text fetched (or taken from the user's archive) and streamed
 // into the file. The download is removed whatever happens; a failure to remove
 // it goes to cleanupError.
-Outcome convertState(const JobSettings& settings, int state, GpxOutput& gpx, StatusReporter& reporter,
-                     GpxStats& stats, std::string& cleanupError) {
+Outcome convertState(const JobSettings& settings, int state, GpxOutput& gpx, const std::string& creating,
+                     StatusReporter& reporter, GpxStats& stats, std::string& cleanupError) {
     fs::path archive = settings.inputArchive;
     DownloadedGazetteer got;
     struct Remover {
@@ -258,7 +238,7 @@ Outcome convertState(const JobSettings& settings, int state, GpxOutput& gpx, Sta
         if (!got.warning.empty())
             stats.warning += (stats.warning.empty() ? "" : " ") + got.warning;
         if (!got.zipped) {
-            reporter.setStatusText(gpx.creating());
+            reporter.setStatusText(creating);
             from = " (from " + got.url + ")";
             return saying(convertFile(got.file, gpx, reporter, stats));
         }
@@ -273,7 +253,7 @@ Outcome convertState(const JobSettings& settings, int state, GpxOutput& gpx, Sta
     const std::string shown = downloaded ? "downloaded archive" : "archive " + archive.string();
     if (Outcome opened = text.open(archive, shown, state, settings.source); !opened)
         return saying(opened);
-    reporter.setStatusText(gpx.creating());
+    reporter.setStatusText(creating);
     return saying(gpx.convert(text, static_cast<std::int64_t>(text.size()), text.memberName(),
                               [&] { return text.error(); }, reporter, stats));
 }
@@ -293,8 +273,8 @@ Outcome CheckInputIsNotOutput(const JobSettings& settings, const fs::path& outpu
 
 namespace {
 
-Outcome writeWaypoints(const JobSettings& settings, WaypointFormat format, const fs::path& output,
-                       std::size_t fieldLimit, StatusReporter& reporter, GpxStats& stats) {
+Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, const std::string& creating,
+                       const fs::path& output, StatusReporter& reporter, GpxStats& stats) {
     auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
     const bool usersText = !settings.inputText.empty();
@@ -314,13 +294,13 @@ Outcome writeWaypoints(const JobSettings& settings, WaypointFormat format, const
 
     if (Outcome apart = CheckInputIsNotOutput(settings, output); !apart)
         return apart;
-    GpxOutput gpx(format, fieldLimit);
-    if (Outcome opened = gpx.open(output, settings); !opened)
+    GpxOutput gpx(format);
+    if (Outcome opened = gpx.open(output); !opened)
         return opened;
     const std::string fileName = output.filename().string();
     std::string cleanupError;
     if (usersText) {
-        reporter.setStatusText(gpx.creating());
+        reporter.setStatusText(creating);
         if (Outcome converted = convertFile(settings.inputText, gpx, reporter, stats); !converted)
             return converted;
     }
@@ -331,7 +311,7 @@ Outcome writeWaypoints(const JobSettings& settings, WaypointFormat format, const
         if (several)
             reporter.setStatusText(name + " (" + std::to_string(i + 1) + " of " +
                                    std::to_string(settings.states.size()) + ")");
-        if (Outcome converted = convertState(settings, state, gpx, reporter, stats, cleanupError); !converted) {
+        if (Outcome converted = convertState(settings, state, gpx, creating, reporter, stats, cleanupError); !converted) {
             const std::string& error = converted.error();
             return fail(several && error.rfind("Download failed for ", 0) != 0 ? name + ": " + error : error);
         }
@@ -359,10 +339,15 @@ Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination des
     }
     job.stats = GpxStats{};
     job.converted = true;
-    // Bound for the shapefile, values are cut where a dBase field ends, before the converter cuts inside a letter.
-    const std::size_t fieldLimit =
-        destination == Destination::Scratch && format == WaypointFormat::Gpx ? kDbfFieldBytes : 0;
-    if (Outcome made = writeWaypoints(job.settings, format, output, fieldLimit, job.reporter, job.stats); !made)
+    std::unique_ptr<WaypointWriter> writer;
+    if (format == WaypointFormat::Gpx) {
+        // Bound for the shapefile, values are cut where a dBase field ends, before the converter cuts inside a letter.
+        writer = std::make_unique<GpxWriter>(localTimeStamp(), destination == Destination::Scratch ? kDbfFieldBytes : 0);
+    } else {
+        writer = std::make_unique<PolishMapWriter>(localTimeStamp(), GarminMapId(job.settings), GarminMapName(job.settings));
+    }
+    const std::string creating = format == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
+    if (Outcome made = writeWaypoints(job.settings, *writer, creating, output, job.reporter, job.stats); !made)
         return made;
     job.waypoints = output;
     if (destination == Destination::OutputFolder)
