@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -60,6 +61,14 @@ T* find(QWidget* w, const char* name) {
 }
 
 void click(QWidget* w, const char* name) { QTest::mouseClick(find<QPushButton>(w, name), Qt::LeftButton); }
+
+// Presses a job's button and waits for the job, which runs off the window's thread, to end.
+bool runJob(MainWindow* w, QWidget* in, const char* name) {
+    QSignalSpy ended(w, &MainWindow::jobEnded);
+    click(in, name);
+    return ended.wait(120000);
+}
+bool runJob(MainWindow* w, const char* name) { return runJob(w, w, name); }
 
 } // namespace
 
@@ -145,7 +154,7 @@ private slots:
         MainWindow w(true, dialogs_);
         w.show();
         find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(FindState("ME"));
-        click(&w, "btnGnisShp");
+        QVERIFY(runJob(&w, "btnGnisShp"));
         QCOMPARE(w.statusBarText(), QString("GNIS Error: No output file set."));
         QVERIFY(find(&w, "btnGnisProcess")->isEnabled()); // enabled after any press
         QTemporaryDir out;
@@ -153,7 +162,7 @@ private slots:
         writeAll(out.path() + "/gnis.gpx", "an earlier run's");
         dialogs_.folder = out.path();
         click(&w, "btnGnisBrowseOut");
-        click(&w, "btnGnisAll"); // the download fails: nothing further runs, nothing claims success
+        QVERIFY(runJob(&w, "btnGnisAll")); // the download fails: nothing further runs, nothing claims success
         QVERIFY2(w.statusBarText().startsWith("GNIS ERROR: Download failed for Maine: "), qPrintable(w.statusBarText()));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), QByteArray("old"));
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("an earlier run's")); // not this run's to remove
@@ -262,7 +271,7 @@ private slots:
         dialogs_.folder = out.path() + "/a folder with a long name to push the message past the edge of the window";
         QDir().mkpath(dialogs_.folder);
         click(&w, "btnGnisBrowseOut");
-        click(&w, "btnGnisGpx"); // the server is a closed port: a long error
+        QVERIFY(runJob(&w, "btnGnisGpx")); // the server is a closed port: a long error
         const QString full = w.statusBarText();
         QVERIFY2(full.startsWith("GNIS ERROR: Download failed for Vermont: "), qPrintable(full));
         auto* label = find<QLabel>(&w, "sbMainText");
@@ -342,7 +351,7 @@ private slots:
             QTest::mouseClick(find<QPushButton>(w.statusWindow(), "btnCancel"), Qt::LeftButton);
         };
         QTimer::singleShot(50, duringDownload);
-        click(&w, "btnGnisGpx");
+        QVERIFY(runJob(&w, "btnGnisGpx"));
         QCOMPARE(w.statusBarText(), QString("GNIS Cancelled."));
         QTest::qWait(300);
         QCOMPARE(w.statusBarText(), QString("GNIS Cancelled.")); // no job started after the stage
@@ -362,7 +371,7 @@ private slots:
             MainWindow w(true, dialogs_);
             w.show();
             find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(FindState("MA"));
-            click(&w, "btnGnisGpx");
+            QVERIFY(runJob(&w, "btnGnisGpx"));
             if (mode == "ok") {
                 // What went in and what the class table left out, counted apart from this code.
                 QCOMPARE(w.statusBarText(),
@@ -402,7 +411,7 @@ private slots:
                 QVERIFY(map->centre().x() < centre.x());
                 // "Make Garmin map…" runs the Garmin stage for the same job; the result stays.
                 REQUIRE_TOOL("mkgmap");
-                QTest::mouseClick(find<QPushButton>(result, "btnMakeGarmin"), Qt::LeftButton);
+                QVERIFY(runJob(&w, result, "btnMakeGarmin"));
                 QVERIFY2(w.statusBarText().startsWith("GNIS Garmin map created. 8361 waypoints written"), qPrintable(w.statusBarText()));
                 QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
                 QVERIFY(find(&w, "lnkShowResult")->isVisible());

@@ -183,8 +183,8 @@ bool TextLineReader::next(Line& line) {
     }
 }
 
-ReadAheadLineReader::ReadAheadLineReader(ByteSource& source, LineFilter* filter, std::function<void()> idle)
-    : idle_(std::move(idle)), thread_([this, &source, filter] { produce(source, filter); }) {}
+ReadAheadLineReader::ReadAheadLineReader(ByteSource& source, LineFilter* filter)
+    : thread_([this, &source, filter] { produce(source, filter); }) {}
 
 ReadAheadLineReader::~ReadAheadLineReader() {
     {
@@ -265,13 +265,7 @@ bool ReadAheadLineReader::next(TextLineReader::Line& line) {
         current_ = Batch{};
         nextLine_ = 0;
         const auto ready = [&] { return !full_.empty() || broken_; };
-        while (!changed_.wait_for(lock, std::chrono::milliseconds(50), ready)) {
-            if (idle_) {
-                lock.unlock();
-                idle_();
-                lock.lock();
-            }
-        }
+        changed_.wait(lock, ready);
         if (full_.empty()) { // broken: what came before was handed out, the rest is lost
             finished_ = failed_ = true;
             error_ = "out of memory while reading the text";

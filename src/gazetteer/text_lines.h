@@ -101,10 +101,8 @@ struct LineFilter {
 class ReadAheadLineReader {
 public:
     // filter, when given, runs on the reading thread; the lines it drops are
-    // never handed out. idle, when given, runs on the caller's thread every
-    // 50 ms while next() waits for lines, so a window can repaint meanwhile.
-    explicit ReadAheadLineReader(ByteSource& source, LineFilter* filter = nullptr,
-                                 std::function<void()> idle = {});
+    // never handed out.
+    explicit ReadAheadLineReader(ByteSource& source, LineFilter* filter = nullptr);
     // Stops the reading thread and waits for it.
     ~ReadAheadLineReader();
     ReadAheadLineReader(const ReadAheadLineReader&) = delete;
@@ -144,7 +142,6 @@ private:
     std::vector<Batch> spare_; // handed out, for the reader to fill again
     bool stopping_ = false;
     bool broken_ = false;      // the reading thread gave up on an exception
-    std::function<void()> idle_;
     std::string error_;
 
     Batch current_;            // the batch being handed out, owned by the consumer

@@ -101,22 +101,22 @@ public:
                         const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
         const std::int64_t recordsBefore = stats.records;
         ClassGate gate;
-        ReadAheadLineReader lines(source, &gate, [&] { reporter.yield(); });
+        ReadAheadLineReader lines(source, &gate);
         WaypointConverter converter(&ids_, &format_);
         const std::int64_t malformedBefore = stats.malformed;
         const std::size_t reasonsBefore = stats.firstMalformed.size();
         bool haveHeader = false;
         std::string block;
         block.reserve(1 << 16);
-        auto lastYield = std::chrono::steady_clock::now();
+        auto lastReport = std::chrono::steady_clock::now();
         TextLineReader::Line line;
         for (std::uint32_t handedOut = 0; lines.next(line); ++handedOut) {
+            // Progress and the Cancel request a few times a second, not per line.
             if ((handedOut & 0xFF) == 0) {
                 const auto now = std::chrono::steady_clock::now();
-                if (now - lastYield >= std::chrono::milliseconds(50)) {
-                    lastYield = now;
+                if (now - lastReport >= std::chrono::milliseconds(50)) {
+                    lastReport = now;
                     reporter.progress(lines.bytesRead(), total);
-                    reporter.yield();
                     if (reporter.cancelRequested())
                         return Outcome::failure("cancelled");
                 }

@@ -5,8 +5,9 @@
 
 namespace gnis {
 
-// What a stage tells its front end while it runs. The windows, gnis-convert and
-// the tests each implement it; every event has an empty default so a listener
+// What a job's steps tell its front end while they run, on the job's thread:
+// a window posts what it shows to its own. The windows, gnis-convert and the
+// tests each implement it; every event has an empty default so a listener
 // overrides only what it shows.
 struct StatusReporter {
     virtual ~StatusReporter() = default;
@@ -17,8 +18,6 @@ struct StatusReporter {
     virtual void milestone(const std::string& text) { (void)text; }
     // done of total units; total is 0 when unknown.
     virtual void progress(std::int64_t done, std::int64_t total) { (void)done; (void)total; }
-    // Lets a front end with an event loop repaint; called often during long work.
-    virtual void yield() {}
     // True once the user asked to stop: the stage then ends as soon as it can,
     // leaving what it has not finished as it was.
     virtual bool cancelRequested() { return false; }

@@ -83,7 +83,39 @@ MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
     loadStep();
 }
 
-MainWindow::~MainWindow() { stopReader(); }
+// How the job's steps reach this window from their thread: every report is a
+// queued call, run on the window's thread; a Cancel is a flag the steps read.
+class MainWindow::JobReporter : public StatusReporter {
+public:
+    explicit JobReporter(MainWindow* window) : window_(window) {}
+    void setStatusText(const std::string& text) override {
+        post([text](MainWindow* w) { w->setStatusText(text); });
+    }
+    void milestone(const std::string& text) override {
+        post([text](MainWindow* w) { w->logStep(text); });
+    }
+    void progress(std::int64_t done, std::int64_t total) override {
+        post([done, total](MainWindow* w) { w->ensureStatusWindow()->setProgress(done, total); });
+    }
+    bool cancelRequested() override { return cancel.load(); }
+    std::atomic<bool> cancel{false};
+
+private:
+    template <typename F>
+    void post(F f) {
+        QMetaObject::invokeMethod(window_, [w = window_, f] { f(w); }, Qt::QueuedConnection);
+    }
+    MainWindow* window_;
+};
+
+MainWindow::~MainWindow() {
+    // A job still under way is stopped and waited for; its last reports are dropped with the window.
+    if (jobThread_) {
+        jobReporter_->cancel = true;
+        jobThread_->wait();
+    }
+    stopReader();
+}
 
 void MainWindow::stopReader() {
     if (stopReading_)
@@ -373,6 +405,8 @@ JobSettings MainWindow::jobSettings() const {
 }
 
 void MainWindow::runPipelineButton(Job job) {
+    if (jobThread_)
+        return; // one job at a time (the result window takes clicks while one runs)
     runLog_.clear();
     runStarted_ = QDateTime::currentMSecsSinceEpoch();
     // A Garmin map is made from the result on show; that result stays.
@@ -387,7 +421,22 @@ void MainWindow::runPipelineButton(Job job) {
     beginStage();
     // "Make Garmin map…" makes the map of the run the result window shows.
     const JobSettings settings = fromResult ? lastSettings_ : jobSettings();
-    const JobOutcome outcome = RunJob(job, settings, *this);
+    if (!jobReporter_)
+        jobReporter_ = std::make_unique<JobReporter>(this);
+    jobReporter_->cancel = false;
+    // The job runs on a thread of its own: the window stays responsive, and no
+    // step ever re-enters its event loop.
+    jobThread_.reset(QThread::create([this, job, settings, fromResult] {
+        const JobOutcome outcome = RunJob(job, settings, *jobReporter_);
+        QMetaObject::invokeMethod(this, [this, outcome, settings, fromResult] { jobDone(outcome, settings, fromResult); },
+                                  Qt::QueuedConnection);
+    }));
+    jobThread_->start();
+}
+
+void MainWindow::jobDone(const JobOutcome& outcome, const JobSettings& settings, bool fromResult) {
+    jobThread_->wait();
+    jobThread_.reset();
     // The conversion's counts and warnings follow the success texts that name a file made from it.
     setStatusBarText(outcome.ok && outcome.showCounts ? withNotes(outcome.text, outcome.stats) : outcome.text);
     if (outcome.ok && !fromResult) {
@@ -396,6 +445,7 @@ void MainWindow::runPipelineButton(Job job) {
         lnkResult_->show();
     }
     endStage();
+    emit jobEnded();
 }
 
 QString MainWindow::statusBarText() const { return statusBarLabel_->fullText(); }
@@ -464,7 +514,10 @@ void MainWindow::presentResult() {
 StatusWindow* MainWindow::ensureStatusWindow() {
     if (!status_) {
         status_ = std::make_unique<StatusWindow>(this);
-        connect(status_.get(), &StatusWindow::cancelClicked, this, [this] { cancel_ = true; });
+        connect(status_.get(), &StatusWindow::cancelClicked, this, [this] {
+            if (jobReporter_)
+                jobReporter_->cancel = true;
+        });
         // Placed once, centred over this window as it is now.
         const QRect outer = frameGeometry();
         status_->move(outer.left() + outer.width() / 2 - status_->width() / 2,
@@ -483,7 +536,6 @@ void MainWindow::setStatusBarText(const std::string& text) {
     logStep(text);
 }
 
-void MainWindow::milestone(const std::string& text) { logStep(text); }
 
 void MainWindow::logStep(const std::string& text) {
     if (runStarted_ == 0)
@@ -494,19 +546,13 @@ void MainWindow::logStep(const std::string& text) {
 }
 
 void MainWindow::beginStage() {
-    inStage_ = true;
-    cancel_ = false;
     ensureStatusWindow()->startStage();
     status_->show();
     setEnabled(false);
 }
 
 void MainWindow::endStage() {
-    // Clicks and keys sent during the stage are delivered to the disabled window
-    // now, and so dropped: none of them may start a job the user no longer sees.
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-    inStage_ = false;
+    // Input sent meanwhile reached the disabled window and was dropped then.
     if (status_)
         status_->hide();
     setEnabled(true);
@@ -516,16 +562,10 @@ void MainWindow::endStage() {
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
-void MainWindow::progress(std::int64_t done, std::int64_t total) { ensureStatusWindow()->setProgress(done, total); }
-
-// Input is taken too: the disabled window drops it, and the status window's
-// Cancel button gets it.
-void MainWindow::yield() { QCoreApplication::processEvents(); }
-
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (inStage_) {
-        // Closing in the middle of a stage stops it first; the window closes once it has.
-        cancel_ = true;
+    if (jobThread_) {
+        // Closing in the middle of a job stops it first; the window closes once it has.
+        jobReporter_->cancel = true;
         closeAfterStage_ = true;
         event->ignore();
         return;

@@ -6,6 +6,7 @@
 #include "platform/settings_file.h"
 #include "jobs/status_reporter.h"
 
+#include <QThread>
 #include <QWidget>
 
 #include <filesystem>
@@ -37,7 +38,7 @@ inline constexpr const char* kSiteName = "Trailcrafter Maps";
 
 // The main window: the GNIS page, the Settings page and the status bar. Its
 // controls are the live settings the stages read.
-class MainWindow : public QWidget, private StatusReporter {
+class MainWindow : public QWidget {
     Q_OBJECT
 public:
     MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent = nullptr);
@@ -54,7 +55,10 @@ public:
     StatusWindow* statusWindow() const { return status_.get(); }
     // The values a stage reads, as the controls hold them now.
     JobSettings jobSettings() const;
-    StatusReporter& reporter() { return *this; }
+
+signals:
+    // A job's outcome is in the status bar and the window takes input again.
+    void jobEnded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,12 +78,9 @@ private:
     void setStatusBarText(const std::string& text);
     void beginStage();
     void endStage();
-    // StatusReporter: how steps reach this window.
-    void setStatusText(const std::string& text) override;
-    void milestone(const std::string& text) override;
-    void progress(std::int64_t done, std::int64_t total) override;
-    void yield() override;
-    bool cancelRequested() override { return cancel_; }
+    void setStatusText(const std::string& text);
+    // The outcome of the job that ran on the worker thread, back on this one.
+    void jobDone(const JobOutcome& outcome, const JobSettings& settings, bool fromResult);
     StatusWindow* ensureStatusWindow();
     void logStep(const std::string& text);
 
@@ -99,8 +100,11 @@ private:
     bool statesLoaded_ = false;
     std::string rememberedPage_;
     std::unique_ptr<StatusWindow> status_; // a window of its own: see StatusWindow
-    bool inStage_ = false;
-    bool cancel_ = false;
+    // The job under way runs on a thread of its own; its reporter posts to this
+    // window, and a Cancel is a request its steps check.
+    class JobReporter;
+    std::unique_ptr<JobReporter> jobReporter_;
+    std::unique_ptr<QThread> jobThread_;
     bool closeAfterStage_ = false;
 
     QTabBar* tabStrip_ = nullptr;
