@@ -391,34 +391,12 @@ int runPipeline(const Options& options) {
     return 0;
 }
 
-// Status lines and errors on standard error; progress in steps of ten percent.
-class TerminalZipListener : public gnis::ZipListener {
-public:
-    void onProgress(int percent, bool& cancel) override {
-        (void)cancel;
-        if (percent / 10 != lastShown_ / 10 || (percent == 100 && lastShown_ != 100)) {
-            std::cerr << percent << "%\n";
-            lastShown_ = percent;
-        }
-    }
-    void onStatus(const std::string& text) override { std::cerr << printable(text) << '\n'; }
-    void onError(int number, const std::string& description) override {
-        std::cerr << "gnis-convert: error " << number << ": " << printable(description) << '\n';
-        ++errors;
-    }
-    int errors = 0;
-
-private:
-    int lastShown_ = 0;
-};
-
 int runExtract(const Options& options) {
     const std::string archive = options.positional.at(0);
     const std::string output = value(options, "--output");
     if (output.empty())
         throw UsageError{"extract needs --output DIR"};
-    TerminalZipListener listener;
-    gnis::ZipExtractionClass zip(listener);
+    gnis::ZipExtractionClass zip;
     // A whole number within bounds, or the usage error that names the option.
     auto number = [&](const char* option, std::uint64_t min, std::uint64_t max, const char* what) {
         const std::string text = value(options, option);
@@ -432,10 +410,27 @@ int runExtract(const Options& options) {
         zip.setMaxTotalBytes(number("--max-size", 1, std::uint64_t(1) << 40, "a whole number of megabytes, such as 512") << 20);
     if (given(options, "--max-ratio"))
         zip.setMaxRatio(number("--max-ratio", 0, 1000000, "a whole number, such as 500, or 0 for no limit"));
-    bool ok = zip.OpenZip(archive);
-    ok = ok && zip.Extract(output, !given(options, "--flat"), !given(options, "--keep-existing"));
+    if (const gnis::Outcome opened = zip.OpenZip(archive); !opened) {
+        std::cerr << "gnis-convert: " << printable(opened.error()) << '\n';
+        return 1;
+    }
+    // Status lines on standard error as they happen, progress in steps of ten percent.
+    gnis::ExtractOptions extract;
+    extract.keepFolders = !given(options, "--flat");
+    extract.overwrite = !given(options, "--keep-existing");
+    extract.status = [](const std::string& text) { std::cerr << printable(text) << '\n'; };
+    int lastShown = 0;
+    extract.progress = [&lastShown](int percent) {
+        if (percent / 10 != lastShown / 10 || (percent == 100 && lastShown != 100)) {
+            std::cerr << percent << "%\n";
+            lastShown = percent;
+        }
+    };
+    const gnis::ExtractResult result = zip.Extract(output, extract);
     zip.CloseZip();
-    if (!ok || listener.errors > 0) {
+    for (const gnis::ZipProblem& problem : result.failures)
+        std::cerr << "gnis-convert: error " << static_cast<int>(problem.reason) << ": " << printable(problem.message) << '\n';
+    if (!result.ok()) {
         std::cerr << "gnis-convert: extraction of " << archive << " failed\n";
         return 1;
     }

@@ -35,18 +35,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
-    gnis::ZipListener quiet;
-    for (const bool preserve : {true, false}) {
-        gnis::ZipExtractionClass zip(quiet);
+    for (const bool keepFolders : {true, false}) {
+        gnis::ZipExtractionClass zip;
+        gnis::ExtractOptions options;
+        options.keepFolders = keepFolders;
         if (zip.OpenZip(archive.string()))
-            zip.Extract(out.string(), preserve, true);
+            (void)zip.Extract(out.string(), options);
     }
     // The streaming path the conversion takes: every member read to its end in memory.
     {
-        gnis::ZipExtractionClass zip(quiet);
+        gnis::ZipExtractionClass zip;
         if (zip.OpenZip(archive.string())) {
             std::vector<gnis::ZipMember> members;
-            zip.ForEachMember([&](const gnis::ZipMember& m) {
+            (void)zip.ForEachMember([&](const gnis::ZipMember& m) {
                 members.push_back(m);
                 return members.size() < 64;
             });

@@ -221,6 +221,8 @@ private slots:
         QTest::newRow("every record malformed")
             << "text" << file({record("A", "Summit", "north", "-73.1"), record("B", "Summit", "42.1", "")})
             << "every record of IN/input.txt is malformed (line 2: latitude \"north\" is not a decimal number)";
+        QTest::newRow("a link named like the state's text is no text") << "link" << QByteArray("../../../etc/passwd")
+            << "The archive IN/ma.zip holds no gazetteer text for Massachusetts (DomesticNames_MA.txt)";
         QTest::newRow("a small archive declaring a huge text") << "bomb" << file({record("A", "Summit", "42.1", "-73.1")})
             << "The file IN/ma.zip would unpack to 1073741824 bytes, more than 200 times its own SIZE bytes";
         QList<QByteArray> escaped; // each name five times its length once escaped, and no id to hold
@@ -237,13 +239,17 @@ private slots:
         const QByteArray old = input == "output" ? text : "old";
         writeAll(dir.path() + "/gnis.gpx", old);
         Run run;
-        if (input == "archive" || input == "bomb") {
+        if (input == "archive" || input == "bomb" || input == "link") {
             Archive a;
             Member member{"Text/DomesticNames_MA.txt", text};
-            if (input == "bomb")
+            if (input == "bomb") {
                 member.declaredSize = 1 << 30;
-            else
+            } else if (input == "link") { // a symbolic link made on Unix: its data is a path
+                member.versionMadeBy = 3 << 8;
+                member.externalAttributes = 0120777u << 16;
+            } else {
                 member.declaredCrc = 0x12345678;
+            }
             a.members << member;
             writeAll(in.path() + "/ma.zip", a.bytes());
             message.replace("SIZE", QString::number(a.bytes().size()));

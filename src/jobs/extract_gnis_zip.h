@@ -33,8 +33,6 @@ public:
     const std::string& memberName() const { return memberName_; }
 
 private:
-    struct Listener;
-    std::unique_ptr<Listener> listener_;
     std::unique_ptr<ZipExtractionClass> zip_;
     std::unique_ptr<ZipMemberReader> reader_;
     std::string memberName_;

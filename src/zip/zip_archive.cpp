@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #if !defined(_WIN32)
@@ -39,6 +39,7 @@ constexpr std::size_t kOutChunk = 256 * 1024;
 constexpr std::size_t kSearchBlock = 64 * 1024;
 
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr unsigned kMadeOnUnix = 3;
 
 std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t le32(const unsigned char* p) {
@@ -89,6 +90,13 @@ bool MakeFolder(const fs::path& path) {
 
 } // namespace
 
+// What the end record (or the ZIP64 one) says of the central directory.
+struct ZipExtractionClass::Directory {
+    std::uint64_t entries = 0;
+    std::uint64_t size = 0;
+    std::uint64_t offset = 0;
+};
+
 // An opened folder of the target tree. On POSIX systems members are written
 // relative to it, and every level below the target folder is opened with
 // O_NOFOLLOW: a link swapped in for a folder while the walk goes on cannot
@@ -134,7 +142,7 @@ std::vector<std::string> splitName(const std::string& name) {
     return parts;
 }
 
-bool isUnsafeName(const std::string& name, const std::vector<std::string>& parts, const CentralFileHeader& entry) {
+bool isUnsafeName(const std::string& name, const std::vector<std::string>& parts, const ZipMember& member) {
     if (parts.empty() || name.find('\0') != std::string::npos)
         return true;
     if (name.front() == '/' || name.front() == '\\')
@@ -146,11 +154,8 @@ bool isUnsafeName(const std::string& name, const std::vector<std::string>& parts
         if (p == "..")
             return true;
     }
-    // A symbolic link member (made on Unix, file type in the high attribute bits)
-    // could point anywhere; later members would then be written through it.
-    constexpr unsigned kUnix = 3;
-    const unsigned fileType = (entry.externalAttributes >> 16) & 0170000u;
-    return (entry.versionMadeBy >> 8) == kUnix && fileType == 0120000u;
+    // A symbolic link could point anywhere; later members would then be written through it.
+    return member.link;
 }
 
 } // namespace
@@ -169,63 +174,44 @@ std::string DecodeZipName(const std::string& raw) {
     return out;
 }
 
-ZipExtractionClass::ZipExtractionClass(ZipListener& listener)
-    : listener_(listener), zlibVersion_(&::zlibVersion), out_(kOutChunk) {}
+std::string ZLibVersion() { return zlibVersion(); }
+
+ZipExtractionClass::ZipExtractionClass() : out_(kOutChunk) {}
 
 ZipExtractionClass::~ZipExtractionClass() { CloseZip(); }
 
-std::string ZipExtractionClass::ZLibVersion() {
-    const char* version = zlibVersion_ ? zlibVersion_() : nullptr;
-    if (!version) {
-        error(kZipErrZlibMissing, "Zlib is not installed");
-        return {};
-    }
-    return version;
-}
-
-bool ZipExtractionClass::OpenZip(const std::string& zipPath) {
-    status("Opening Zip");
+Outcome ZipExtractionClass::OpenZip(const std::string& zipPath) {
     CloseZip();
-    if (!HasFile(zipPath)) {
-        error(kZipErrNoFile, "The file " + zipPath + " doesn't exist");
-        return false;
-    }
+    if (!HasFile(zipPath))
+        return Outcome::failure("The file " + zipPath + " doesn't exist");
     archiveFile_ = std::fopen(zipPath.c_str(), "rb");
-    if (!archiveFile_) {
-        error(kZipErrNoFile, "The file " + zipPath + " can't be read: " +
-                                 std::error_code(errno, std::generic_category()).message());
-        return false;
-    }
+    if (!archiveFile_)
+        return Outcome::failure("The file " + zipPath + " can't be read: " +
+                                std::error_code(errno, std::generic_category()).message());
     zipPath_ = zipPath;
     std::error_code ec;
     archiveSize_ = static_cast<std::int64_t>(fs::file_size(zipPath, ec));
     if (ec)
         archiveSize_ = 0;
     endRecordPosition_ = FindEndRecord();
-    if (endRecordPosition_ > 0) {
-        status("Zip Opened");
-        return true;
-    }
-    error(kZipErrNotZip, "The file " + zipPath + " is not a Zip file");
-    return false;
+    if (endRecordPosition_ > 0)
+        return Outcome::success();
+    return Outcome::failure("The file " + zipPath + " is not a Zip file");
 }
 
 void ZipExtractionClass::CloseZip() {
     if (archiveFile_) {
         std::fclose(archiveFile_);
         archiveFile_ = nullptr;
-        status("Zip Closed");
     }
     endRecordPosition_ = 0;
 }
 
-bool ZipExtractionClass::readAt(std::int64_t position, void* buffer, std::size_t size) {
+bool ZipExtractionClass::readAt(std::int64_t position, void* buffer, std::size_t size) const {
     if (position < 0 || position > archiveSize_ || static_cast<std::int64_t>(size) > archiveSize_ - position)
         return false;
     return seekTo(archiveFile_, position) && std::fread(buffer, 1, size, archiveFile_) == size;
 }
-
-void ZipExtractionClass::damaged() { error(kZipErrDamaged, "The file " + zipPath_ + " is damaged"); }
 
 // The first end-record signature counted from the end of the file, found by
 // reading backwards in blocks; each block overlaps the next by three bytes so a
@@ -249,20 +235,16 @@ std::int64_t ZipExtractionClass::FindEndRecord() {
     return 0;
 }
 
-ZipExtractionClass::ReadResult ZipExtractionClass::ReadEndRecord(std::int64_t position) {
+ZipExtractionClass::ReadResult ZipExtractionClass::ReadEndRecord(Directory& directory) const {
+    const std::int64_t position = endRecordPosition_;
     unsigned char b[kEndRecordSize];
-    if (!readAt(position - 1, b, sizeof b))
+    if (position == 0 || !readAt(position - 1, b, sizeof b))
         return ReadResult::Damaged;
-    endRecord_.signature = le32(b);
-    endRecord_.thisDisk = le16(b + 4);
-    endRecord_.centralDirDisk = le16(b + 6);
-    endRecord_.entriesOnDisk = le16(b + 8);
-    endRecord_.totalEntries = le16(b + 10);
-    endRecord_.centralDirSize = le32(b + 12);
-    endRecord_.centralDirOffset = le32(b + 16);
-    endRecord_.commentLength = le16(b + 20);
-    if (endRecord_.thisDisk != endRecord_.centralDirDisk)
+    if (le16(b + 4) != le16(b + 6)) // this disk, and the directory's
         return ReadResult::Mismatch;
+    directory.entries = le16(b + 10);
+    directory.size = le32(b + 12);
+    directory.offset = le32(b + 16);
     // A ZIP64 archive (4 GiB and more, 65535 entries and more, or a packer that
     // writes the records anyway) keeps the true counts in its ZIP64 end record,
     // which a locator right before the end record points to.
@@ -276,59 +258,54 @@ ZipExtractionClass::ReadResult ZipExtractionClass::ReadEndRecord(std::int64_t po
             return ReadResult::Damaged;
         if (le32(z + 16) != le32(z + 20))
             return ReadResult::Mismatch; // spread over several disks
-        endRecord_.totalEntries = le64(z + 32);
-        endRecord_.centralDirSize = le64(z + 40);
-        endRecord_.centralDirOffset = le64(z + 48);
-    } else if (endRecord_.centralDirOffset == 0xFFFFFFFFu) {
+        directory.entries = le64(z + 32);
+        directory.size = le64(z + 40);
+        directory.offset = le64(z + 48);
+    } else if (directory.offset == 0xFFFFFFFFu) {
         // The true offset would be in a ZIP64 record that is missing. (A count of
         // 65535 is a real count: packers add the ZIP64 record only above it.)
         return ReadResult::Damaged;
     }
-    if (endRecord_.centralDirOffset > static_cast<std::uint64_t>(archiveSize_) ||
-        endRecord_.centralDirSize > static_cast<std::uint64_t>(archiveSize_) - endRecord_.centralDirOffset ||
-        endRecord_.totalEntries > endRecord_.centralDirSize / kCentralHeaderSize)
+    if (directory.offset > static_cast<std::uint64_t>(archiveSize_) ||
+        directory.size > static_cast<std::uint64_t>(archiveSize_) - directory.offset ||
+        directory.entries > directory.size / kCentralHeaderSize)
         return ReadResult::Damaged;
     return ReadResult::Ok;
 }
 
-ZipExtractionClass::ReadResult ZipExtractionClass::ReadCentralEntry(std::string& name) {
+// The central record at position, which moves on to the next one.
+ZipExtractionClass::ReadResult ZipExtractionClass::ReadCentralEntry(std::int64_t& position, ZipMember& member) {
     unsigned char b[kCentralHeaderSize];
-    if (!readAt(readPosition_, b, sizeof b))
+    if (!readAt(position, b, sizeof b) || le32(b) != kCentralSignature)
         return ReadResult::Damaged;
-    CentralFileHeader& e = currentEntry_;
-    e.signature = le32(b);
-    if (e.signature != kCentralSignature)
+    const std::uint16_t versionMadeBy = le16(b + 4);
+    ZipMember::Data& d = member.data;
+    d.flags = le16(b + 8);
+    d.method = le16(b + 10);
+    d.crc32 = le32(b + 16);
+    d.compressedSize = le32(b + 20);
+    member.size = le32(b + 24);
+    const std::uint16_t nameLength = le16(b + 28);
+    const std::uint16_t extraLength = le16(b + 30);
+    const std::uint16_t commentLength = le16(b + 32);
+    const std::uint32_t externalAttributes = le32(b + 38);
+    d.localHeaderOffset = le32(b + 42);
+    // A symbolic link, made on Unix: the file type in the high attribute bits.
+    member.link = (versionMadeBy >> 8) == kMadeOnUnix && ((externalAttributes >> 16) & 0170000u) == 0120000u;
+    std::string raw(nameLength, '\0');
+    if (!readAt(position + static_cast<std::int64_t>(kCentralHeaderSize), raw.data(), raw.size()))
         return ReadResult::Damaged;
-    e.versionMadeBy = le16(b + 4);
-    e.versionNeeded = le16(b + 6);
-    e.flags = le16(b + 8);
-    e.method = le16(b + 10);
-    e.modTime = le16(b + 12);
-    e.modDate = le16(b + 14);
-    e.crc32 = le32(b + 16);
-    e.compressedSize = le32(b + 20);
-    e.uncompressedSize = le32(b + 24);
-    e.nameLength = le16(b + 28);
-    e.extraLength = le16(b + 30);
-    e.commentLength = le16(b + 32);
-    e.diskStart = le16(b + 34);
-    e.internalAttributes = le16(b + 36);
-    e.externalAttributes = le32(b + 38);
-    e.localHeaderOffset = le32(b + 42);
-    std::string raw(e.nameLength, '\0');
-    if (!readAt(readPosition_ + static_cast<std::int64_t>(kCentralHeaderSize), raw.data(), raw.size()))
-        return ReadResult::Damaged;
-    const std::int64_t extraAt = readPosition_ + static_cast<std::int64_t>(kCentralHeaderSize) + e.nameLength;
-    readPosition_ += static_cast<std::int64_t>(kCentralHeaderSize) + e.nameLength + e.extraLength + e.commentLength;
-    if (readPosition_ > archiveSize_)
+    const std::int64_t extraAt = position + static_cast<std::int64_t>(kCentralHeaderSize) + nameLength;
+    position += static_cast<std::int64_t>(kCentralHeaderSize) + nameLength + extraLength + commentLength;
+    if (position > archiveSize_)
         return ReadResult::Damaged;
     // A value of all ones stands in for one in the ZIP64 extra field (id 1),
     // which holds the 8-byte values in this order, only those that stand in.
-    std::uint64_t* const wide[] = {&e.uncompressedSize, &e.compressedSize, &e.localHeaderOffset};
-    const bool needsWide = e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu ||
-                           e.localHeaderOffset == 0xFFFFFFFFu;
+    std::uint64_t* const wide[] = {&member.size, &d.compressedSize, &d.localHeaderOffset};
+    const bool needsWide = member.size == 0xFFFFFFFFu || d.compressedSize == 0xFFFFFFFFu ||
+                           d.localHeaderOffset == 0xFFFFFFFFu;
     if (needsWide) {
-        std::vector<unsigned char> extra(e.extraLength);
+        std::vector<unsigned char> extra(extraLength);
         if (!readAt(extraAt, extra.data(), extra.size()))
             return ReadResult::Damaged;
         bool found = false;
@@ -354,86 +331,84 @@ ZipExtractionClass::ReadResult ZipExtractionClass::ReadCentralEntry(std::string&
         if (!found)
             return ReadResult::Damaged;
     }
-    if (e.localHeaderOffset > static_cast<std::uint64_t>(archiveSize_) ||
-        e.compressedSize > static_cast<std::uint64_t>(archiveSize_))
+    if (d.localHeaderOffset > static_cast<std::uint64_t>(archiveSize_) ||
+        d.compressedSize > static_cast<std::uint64_t>(archiveSize_))
         return ReadResult::Damaged;
-    name = DecodeZipName(raw);
+    member.name = DecodeZipName(raw);
+    member.folder = !member.name.empty() && (member.name.back() == '/' || member.name.back() == '\\');
     return ReadResult::Ok;
 }
 
-bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePath, bool overwrite) {
-    if (ZLibVersion().empty())
-        return false;
-    status("Extracting Files");
-    if (endRecordPosition_ == 0) {
-        error(kZipErrNotOpen, "There is no Zip File Open");
-        return false;
-    }
+ExtractResult ZipExtractionClass::Extract(const std::string& folderPath, const ExtractOptions& options) {
+    ExtractResult result;
+    auto say = [&options](const std::string& text) {
+        if (options.status)
+            options.status(text);
+    };
+    auto refuse = [&result](ZipFailure reason, std::string message) {
+        result.failures.push_back({reason, std::move(message)});
+        return result;
+    };
+    say("Extracting Files");
+    if (endRecordPosition_ == 0)
+        return refuse(ZipFailure::NotOpen, "There is no Zip File Open");
     const fs::path folder(folderPath);
-    if (!HasFolder(folder) && !MakeFolder(folder)) {
-        error(kZipErrCantMakeFolder, "Can't create the folder " + folderPath);
-        return false;
-    }
-    switch (ReadEndRecord(endRecordPosition_)) {
-    case ReadResult::Mismatch:
-        status("Extraction Complete");
-        return false;
+    if (!HasFolder(folder) && !MakeFolder(folder))
+        return refuse(ZipFailure::CantMakeFolder, "Can't create the folder " + folderPath);
+    Directory directory;
+    switch (ReadEndRecord(directory)) {
+    case ReadResult::Mismatch: // spread over several disks: nothing here to unpack
+        say("Extraction Complete");
+        return result;
     case ReadResult::Damaged:
-        damaged();
-        return false;
+        return refuse(ZipFailure::Damaged, damaged());
     case ReadResult::Ok:
         break;
     }
-    if (!CheckLayout())
-        return false;
+    if (std::optional<ZipProblem> refused = CheckLayout(directory)) {
+        result.failures.push_back(std::move(*refused));
+        return result;
+    }
     FolderHandle root;
     root.path = folder;
 #if !defined(_WIN32)
     root.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.fd() < 0) {
-        error(kZipErrCantMakeFolder, "Can't create the folder " + folderPath);
-        return false;
-    }
+    if (root.fd() < 0)
+        return refuse(ZipFailure::CantMakeFolder, "Can't create the folder " + folderPath);
 #endif
-    readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
-    const std::uint64_t total = endRecord_.totalEntries;
+    std::int64_t position = static_cast<std::int64_t>(directory.offset);
+    const std::uint64_t total = directory.entries;
     ZipMember member;
     const std::string& name = member.name;
-    bool cancel = false;
     for (std::uint64_t i = 1; i <= total; ++i) {
-        if (ReadCentralEntry(member.name) != ReadResult::Ok) {
-            damaged();
-            return false;
-        }
-        member.header = currentEntry_;
-        member.size = currentEntry_.uncompressedSize;
+        if (ReadCentralEntry(position, member) != ReadResult::Ok)
+            return refuse(ZipFailure::Damaged, damaged());
         std::vector<std::string> parts = splitName(name);
-        const bool folderEntry = !name.empty() && (name.back() == '/' || name.back() == '\\');
-        // Opens the folders of a member; false, with the error raised, when it cannot.
-        auto openFolders = [&](const std::vector<std::string>& levels, FolderHandle& opened, int failure,
+        // Opens the folders of a member; false, with the failure listed, when it cannot.
+        auto openFolders = [&](const std::vector<std::string>& levels, FolderHandle& opened, ZipFailure failure,
                                const std::string& failureText) {
             switch (MakeFolderPath(root, levels, opened)) {
             case FolderResult::Ok:
                 return true;
             case FolderResult::Unsafe:
-                error(kZipErrUnsafeName, "The file " + name + " is unsafe");
+                result.failures.push_back({ZipFailure::UnsafeName, "The file " + name + " is unsafe"});
                 return false;
             case FolderResult::Failed:
                 break;
             }
-            error(failure, failureText);
+            result.failures.push_back({failure, failureText});
             return false;
         };
-        if (parts.empty() || (folderEntry && !preservePath)) {
+        if (parts.empty() || (member.folder && !options.keepFolders)) {
             // Nothing to make: "./", or a folder of an archive unpacked flat.
-        } else if (isUnsafeName(name, parts, currentEntry_)) {
-            error(kZipErrUnsafeName, "The file " + name + " is unsafe");
-        } else if (folderEntry) {
+        } else if (isUnsafeName(name, parts, member)) {
+            result.failures.push_back({ZipFailure::UnsafeName, "The file " + name + " is unsafe"});
+        } else if (member.folder) {
             // Empty folders are part of what was archived.
             FolderHandle made;
-            openFolders(parts, made, kZipErrCantMakeFolder, "Can't create the folder " + (folder / name).string());
+            openFolders(parts, made, ZipFailure::CantMakeFolder, "Can't create the folder " + (folder / name).string());
         } else {
-            if (!preservePath)
+            if (!options.keepFolders)
                 parts.erase(parts.begin(), parts.end() - 1);
             fs::path relative;
             for (const auto& p : parts)
@@ -441,77 +416,67 @@ bool ZipExtractionClass::Extract(const std::string& folderPath, bool preservePat
             const fs::path target = folder / relative;
             const std::vector<std::string> folders(parts.begin(), parts.end() - 1);
             FolderHandle parent;
-            if (openFolders(folders, parent, kZipErrCantWrite, "Can't write the file " + target.string())) {
-                status("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
+            if (openFolders(folders, parent, ZipFailure::CantWrite, "Can't write the file " + target.string())) {
+                say("Extracting ..." + std::string(1, fs::path::preferred_separator) + relative.string());
                 const bool exists = HasFileIn(parent, parts.back());
-                if (exists && !overwrite) {
-                    error(kZipErrExists, "The file " + target.string() + " already exists");
-                } else if (!ExtractEntry(member, parent, parts.back(), target, exists)) {
-                    damaged();
-                    return false;
+                if (exists && !options.overwrite) {
+                    result.failures.push_back({ZipFailure::Exists, "The file " + target.string() + " already exists"});
+                } else {
+                    ExtractEntry(member, parent, parts.back(), target, exists, result);
+                    if (!result.failures.empty() && result.failures.back().reason == ZipFailure::Damaged)
+                        return result; // the structure is broken: no later member can be trusted
                 }
             }
         }
-        listener_.onYield();
-        const int percent = static_cast<int>(std::nearbyint(static_cast<double>(i) / static_cast<double>(total) * 100.0));
-        listener_.onProgress(percent, cancel);
-        if (cancel)
-            return false;
+        if (options.progress)
+            options.progress(static_cast<int>(std::nearbyint(static_cast<double>(i) / static_cast<double>(total) * 100.0)));
     }
-    status("Extraction Complete");
-    return true;
+    say("Extraction Complete");
+    result.complete = true;
+    return result;
 }
 
 // Before anything is written: members whose data overlap are the trick of a
 // zip bomb (one local entry unpacked again and again); and what the central
-// directory declares must fit the limit on the total.
-bool ZipExtractionClass::CheckLayout() {
+// directory declares must fit the limits.
+std::optional<ZipProblem> ZipExtractionClass::CheckLayout(const Directory& directory) {
     // The check keeps 16 bytes a member, so the count of members is bounded too.
-    if (endRecord_.totalEntries > maxMembers_) {
-        error(kZipErrTooLarge, "The file " + zipPath_ + " has " + std::to_string(endRecord_.totalEntries) +
-                                   " members, more than the " + std::to_string(maxMembers_) + " allowed");
-        return false;
-    }
-    readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
+    if (directory.entries > maxMembers_)
+        return ZipProblem{ZipFailure::TooLarge, "The file " + zipPath_ + " has " + std::to_string(directory.entries) +
+                                                    " members, more than the " + std::to_string(maxMembers_) + " allowed"};
+    std::int64_t position = static_cast<std::int64_t>(directory.offset);
     std::vector<std::pair<std::int64_t, std::int64_t>> extents; // local header offset, end of its data at the least
-    extents.reserve(static_cast<std::size_t>(endRecord_.totalEntries));
+    extents.reserve(static_cast<std::size_t>(directory.entries));
     std::uint64_t declared = 0;
-    std::string name;
-    for (std::uint64_t i = 0; i < endRecord_.totalEntries; ++i) {
-        if (ReadCentralEntry(name) != ReadResult::Ok) {
-            damaged();
-            return false;
-        }
-        const auto offset = static_cast<std::int64_t>(currentEntry_.localHeaderOffset);
-        extents.emplace_back(offset, offset + static_cast<std::int64_t>(kLocalHeaderSize + currentEntry_.compressedSize));
+    ZipMember member;
+    for (std::uint64_t i = 0; i < directory.entries; ++i) {
+        if (ReadCentralEntry(position, member) != ReadResult::Ok)
+            return ZipProblem{ZipFailure::Damaged, damaged()};
+        const auto offset = static_cast<std::int64_t>(member.data.localHeaderOffset);
+        extents.emplace_back(offset, offset + static_cast<std::int64_t>(kLocalHeaderSize + member.data.compressedSize));
         // ZIP64 sizes are 64-bit: a sum that wrapped would pass every limit below.
-        declared = currentEntry_.uncompressedSize > UINT64_MAX - declared ? UINT64_MAX
-                                                                          : declared + currentEntry_.uncompressedSize;
+        declared = member.size > UINT64_MAX - declared ? UINT64_MAX : declared + member.size;
     }
     std::sort(extents.begin(), extents.end());
     for (std::size_t i = 1; i < extents.size(); ++i) {
-        if (extents[i].first < extents[i - 1].second) {
-            error(kZipErrDamaged, "The file " + zipPath_ + " is damaged: its members overlap");
-            return false;
-        }
+        if (extents[i].first < extents[i - 1].second)
+            return ZipProblem{ZipFailure::Damaged, damaged() + ": its members overlap"};
     }
-    return WithinLimits(declared);
+    if (Outcome fits = WithinLimits(declared); !fits)
+        return ZipProblem{ZipFailure::TooLarge, fits.error()};
+    return std::nullopt;
 }
 
-bool ZipExtractionClass::WithinLimits(std::uint64_t declared) {
-    if (declared > maxTotalBytes_) {
-        error(kZipErrTooLarge, "The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
-                                   " bytes, more than the " + std::to_string(maxTotalBytes_) + " allowed");
-        return false;
-    }
+Outcome ZipExtractionClass::WithinLimits(std::uint64_t declared) const {
+    if (declared > maxTotalBytes_)
+        return Outcome::failure("The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
+                                " bytes, more than the " + std::to_string(maxTotalBytes_) + " allowed");
     const auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(archiveSize_, 1));
-    if (maxRatio_ > 0 && declared > kRatioFloor && (declared - 1) / size >= maxRatio_) {
-        error(kZipErrTooLarge, "The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
-                                   " bytes, more than " + std::to_string(maxRatio_) + " times its own " +
-                                   std::to_string(archiveSize_) + " bytes");
-        return false;
-    }
-    return true;
+    if (maxRatio_ > 0 && declared > kRatioFloor && (declared - 1) / size >= maxRatio_)
+        return Outcome::failure("The file " + zipPath_ + " would unpack to " + std::to_string(declared) +
+                                " bytes, more than " + std::to_string(maxRatio_) + " times its own " +
+                                std::to_string(archiveSize_) + " bytes");
+    return Outcome::success();
 }
 
 ZipExtractionClass::FolderResult ZipExtractionClass::MakeFolderPath(const FolderHandle& root,
@@ -581,20 +546,20 @@ struct ZipMemberReader::Inflater {
 };
 
 ZipMemberReader::ZipMemberReader(ZipExtractionClass& zip, const ZipMember& member)
-    : zip_(zip), name_(member.name), method_(member.header.method), crc_(member.header.crc32),
-      expected_(member.header.uncompressedSize), runningCrc_(crc32(0L, Z_NULL, 0)) {
-    const CentralFileHeader& entry = member.header;
+    : zip_(zip), name_(member.name), method_(member.data.method), crc_(member.data.crc32), expected_(member.size),
+      runningCrc_(crc32(0L, Z_NULL, 0)) {
+    const ZipMember::Data& entry = member.data;
     unsigned char b[kLocalHeaderSize];
     const auto offset = static_cast<std::int64_t>(entry.localHeaderOffset);
     if (!zip.readAt(offset, b, sizeof b) || le32(b) != kLocalSignature) {
-        fail(Status::Damaged, kZipErrDamaged, "");
+        fail(Status::Damaged, ZipFailure::Damaged, "");
         return;
     }
     const std::uint16_t nameLength = le16(b + 26);
     const std::uint16_t extraLength = le16(b + 28);
     std::string localRaw(nameLength, '\0');
     if (!zip.readAt(offset + static_cast<std::int64_t>(kLocalHeaderSize), localRaw.data(), localRaw.size())) {
-        fail(Status::Damaged, kZipErrDamaged, "");
+        fail(Status::Damaged, ZipFailure::Damaged, "");
         return;
     }
     const std::string localName = DecodeZipName(localRaw);
@@ -603,36 +568,36 @@ ZipMemberReader::ZipMemberReader(ZipExtractionClass& zip, const ZipMember& membe
     position_ = offset + static_cast<std::int64_t>(kLocalHeaderSize) + nameLength + extraLength;
     remaining_ = static_cast<std::int64_t>(entry.compressedSize);
     if (position_ > zip.archiveSize_ || remaining_ > zip.archiveSize_ - position_) {
-        fail(Status::Damaged, kZipErrDamaged, "");
+        fail(Status::Damaged, ZipFailure::Damaged, "");
         return;
     }
     if (entry.flags & kFlagEncrypted) {
-        fail(Status::MemberError, kZipErrEncrypted, "The file " + localName + " is encrypted");
+        fail(Status::MemberError, ZipFailure::Encrypted, "The file " + localName + " is encrypted");
         return;
     }
     if (method_ != 0 && method_ != 8) {
-        fail(Status::MemberError, kZipErrMethod, "The compression Method for " + localName + " is unsupported");
+        fail(Status::MemberError, ZipFailure::Method, "The compression Method for " + localName + " is unsupported");
         return;
     }
-    if (method_ == 0 && entry.compressedSize != entry.uncompressedSize) {
-        fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+    if (method_ == 0 && entry.compressedSize != member.size) {
+        fail(Status::MemberError, ZipFailure::Checksum, "Data checksum error in " + name_);
         return;
     }
     if (method_ == 8) {
         inflater_ = std::make_unique<Inflater>();
         inflater_->ready = inflateInit2(&inflater_->z, -MAX_WBITS) == Z_OK;
         if (!inflater_->ready)
-            fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+            fail(Status::MemberError, ZipFailure::Checksum, "Data checksum error in " + name_);
     }
 }
 
 ZipMemberReader::~ZipMemberReader() = default;
 
-std::ptrdiff_t ZipMemberReader::fail(Status status, int number, std::string text) {
+std::ptrdiff_t ZipMemberReader::fail(Status status, ZipFailure reason, std::string text) {
     if (status_ == Status::Ok) {
         status_ = status;
-        errorNumber_ = number;
-        error_ = status == Status::Damaged ? "The file " + zip_.zipPath_ + " is damaged" : std::move(text);
+        failure_ = reason;
+        error_ = status == Status::Damaged ? zip_.damaged() : std::move(text);
     }
     return -1;
 }
@@ -640,7 +605,7 @@ std::ptrdiff_t ZipMemberReader::fail(Status status, int number, std::string text
 // The end of the data: the member is good only when it has its declared size and CRC-32.
 std::ptrdiff_t ZipMemberReader::finish() {
     if (produced_ != expected_ || runningCrc_ != crc_)
-        return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+        return fail(Status::MemberError, ZipFailure::Checksum, "Data checksum error in " + name_);
     ended_ = true;
     return 0;
 }
@@ -657,7 +622,7 @@ std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
             return finish();
         got = static_cast<std::size_t>(std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(size)));
         if (!zip_.readAt(position_, out, got))
-            return fail(Status::Damaged, kZipErrDamaged, "");
+            return fail(Status::Damaged, ZipFailure::Damaged, "");
         position_ += static_cast<std::int64_t>(got);
         remaining_ -= static_cast<std::int64_t>(got);
     } else {
@@ -676,7 +641,7 @@ std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
                 const auto n = static_cast<std::size_t>(
                     std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(inflater_->in.size())));
                 if (!zip_.readAt(position_, inflater_->in.data(), n))
-                    return fail(Status::Damaged, kZipErrDamaged, "");
+                    return fail(Status::Damaged, ZipFailure::Damaged, "");
                 position_ += static_cast<std::int64_t>(n);
                 remaining_ -= static_cast<std::int64_t>(n);
                 z.next_in = inflater_->in.data();
@@ -685,7 +650,7 @@ std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
             rc = inflate(&z, Z_NO_FLUSH);
             if ((rc == Z_BUF_ERROR && z.avail_in == 0 && remaining_ == 0) ||
                 (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR))
-                return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+                return fail(Status::MemberError, ZipFailure::Checksum, "Data checksum error in " + name_);
         }
         inflater_->ended = rc == Z_STREAM_END;
         got = room - z.avail_out;
@@ -694,56 +659,46 @@ std::ptrdiff_t ZipMemberReader::read(char* buffer, std::size_t size) {
     }
     produced_ += got;
     if (produced_ > expected_) // more than declared: stop at once, whatever follows
-        return fail(Status::MemberError, kZipErrChecksum, "Data checksum error in " + name_);
+        return fail(Status::MemberError, ZipFailure::Checksum, "Data checksum error in " + name_);
     runningCrc_ = crc32_z(runningCrc_, out, got);
     return static_cast<std::ptrdiff_t>(got);
 }
 
-bool ZipExtractionClass::ForEachMember(const std::function<bool(const ZipMember&)>& visit) {
-    if (endRecordPosition_ == 0) {
-        error(kZipErrNotOpen, "There is no Zip File Open");
-        return false;
-    }
-    if (ReadEndRecord(endRecordPosition_) != ReadResult::Ok) {
-        damaged(); // an archive spread over several disks cannot be read either
-        return false;
-    }
-    readPosition_ = static_cast<std::int64_t>(endRecord_.centralDirOffset);
+Outcome ZipExtractionClass::ForEachMember(const std::function<bool(const ZipMember&)>& visit) {
+    if (endRecordPosition_ == 0)
+        return Outcome::failure("There is no Zip File Open");
+    Directory directory;
+    if (ReadEndRecord(directory) != ReadResult::Ok)
+        return Outcome::failure(damaged()); // an archive spread over several disks cannot be read either
+    std::int64_t position = static_cast<std::int64_t>(directory.offset);
     ZipMember member;
-    for (std::uint64_t i = 0; i < endRecord_.totalEntries; ++i) {
-        if (ReadCentralEntry(member.name) != ReadResult::Ok) {
-            damaged();
-            return false;
-        }
-        member.header = currentEntry_;
-        member.size = currentEntry_.uncompressedSize;
+    for (std::uint64_t i = 0; i < directory.entries; ++i) {
+        if (ReadCentralEntry(position, member) != ReadResult::Ok)
+            return Outcome::failure(damaged());
         if (!visit(member))
             break;
     }
-    return true;
+    return Outcome::success();
 }
 
 std::unique_ptr<ZipMemberReader> ZipExtractionClass::OpenMember(const ZipMember& member) {
     return std::unique_ptr<ZipMemberReader>(new ZipMemberReader(*this, member));
 }
 
-// Writes one member to target through a temporary file. Problems of this
-// member alone are raised as errors and the walk goes on; false means the
-// archive's structure is damaged and the walk must stop.
-bool ZipExtractionClass::ExtractEntry(const ZipMember& member, const FolderHandle& folder, const std::string& name,
-                                      const fs::path& target, bool replacing) {
+// Writes one member to target through a temporary file. A failure of this
+// member alone is listed and the walk goes on; a Damaged one ends the walk.
+void ZipExtractionClass::ExtractEntry(const ZipMember& member, const FolderHandle& folder, const std::string& name,
+                                      const fs::path& target, bool replacing, ExtractResult& result) {
     ZipMemberReader reader(*this, member);
     const std::string targetText = target.string();
-    auto raise = [&] {
-        if (reader.status() == ZipMemberReader::Status::Damaged)
-            return false;
+    auto fail = [&](ZipFailure reason, std::string message) { result.failures.push_back({reason, std::move(message)}); };
+    auto readerFailed = [&] {
         // A checksum error names the file the user would have got.
-        error(reader.errorNumber(), reader.errorNumber() == kZipErrChecksum ? "Data checksum error in " + targetText
-                                                                          : reader.error());
-        return true;
+        fail(reader.failure(), reader.failure() == ZipFailure::Checksum ? "Data checksum error in " + targetText
+                                                                        : reader.error());
     };
     if (reader.status() != ZipMemberReader::Status::Ok)
-        return raise();
+        return readerFailed();
     // Written beside the target and renamed into place only once verified; a
     // member given up on leaves no file. It can be had again from the archive,
     // so it is not worth a disk sync.
@@ -754,36 +709,21 @@ bool ZipExtractionClass::ExtractEntry(const ZipMember& member, const FolderHandl
     (void)name;
     const Outcome opened = part.open(folder.path / name, TextFileWriter::Durability::Replaced);
 #endif
-    if (!opened) {
-        error(kZipErrCantWrite, "Can't write the file " + targetText);
-        return true;
-    }
-    auto lastYield = std::chrono::steady_clock::now();
+    if (!opened)
+        return fail(ZipFailure::CantWrite, "Can't write the file " + targetText);
     for (;;) {
         const std::ptrdiff_t n = reader.read(reinterpret_cast<char*>(out_.data()), out_.size());
         if (n < 0)
-            return raise();
+            return readerFailed();
         if (n == 0)
             break;
         part.write(std::string_view(reinterpret_cast<const char*>(out_.data()), static_cast<std::size_t>(n)));
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastYield >= std::chrono::milliseconds(50)) {
-            lastYield = now;
-            listener_.onMemberProgress(reader.produced(), reader.size());
-            listener_.onYield();
-        }
     }
-    if (!part.flush()) {
-        error(kZipErrCantWrite, "Can't write the file " + targetText);
-        return true;
-    }
-    if (!part.commit()) {
-        if (replacing)
-            error(kZipErrCantRemove, "Can't remove the file " + targetText);
-        else
-            error(kZipErrCantWrite, "Can't write the file " + targetText);
-    }
-    return true;
+    if (!part.flush())
+        return fail(ZipFailure::CantWrite, "Can't write the file " + targetText);
+    if (!part.commit())
+        fail(replacing ? ZipFailure::CantRemove : ZipFailure::CantWrite,
+             (replacing ? "Can't remove the file " : "Can't write the file ") + targetText);
 }
 
 } // namespace gnis
