@@ -11,7 +11,7 @@ mkdir -p "$out"
 cmake -S . -B "$out" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGNIS_FUZZ=ON \
   -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$out" --target fuzz_zip -j"$(nproc)" >/dev/null
-cp "$out/tests/fuzz_zip" "$out/fuzz_zip"
+cp "$out/tests/zip/fuzz_zip" "$out/fuzz_zip"
 
 # Seeds: small archives of every style the tests use.
 corpus="$out/corpus"
@@ -21,7 +21,7 @@ printf 'FEATURE_ID|FEATURE_NAME|FEATURE_CLASS\r\n1|Mount Greylock|Summit\r\n' > 
 printf 'abc' > "$out/src/dir/sub/abc.txt"
 : > "$out/src/empty.txt"
 for style in stored deflated streamed comment bzip2 empty; do
-  python3 tests/make_zip.py "$style" "$out/src" "$corpus/$style.zip"
+  python3 tests/support/make_zip.py "$style" "$out/src" "$corpus/$style.zip"
 done
 (cd "$out/src" && zip -q -r "../corpus/infozip.zip" . && zip -q -r -fz "../corpus/zip64.zip" . && zip -q -P pw "../corpus/encrypted.zip" text.txt)
 (cd "$out/src" && ln -sf text.txt link && zip -q -y "../corpus/symlink.zip" link text.txt && rm link)

@@ -6,6 +6,7 @@
 #include "gazetteer/map_type.h"
 #include "gazetteer/states.h"
 #include "gazetteer/text_lines.h"
+#include "test_main.h"
 
 #include <QStringList>
 #include <QTest>
@@ -263,5 +264,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TextTest)
+GNIS_TEST_CLASS(TextTest)
 #include "test_text.moc"

@@ -4,6 +4,7 @@
 #include "formats/result_points.h"
 #include "jobs/run_job.h"
 #include "gazetteer/states.h"
+#include "test_main.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
@@ -358,5 +359,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CreateGpxTest)
+GNIS_TEST_CLASS(CreateGpxTest)
 #include "test_create_gpx.moc"

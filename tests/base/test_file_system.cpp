@@ -1,6 +1,7 @@
 // The file-system layer the stages write and delete through.
 
 #include "base/file_system.h"
+#include "test_main.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -105,5 +106,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(FileSystemTest)
+GNIS_TEST_CLASS(FileSystemTest)
 #include "test_file_system.moc"

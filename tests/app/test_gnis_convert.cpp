@@ -2,6 +2,7 @@
 
 #include "http_test_server.h"
 #include "gazetteer/states.h"
+#include "test_main.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
@@ -380,5 +381,5 @@ private slots:
 
 };
 
-QTEST_GUILESS_MAIN(GnisConvertTest)
+GNIS_TEST_CLASS(GnisConvertTest)
 #include "test_gnis_convert.moc"

@@ -7,6 +7,7 @@
 #include "jobs/download_gnis_zip.h"
 #include "http_test_server.h"
 #include "gazetteer/states.h"
+#include "test_main.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
@@ -419,5 +420,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(DownloadTest)
+GNIS_TEST_CLASS(DownloadTest)
 #include "test_download.moc"

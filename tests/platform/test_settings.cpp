@@ -3,6 +3,7 @@
 
 #include "platform/ini_file.h"
 #include "platform/settings_file.h"
+#include "test_main.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -147,5 +148,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SettingsTest)
+GNIS_TEST_CLASS(SettingsTest)
 #include "test_settings.moc"

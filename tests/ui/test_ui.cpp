@@ -8,6 +8,7 @@
 #include "ui/startup_window.h"
 #include "ui/status_window.h"
 #include "gazetteer/states.h"
+#include "test_main.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -428,5 +429,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(UiTest)
+GNIS_TEST_CLASS(UiTest)
 #include "test_ui.moc"

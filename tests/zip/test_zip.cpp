@@ -1,6 +1,7 @@
 // The zip reader against archives of other programs, the real gazetteer
 // archives, and damaged or hostile archives made byte by byte.
 
+#include "test_main.h"
 #include "test_support.h"
 #include "zip_builder.h"
 #include "zip/zip_archive.h"
@@ -104,7 +105,7 @@ private slots:
     void otherProgramsArchives_data() {
         QTest::addColumn<QString>("tool");
         QTest::addColumn<QStringList>("command"); // SRC and OUT stand for the folder and the archive
-        const QString script = sourceDir() + "/tests/make_zip.py";
+        const QString script = sourceDir() + "/tests/support/make_zip.py";
         for (const char* style : {"stored", "deflated", "streamed", "comment"})
             QTest::newRow(qPrintable(QString("python zipfile ") + style))
                 << "python3" << QStringList{"python3", script, style, "SRC", "OUT"};
@@ -137,7 +138,7 @@ private slots:
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QString>("error");
         QTest::newRow("bzip2 by python zipfile")
-            << "python3" << QStringList{"python3", sourceDir() + "/tests/make_zip.py", "bzip2", "SRC", "OUT"}
+            << "python3" << QStringList{"python3", sourceDir() + "/tests/support/make_zip.py", "bzip2", "SRC", "OUT"}
             << "error 4: The compression Method for readme.txt is unsupported";
         QTest::newRow("encrypted by Info-ZIP zip") << "zip" << QStringList{"zip", "-q", "-P", "secret", "OUT", "readme.txt"}
                                                    << "error 8: The file readme.txt is encrypted";
@@ -579,5 +580,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ZipTest)
+GNIS_TEST_CLASS(ZipTest)
 #include "test_zip.moc"

@@ -9,6 +9,7 @@
 #include "jobs/run_job.h"
 #include "gazetteer/states.h"
 #include "platform/run_and_wait.h"
+#include "test_main.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
@@ -416,5 +417,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PostgisTest)
+GNIS_TEST_CLASS(PostgisTest)
 #include "test_postgis.moc"

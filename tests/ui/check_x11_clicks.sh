@@ -18,7 +18,7 @@ cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -r
 trap cleanup EXIT
 fail() { echo "check_x11_clicks: $*" >&2; exit 1; }
 
-. "$(dirname "$0")/../scripts/xvfb.sh"
+. "$(dirname "$0")/../../scripts/xvfb.sh"
 start_xvfb "$work" || fail "Xvfb did not start"
 export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config"
 
