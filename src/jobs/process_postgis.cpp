@@ -48,7 +48,7 @@ Outcome ProcessGnisPostGIS(JobContext& job) {
     const fs::path shp = out / kShpFileName;
     const RunOptions db = databaseEnvironment(s, reporter);
 
-    reporter.setStatusText("Creating GNIS SQL File");
+    reporter.setStatusText("Connecting To The Database");
     const std::string folder = s.postgisFolder.string();
     const fs::path shp2pgsql = FindTool(folder, "shp2pgsql"), psql = FindTool(folder, "psql"),
                    pgsql2shp = FindTool(folder, "pgsql2shp");
@@ -106,7 +106,7 @@ Outcome ProcessGnisPostGIS(JobContext& job) {
                                 (s.database.empty() ? std::string("of the user") : s.database) +
                                 "; try again when it has finished");
 
-    reporter.setStatusText("Loading SQL Data Into Database");
+    reporter.setStatusText("Loading The Shapefile Into The Database");
     RunOptions load = db;
     load.standardErrorFile = ErrorLogPath();
     fs::create_directories(load.standardErrorFile.parent_path(), ec);
@@ -115,7 +115,6 @@ Outcome ProcessGnisPostGIS(JobContext& job) {
     // The program that failed first says why; the other was only stopped.
     if (!loaded[0].succeeded() && (!loaded[0].stoppedByOther || loaded[1].succeeded()))
         return Outcome::failure(ToolFailure("shp2pgsql", shp2pgsql, loaded[0]));
-    reporter.milestone("SQL File Created");
     if (!loaded[1].succeeded())
         return Outcome::failure(ToolFailure("psql", psql, loaded[1]));
     const RunResult swapped = RunAndWait(
@@ -123,7 +122,6 @@ Outcome ProcessGnisPostGIS(JobContext& job) {
     if (!swapped.succeeded())
         return Outcome::failure(ToolFailure("psql", psql, swapped));
     reporter.milestone("Data Loaded Into Database");
-    reporter.setStatusText("Removing SQL File");
 
     reporter.setStatusText("Processing Data");
     const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);

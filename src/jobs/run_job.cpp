@@ -7,6 +7,7 @@
 #include "jobs/job_context.h"
 #include "jobs/process_postgis.h"
 #include "jobs/shapefile_set.h"
+#include "platform/run_and_wait.h"
 
 #include <new>
 
@@ -36,6 +37,19 @@ struct JobSteps {
     const char* success;
     const char* first = nullptr; // the status text the job opens with, before its first step's own
 };
+
+// The outside tools a job runs, and the folder each is looked for in first.
+std::vector<std::pair<std::string, std::filesystem::path>> toolsOf(Job job, const JobSettings& s) {
+    std::vector<std::pair<std::string, std::filesystem::path>> tools;
+    if (job == Job::Shp || job == Job::All)
+        tools.emplace_back("ogr2ogr", s.fwToolsFolder);
+    if (job == Job::Process || job == Job::All)
+        for (const char* tool : {"shp2pgsql", "psql", "pgsql2shp"})
+            tools.emplace_back(tool, s.postgisFolder);
+    if (job == Job::Garmin)
+        tools.emplace_back("mkgmap", s.mkgmapFolder);
+    return tools;
+}
 
 JobSteps stepsOf(Job job) {
     switch (job) {
@@ -86,6 +100,13 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
     if (lock.held())
         RemoveLeftovers(settings.outputFolder);
 
+    // Said before anything is downloaded: a tool the job will need and cannot find.
+    for (const auto& [tool, folder] : toolsOf(job, settings)) {
+        if (FindTool(folder.string(), tool).empty()) {
+            outcome.toolMissing = true;
+            return fail(Outcome::failure(ToolNotFound(folder.string(), tool)));
+        }
+    }
     const JobSteps plan = stepsOf(job);
     // Whatever a step holds unwinds on the way out (temporary files, scratch
     // folders, tools), so nothing of the run is left behind.

@@ -34,6 +34,8 @@ struct JobOutcome {
     std::string summary;
     // Whether the counts describe the product, so a window adds them to the text.
     bool showCounts = false;
+    // The job stopped because an outside tool it needs was found nowhere.
+    bool toolMissing = false;
 };
 
 // Runs a job's steps in order over the settings, stopping at the first that

@@ -84,6 +84,20 @@ Outcome copyLocal(const QString& source, const std::string& url, const std::file
 
 } // namespace
 
+bool IsLocalServer(const std::string& server) {
+    if (server.empty())
+        return false;
+    const QString scheme = QUrl(QString::fromStdString(server)).scheme().toLower();
+    return scheme == "file" || (scheme != "http" && scheme != "https" && scheme != "ftp");
+}
+
+std::filesystem::path LocalServerFolder(const std::string& server) {
+    const QUrl url(QString::fromStdString(server));
+    if (url.scheme().toLower() == "file")
+        return url.toLocalFile().toStdString();
+    return server;
+}
+
 std::string UrlForMessages(const std::string& url) {
     // Cut by hand, not by QUrl: a URL that QUrl finds invalid (a port out of
     // range, an unclosed "["), of a scheme we do not serve, or without "//" is

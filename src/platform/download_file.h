@@ -48,6 +48,12 @@ struct DownloadOptions {
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target,
                      const DownloadOptions& options = {});
 
+// Whether a server (as gnisserver or --server gives it) lies on this machine: a
+// file: URL or a plain folder, which needs no Internet.
+bool IsLocalServer(const std::string& server);
+// Its folder, for a local one.
+std::filesystem::path LocalServerFolder(const std::string& server);
+
 // A URL as messages show it: without the user name and password a server URL
 // may carry, which must not reach a terminal, a log or a screenshot.
 std::string UrlForMessages(const std::string& url);

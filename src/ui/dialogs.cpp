@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 
 namespace gnis {
 
@@ -12,6 +13,19 @@ QString PlatformDialogs::openFile(QWidget* parent, const QString& initialFolder,
 
 QString PlatformDialogs::pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) {
     return QFileDialog::getExistingDirectory(parent, title, initialFolder, QFileDialog::ShowDirsOnly);
+}
+
+UnsavedAnswer PlatformDialogs::askToSave(QWidget* parent) {
+    switch (QMessageBox::question(parent, "Unsaved settings",
+                                  "The Settings page has changes that were not saved. Save them before closing?",
+                                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save)) {
+    case QMessageBox::Save:
+        return UnsavedAnswer::Save;
+    case QMessageBox::Discard:
+        return UnsavedAnswer::Discard;
+    default:
+        return UnsavedAnswer::Stay;
+    }
 }
 
 QString folderOfChosenFile(const QString& file) {

@@ -6,18 +6,24 @@ class QWidget;
 
 namespace gnis {
 
-// The file-open dialog and the folder picker, behind an interface so tests can
-// answer them. Both return an empty text when the user cancels.
+// What to do with settings typed and not saved when the window closes.
+enum class UnsavedAnswer { Save, Discard, Stay };
+
+// The file-open dialog, the folder picker and the question about unsaved
+// settings, behind an interface so tests can answer them. The first two return
+// an empty text when the user cancels.
 struct Dialogs {
     virtual ~Dialogs() = default;
     virtual QString openFile(QWidget* parent, const QString& initialFolder, const QString& filter) = 0;
     virtual QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) = 0;
+    virtual UnsavedAnswer askToSave(QWidget* parent) = 0;
 };
 
 // The platform's own dialogs.
 struct PlatformDialogs : Dialogs {
     QString openFile(QWidget* parent, const QString& initialFolder, const QString& filter) override;
     QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) override;
+    UnsavedAnswer askToSave(QWidget* parent) override;
 };
 
 // The folder of a chosen file: "/opt/ogr2ogr/bin" for "/opt/ogr2ogr/bin/ogr2ogr",

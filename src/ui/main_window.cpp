@@ -6,7 +6,10 @@
 #include "ui/fonts.h"
 #include "platform/run_and_wait.h"
 #include "jobs/run_job.h"
+#include "base/file_system.h"
+#include "platform/download_file.h"
 #include "gazetteer/states.h"
+#include "jobs/output_files.h"
 #include "ui/status_window.h"
 
 #include <QApplication>
@@ -184,10 +187,10 @@ void MainWindow::buildControls() {
     for (QPushButton* b : {btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_})
         b->setEnabled(false);
 
-    label(settings, "Label3", "FWTools Location:", 8, 24, 97, 17);
+    label(settings, "Label3", "GDAL Tools:", 8, 24, 97, 17);
     txtFWTools_ = textBox(settings, "txtFWTools", 104, 24, 257, 19, true);
     QPushButton* browseFw = button(settings, "btnBrowseFWTools", "Browse", 368, 24, 65, 17);
-    label(settings, "Label2", "PostGIS Location:", 8, 56, 97, 17);
+    label(settings, "Label2", "PostGIS Tools:", 8, 56, 97, 17);
     txtPostGIS_ = textBox(settings, "txtPostGIS", 104, 56, 257, 19, true);
     QPushButton* browsePg = button(settings, "btnBrowsePostGIS", "Browse", 368, 56, 65, 17);
     QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 88, 433, 65);
@@ -221,7 +224,7 @@ void MainWindow::buildControls() {
     connect(cmbGnisState_, &QComboBox::currentIndexChanged, this, &MainWindow::onStateChosen);
     connect(browseOut, &QPushButton::clicked, this, &MainWindow::browseOutput);
     connect(browseFw, &QPushButton::clicked, this,
-            [this] { browseTool(txtFWTools_, "FWTools", toolFileName("ogr2ogr")); });
+            [this] { browseTool(txtFWTools_, "GDAL tools", toolFileName("ogr2ogr")); });
     connect(browsePg, &QPushButton::clicked, this,
             [this] { browseTool(txtPostGIS_, "PostGIS", toolFileName("pgsql2shp")); });
     connect(save, &QPushButton::clicked, this, &MainWindow::saveSettings);
@@ -247,7 +250,7 @@ void MainWindow::loadStep() {
         tabStrip_->setTabData(1, "settings");
     }
     tabStrip_->setCurrentIndex(0);
-    applyPageRule(false); // the tool folders are not loaded yet
+    applyPageRule();
     settingsPath_ = SettingsPath();
     loadSettings();
     setStatusBarText(kSiteName);
@@ -257,11 +260,19 @@ void MainWindow::loadStep() {
         applyPageRule();
     }
     if (!boolInternet_) {
-        btnGnisGpx_->setEnabled(false);
-        btnGnisAll_->setEnabled(false);
-        cmbGnisState_->setEnabled(false);
+        if (IsLocalServer(gnisServer_)) {
+            // A mirror on this machine: the jobs that download read it instead.
+            lblNetGnis_->setText(qs("Working from the local mirror " + LocalServerFolder(gnisServer_).string()));
+            lblNetGnis_->setToolTip(lblNetGnis_->text());
+        } else {
+            btnGnisGpx_->setEnabled(false);
+            btnGnisShp_->setEnabled(false);
+            btnGnisAll_->setEnabled(false);
+            cmbGnisState_->setEnabled(false);
+        }
         lblNetGnis_->show();
     }
+    updateProcessButton();
     status_->hide();
     setEnabled(true);
     setStatusBarText(settingsWarning_.empty() ? std::string(kSiteName) : settingsWarning_);
@@ -283,6 +294,11 @@ void MainWindow::loadSettings() {
                 box->setText(qs(found.parent_path().string()));
         }
     }
+    // What the boxes show now is what the user has not changed (the folders
+    // found on PATH included): only later edits count as unsaved.
+    shown_.clear();
+    for (const auto& [box, field] : boxFields())
+        shown_[box] = box->text();
     gnisServer_ = s.gnisServer;
     mkgmapFolder_ = s.mkgmap;
     gnisSource_ = GnisSource::Current;
@@ -297,7 +313,7 @@ void MainWindow::loadSettings() {
         cmbGnisState_->setCurrentIndex(-1);
         // The state chosen last time; without Internet it is shown but starts nothing.
         if (const int last = s.state.empty() ? -1 : FindState(s.state); last >= 0) {
-            if (boolInternet_)
+            if (boolInternet_ || IsLocalServer(s.gnisServer))
                 onStateChosen(last);
             cmbGnisState_->setCurrentIndex(last);
         }
@@ -306,17 +322,21 @@ void MainWindow::loadSettings() {
     }
 }
 
-void MainWindow::applyPageRule(bool toolFolderRule) {
+void MainWindow::applyPageRule() {
+    // The page chosen is the page shown: the GNIS page's GPX job needs no tool
+    // at all, and a job that lacks one says so when pressed.
     const int selected = tabStrip_->currentIndex();
     for (int i = 0; i < 2; ++i) {
         pages_[i]->setEnabled(i == selected);
         pages_[i]->setVisible(i == selected);
     }
-    // While a tool folder is empty the Settings page covers the GNIS page.
-    if (toolFolderRule && (txtFWTools_->text().isEmpty() || txtPostGIS_->text().isEmpty())) {
-        pages_[1]->setEnabled(true);
-        pages_[1]->show();
-    }
+}
+
+void MainWindow::updateProcessButton() {
+    // It needs a shapefile, never the Internet.
+    const std::string folder = valueOf(txtGnisOutput_);
+    if (!folder.empty() && FileExists(std::filesystem::path(folder) / kShpFileName))
+        btnGnisProcess_->setEnabled(true);
 }
 
 void MainWindow::onStateChosen(int index) {
@@ -342,6 +362,7 @@ void MainWindow::browseOutput() {
     if (folder.isEmpty())
         return;
     txtGnisOutput_->setText(folder);
+    updateProcessButton();
     if (Outcome saved = SaveOutputFolder(settingsPath_, ss(folder)); !saved)
         setStatusBarText("Output folder not saved: " + saved.error());
 }
@@ -438,12 +459,16 @@ void MainWindow::jobDone(const JobOutcome& outcome, const JobSettings& settings,
     jobThread_->wait();
     jobThread_.reset();
     // The conversion's counts and warnings follow the success texts that name a file made from it.
-    setStatusBarText(outcome.ok && outcome.showCounts ? withNotes(outcome.text, outcome.stats) : outcome.text);
+    std::string text = outcome.ok && outcome.showCounts ? withNotes(outcome.text, outcome.stats) : outcome.text;
+    if (outcome.toolMissing)
+        text += " Set its folder on the Settings page.";
+    setStatusBarText(text);
     if (outcome.ok && !fromResult) {
         lastOutcome_ = outcome;
         lastSettings_ = settings;
         lnkResult_->show();
     }
+    updateProcessButton();
     endStage();
     emit jobEnded();
 }
@@ -570,9 +595,35 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Settings typed and not saved are never lost without a word.
+    if (unsavedSettings()) {
+        switch (dialogs_.askToSave(this)) {
+        case UnsavedAnswer::Stay:
+            event->ignore();
+            return;
+        case UnsavedAnswer::Save:
+            saveSettings();
+            if (unsavedSettings()) { // the save failed; the status bar says why
+                event->ignore();
+                return;
+            }
+            break;
+        case UnsavedAnswer::Discard:
+            break;
+        }
+    }
     if (status_)
         status_->close();
     event->accept();
+}
+
+bool MainWindow::unsavedSettings() const {
+    for (const auto& [box, field] : boxFields()) {
+        const auto shown = shown_.find(box);
+        if (box != txtGnisOutput_ && shown != shown_.end() && box->text() != shown->second)
+            return true;
+    }
+    return false;
 }
 
 } // namespace gnis

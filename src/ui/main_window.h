@@ -67,7 +67,8 @@ private:
     void buildControls();
     void loadStep();
     void loadSettings();
-    void applyPageRule(bool toolFolderRule = true);
+    void applyPageRule();
+    void updateProcessButton();
     void onStateChosen(int index);
     void browseTool(QLineEdit* box, const QString& description, const QString& tool);
     void browseOutput();
@@ -93,6 +94,8 @@ private:
     std::string settingsWarning_; // shown once the window is loaded
     // What each text box was loaded with, byte for byte.
     std::map<const QLineEdit*, std::string> loaded_;
+    std::map<const QLineEdit*, QString> shown_; // what each box showed once loaded
+    bool unsavedSettings() const;
     std::string valueOf(const QLineEdit* box) const;
     // The text boxes and the settings they hold; their values, as the boxes hold them now.
     std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> boxFields() const;

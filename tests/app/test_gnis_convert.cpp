@@ -253,7 +253,7 @@ private slots:
         QTest::newRow("download, SIGINT") << "gpx" << "Downloading GNIS Zip File" << SIGINT;
         QTest::newRow("conversion, SIGTERM") << "gpx" << "Creating GNIS GPX File" << SIGTERM;
         QTest::newRow("ogr2ogr, SIGHUP") << "shp" << "Converting To Shapefile" << SIGHUP;
-        QTest::newRow("shp2pgsql into psql, SIGTERM") << "process" << "Loading SQL Data Into Database" << SIGTERM;
+        QTest::newRow("shp2pgsql into psql, SIGTERM") << "process" << "Loading The Shapefile Into The Database" << SIGTERM;
         QTest::newRow("pgsql2shp, SIGINT") << "process" << "Creating New Shapefile" << SIGINT;
         QTest::newRow("mkgmap, SIGTERM") << "garmin" << "Compiling Garmin Map" << SIGTERM;
         // Started under nohup, SIGHUP was ignored before the program began: it stays ignored.

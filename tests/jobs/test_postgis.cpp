@@ -286,10 +286,10 @@ private slots:
             const JobOutcome processed = RunJob(Job::Process, job(out.path()), rec);
             QVERIFY2(processed.ok, processed.text.c_str());
             QCOMPARE(processed.text, std::string("GNIS SHP file processed."));
-            QCOMPARE(rec.status, (QStringList{"Processing GNIS SHP File", "Creating GNIS SQL File",
-                                              "Loading SQL Data Into Database", "Removing SQL File",
+            QCOMPARE(rec.status, (QStringList{"Processing GNIS SHP File", "Connecting To The Database",
+                                              "Loading The Shapefile Into The Database",
                                               "Processing Data", "Creating New Shapefile"}));
-            QCOMPARE(rec.milestones, (QStringList{"SQL File Created", "Data Loaded Into Database", "Data Processed",
+            QCOMPARE(rec.milestones, (QStringList{"Data Loaded Into Database", "Data Processed",
                                              "Data Extracted"}));
         }
         // The exact duplicate gone; field names kept as ogr2ogr wrote them.

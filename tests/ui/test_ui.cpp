@@ -51,6 +51,12 @@ struct ScriptedDialogs : Dialogs {
         askedInitial = initial;
         return folder;
     }
+    UnsavedAnswer unsaved = UnsavedAnswer::Discard;
+    int askedToSave = 0;
+    UnsavedAnswer askToSave(QWidget*) override {
+        ++askedToSave;
+        return unsaved;
+    }
 };
 
 template <typename T = QWidget>
@@ -118,21 +124,44 @@ private slots:
         QVERIFY(w.isEnabled() && !w.statusWindow()->isVisible());
         QCOMPARE(find<QComboBox>(&w, "cmbGnisState")->count(), int(kStateCount));
         QCOMPARE(find<QComboBox>(&w, "cmbGnisState")->currentIndex(), -1);
+        // The GNIS page when asked for: a GPX needs no tool, and a job that lacks one says so before it downloads.
         find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(0);
-        QVERIFY(find(&w, "frmTabs2")->isVisible()); // still shown over the GNIS page while a folder is empty
+        QVERIFY(find(&w, "frmTabs1")->isVisible() && find(&w, "frmTabs1")->isEnabled() && !find(&w, "frmTabs2")->isVisible());
+        QTemporaryDir mirror, out;
+        putFile(bucketArchive(mirror.path(), "MA"), readAll(currentSample("MA")));
+        writeSettings(("[Software]\ngnisserver=" + mirror.path() + "\n[User]\ngnis=" + out.path() + "\nstate=MA\n").toUtf8());
+        qputenv("PATH", "/nonexistent");
+        MainWindow bare(true, dialogs_);
+        bare.show();
+        find<QTabBar>(&bare, "TabStrip1")->setCurrentIndex(0);
+        const bool gpx = runJob(&bare, "btnGnisGpx"), shp = runJob(&bare, "btnGnisShp");
+        qputenv("PATH", path);
+        QVERIFY(gpx && shp);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"gnis.gpx"});
+        QCOMPARE(bare.statusBarText(), QString("GNIS ERROR: ogr2ogr not found on PATH Set its folder on the Settings page."));
     }
 
     void internetModesAndPageRule_data() {
         QTest::addColumn<bool>("internet");
-        QTest::newRow("with") << true;
-        QTest::newRow("without") << false;
+        QTest::addColumn<bool>("mirror"); // gnisserver is a folder on this machine
+        QTest::newRow("with") << true << false;
+        QTest::newRow("without") << false << false;
+        QTest::newRow("without, from a local mirror") << false << true;
     }
     void internetModesAndPageRule() {
         QFETCH(bool, internet);
+        QFETCH(bool, mirror);
         bothToolFolders();
+        QTemporaryDir folder;
+        if (mirror)
+            writeSettings(("[Software]\nfwtools=/usr/bin\npostgis=/usr/bin\ngnisserver=" + folder.path() + "\n").toUtf8());
         MainWindow w(internet, dialogs_);
         w.show();
         QCOMPARE(find(&w, "lblNetGnis")->isVisible(), !internet);
+        if (!internet)
+            QCOMPARE(find<QLabel>(&w, "lblNetGnis")->text(),
+                     mirror ? "Working from the local mirror " + folder.path() : QString("System Disabled Without Internet"));
+        internet = internet || mirror; // a mirror on this machine needs no Internet
         QCOMPARE(find(&w, "cmbGnisState")->isEnabled(), internet);
         for (const char* b : {"btnGnisGpx", "btnGnisShp", "btnGnisProcess", "btnGnisAll"})
             QVERIFY(!find(&w, b)->isEnabled());
@@ -170,6 +199,52 @@ private slots:
         QVERIFY(w.isEnabled());
     }
 
+    void closesWhenAsked() {
+        QTemporaryDir mirror, out;
+        putFile(bucketArchive(mirror.path(), "MA"), readAll(currentSample("MA")));
+        HttpTestServer server(mirror.path());
+        writeAll(out.path() + "/gnis.shp", "a shapefile of an earlier run");
+        writeSettings(("[Software]\nfwtools=/usr/bin\npostgis=/usr/bin\ngnisserver=" + server.base("stall") +
+                       "\n[User]\ngnis=" + out.path() + "\nstate=MA\n").toUtf8());
+        {   // Right after start; Process SHP is there for the folder's shapefile.
+            MainWindow w(true, dialogs_);
+            w.show();
+            QVERIFY(find(&w, "btnGnisProcess")->isEnabled());
+            QVERIFY(w.close());
+        }
+        {   // After a job.
+            MainWindow w(true, dialogs_);
+            w.show();
+            find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(-1);
+            QVERIFY(runJob(&w, "btnGnisGpx"));
+            QVERIFY(w.close());
+        }
+        {   // During one: the job is cancelled, then the window closes by itself.
+            MainWindow w(true, dialogs_);
+            w.show();
+            QSignalSpy ended(&w, &MainWindow::jobEnded);
+            click(&w, "btnGnisGpx");
+            QTRY_VERIFY(!server.requests.isEmpty());
+            QVERIFY(!w.close());
+            QVERIFY(ended.wait(20000));
+            QCOMPARE(w.statusBarText(), QString("GNIS Cancelled."));
+            QTRY_VERIFY(!w.isVisible());
+        }
+        // Settings typed and not saved: the user is asked, and stays, saves or discards.
+        for (const UnsavedAnswer answer : {UnsavedAnswer::Stay, UnsavedAnswer::Save, UnsavedAnswer::Discard}) {
+            MainWindow w(true, dialogs_);
+            w.show();
+            const QString host = "db" + QString::number(int(answer)) + ".example";
+            find<QLineEdit>(&w, "txtPostGISHost")->setText(host);
+            dialogs_.unsaved = answer;
+            dialogs_.askedToSave = 0;
+            QCOMPARE(w.close(), answer != UnsavedAnswer::Stay);
+            QCOMPARE(dialogs_.askedToSave, 1);
+            QCOMPARE(readAll(settingsFile()).contains("host=" + host.toUtf8()), answer == UnsavedAnswer::Save);
+        }
+        dialogs_.unsaved = UnsavedAnswer::Discard;
+    }
+
     void browseButtons() {
         writeSettings("[Software]\nfwtools=/before\npostgis=/before\n");
         MainWindow w(true, dialogs_);
@@ -177,7 +252,7 @@ private slots:
         find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(1);
         dialogs_.file = "/opt/ogr2ogr/bin/ogr2ogr"; // the tool's name is also a folder's
         click(&w, "btnBrowseFWTools");
-        QCOMPARE(dialogs_.askedFilter, QString("FWTools (ogr2ogr)"));
+        QCOMPARE(dialogs_.askedFilter, QString("GDAL tools (ogr2ogr)"));
         QCOMPARE(dialogs_.askedInitial, QString("/before"));
         QCOMPARE(find<QLineEdit>(&w, "txtFWTools")->text(), QString("/opt/ogr2ogr/bin"));
         dialogs_.file.clear(); // cancelled: nothing changes
@@ -226,13 +301,16 @@ private slots:
     }
 
     void settingsPageCoversTheGnisPage() {
-        // A tool folder empty: the Settings page lies over the GNIS page, which must not show through.
+        // A tool folder empty: the window opens on the Settings page, and the GNIS page must not show through.
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", "/nonexistent");
         MainWindow w(true, dialogs_);
         qputenv("PATH", path);
         w.show();
-        QTest::mouseClick(find<QTabBar>(&w, "TabStrip1"), Qt::LeftButton, {}, find<QTabBar>(&w, "TabStrip1")->tabRect(0).center());
+        auto* tabs = find<QTabBar>(&w, "TabStrip1");
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center()); // the click is obeyed
+        QVERIFY(find(&w, "frmTabs1")->isVisible() && !find(&w, "frmTabs2")->isVisible());
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
         QVERIFY(find(&w, "frmTabs2")->isVisible());
         // Where the GNIS page has its "All At Once" button, the Settings page has nothing: one colour.
         const QImage shot = w.grab().toImage();
