@@ -11,7 +11,7 @@ mkdir -p "$out"
 cmake -S . -B "$out" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGNIS_FUZZ=ON \
   -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$out" --target fuzz_zip -j"$(nproc)" >/dev/null
-cp "$out/tests/zip/fuzz_zip" "$out/fuzz_zip"
+cp "$out/tests/fuzz_zip" "$out/fuzz_zip"
 
 # Seeds: small archives of every style the tests use.
 corpus="$out/corpus"

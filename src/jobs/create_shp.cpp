@@ -35,7 +35,7 @@ namespace {
 // scratch folder: any other layer set in the output folder is the user's own
 // and stays, and the old gnis.shp stays until the new one is whole.
 Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, const fs::path& gpx,
-                     const GpxStats::Widths* widths, const fs::path& scratch) {
+                     const GpxStats::Widths* widths, const fs::path& scratch, const fs::path& into) {
     reporter.setStatusText("Converting To Shapefile");
     if (!FileExists(gpx))
         return Outcome::failure("No gpx file exists");
@@ -57,7 +57,7 @@ Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, cons
                                      options);
     if (!run.succeeded() || !FileExists(scratch / kShpFileName))
         return Outcome::failure(ToolFailure("ogr2ogr", ogr2ogr, run));
-    if (Outcome replaced = ReplaceShapefile(scratch, settings.outputFolder, kShapefileName); !replaced)
+    if (Outcome replaced = ReplaceShapefile(scratch, into, kShapefileName); !replaced)
         return replaced;
     reporter.milestone("GNIS: Shp file created");
     return Outcome::success();
@@ -67,17 +67,36 @@ Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, cons
 
 Outcome ConvertGnisGpxToShp(const JobSettings& settings, StatusReporter& reporter, const GpxStats::Widths* widths) {
     ScratchFolder scratch(settings.outputFolder);
-    return convertToShp(settings, reporter, settings.outputFolder / kGpxFileName, widths, scratch.path());
+    return convertToShp(settings, reporter, settings.outputFolder / kGpxFileName, widths, scratch.path(),
+                        settings.outputFolder);
 }
 
 Outcome ConvertToShapefile(JobContext& job) {
-    Outcome shp = convertToShp(job.settings, job.reporter, job.waypoints, &job.stats.widths, job.scratch());
+    Outcome shp = convertToShp(job.settings, job.reporter, job.waypoints, &job.stats.widths, job.scratch(),
+                               job.settings.outputFolder);
     // Without a shapefile the waypoints are all the user has of the run: they
     // stay as gnis.gpx where that name is free (never on a cancel).
     if (!shp && !job.reporter.cancelRequested() && job.waypoints.parent_path() != job.settings.outputFolder &&
         MoveWithoutReplacing(job.waypoints, job.settings.outputFolder / kGpxFileName))
         return Outcome::failure(shp.error() + "; the waypoints are in " + kGpxFileName);
     if (shp) {
+        job.made = {job.settings.outputFolder / kShpFileName};
+        job.madeFrom = "made from ";
+    }
+    return shp;
+}
+
+Outcome ConvertToShapefileForLoad(JobContext& job) {
+    // Kept in the scratch folder: the folder's gnis.shp is replaced only by
+    // the processed export, so a cancel anywhere leaves it as it was.
+    const fs::path scratch = job.scratch();
+    const fs::path raw = scratch.empty() ? fs::path() : scratch / "raw";
+    std::error_code ec;
+    if (!raw.empty())
+        fs::create_directory(raw, ec);
+    Outcome shp = convertToShp(job.settings, job.reporter, job.waypoints, &job.stats.widths, scratch, raw);
+    if (shp) {
+        job.shapefile = raw / kShpFileName;
         job.made = {job.settings.outputFolder / kShpFileName};
         job.madeFrom = "made from ";
     }

@@ -15,6 +15,10 @@ class JobContext;
 // When the shapefile fails, the waypoints stay as gnis.gpx if that name is free.
 [[nodiscard]] Outcome ConvertToShapefile(JobContext& job);
 
+// The same for a later step to load: the shapefile stays in the scratch folder
+// (job.shapefile) until that step has made the final one.
+[[nodiscard]] Outcome ConvertToShapefileForLoad(JobContext& job);
+
 // The same for gnis.gpx of the output folder (not this run's, so it stays).
 // The shapefile holds the fields that carry data (name, desc, src, type, ele),
 // each as wide as widths says its values are; without widths, as wide as a

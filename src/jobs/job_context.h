@@ -28,6 +28,10 @@ public:
     bool converted = false;
     // The conversion's file, when a later step takes it on.
     std::filesystem::path waypoints;
+    // The shapefile a later step loads, when it is not the folder's gnis.shp.
+    std::filesystem::path shapefile;
+    // After a cancel: what could not be put back as it was ("" when all was).
+    std::string notUndone;
     // What the job made, the product first, and how the product came from the
     // conversion ("", "made from ", "map N \"NAME\" made from "; or "processed").
     std::vector<std::filesystem::path> made;

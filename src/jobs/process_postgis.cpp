@@ -39,13 +39,59 @@ std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::st
     return args;
 }
 
-} // namespace
+// The table gnis as the job found it is kept as gnis_previous (its index
+// renamed with it, or the processing script's would not be made anew) from the
+// swap to the job's end: a cancel puts it back, a job that ends drops it.
+constexpr const char* kSwap =
+    "BEGIN; DROP TABLE IF EXISTS gnis_previous; ALTER TABLE IF EXISTS gnis RENAME TO gnis_previous; "
+    "ALTER INDEX IF EXISTS gnis_geom_idx RENAME TO gnis_previous_geom_idx; ALTER TABLE gnis_load RENAME TO gnis; COMMIT;";
+constexpr const char* kPutBack =
+    "BEGIN; DROP TABLE IF EXISTS gnis; ALTER TABLE IF EXISTS gnis_previous RENAME TO gnis; "
+    "ALTER INDEX IF EXISTS gnis_previous_geom_idx RENAME TO gnis_geom_idx; COMMIT; SELECT 'put back';";
+constexpr const char* kDropPrevious = "DROP TABLE IF EXISTS gnis_previous; SELECT 'dropped';";
 
-Outcome ProcessGnisPostGIS(JobContext& job) {
+// The loaded table through the processing script and back out as gnis.shp.
+Outcome processAndExport(JobContext& job, const fs::path& psql, const fs::path& pgsql2shp, const fs::path& processing,
+                         const RunOptions& db, const fs::path& scratch) {
     const JobSettings& s = job.settings;
     StatusReporter& reporter = job.reporter;
     const fs::path out = s.outputFolder;
-    const fs::path shp = out / kShpFileName;
+
+    reporter.setStatusText("Processing Data");
+    const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
+    if (!processed.succeeded())
+        return Outcome::failure(ToolFailure("psql", psql, processed));
+    reporter.milestone("Data Processed");
+
+    reporter.setStatusText("Creating New Shapefile");
+    std::vector<std::string> exportArgs{"-k", "-f", (scratch / kShpFileName).string()};
+    if (!s.host.empty())
+        exportArgs.insert(exportArgs.end(), {"-h", s.host});
+    if (!s.port.empty())
+        exportArgs.insert(exportArgs.end(), {"-p", s.port});
+    if (!s.user.empty())
+        exportArgs.insert(exportArgs.end(), {"-u", s.user});
+    exportArgs.insert(exportArgs.end(), {s.database, kTableName});
+    const RunResult exported = RunAndWait(pgsql2shp, exportArgs, db);
+    if (!exported.succeeded() || !FileExists(scratch / kShpFileName))
+        return Outcome::failure(ToolFailure("pgsql2shp", pgsql2shp, exported));
+    if (Outcome replaced = ReplaceShapefile(scratch, out, kShapefileName); !replaced)
+        return replaced;
+    reporter.milestone("Data Extracted");
+    // The table's content, not the conversion's: the processing removed features.
+    job.countsApply = false;
+    if (job.made.empty()) {
+        job.made = {out / kShpFileName};
+        job.madeFrom = "processed";
+    }
+    return Outcome::success();
+}
+
+Outcome loadProcessExport(JobContext& job) {
+    const JobSettings& s = job.settings;
+    StatusReporter& reporter = job.reporter;
+    const fs::path out = s.outputFolder;
+    const fs::path shp = job.shapefile.empty() ? out / kShpFileName : job.shapefile;
     const RunOptions db = databaseEnvironment(s, reporter);
 
     reporter.setStatusText("Connecting To The Database");
@@ -117,40 +163,34 @@ Outcome ProcessGnisPostGIS(JobContext& job) {
         return Outcome::failure(ToolFailure("shp2pgsql", shp2pgsql, loaded[0]));
     if (!loaded[1].succeeded())
         return Outcome::failure(ToolFailure("psql", psql, loaded[1]));
-    const RunResult swapped = RunAndWait(
-        psql, psqlArguments(s, {"-c", "BEGIN; DROP TABLE IF EXISTS gnis; ALTER TABLE gnis_load RENAME TO gnis; COMMIT;"}), db);
+    const RunResult swapped = RunAndWait(psql, psqlArguments(s, {"-c", kSwap}), db);
     if (!swapped.succeeded())
         return Outcome::failure(ToolFailure("psql", psql, swapped));
     reporter.milestone("Data Loaded Into Database");
-
-    reporter.setStatusText("Processing Data");
-    const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
-    if (!processed.succeeded())
-        return Outcome::failure(ToolFailure("psql", psql, processed));
-    reporter.milestone("Data Processed");
-
-    reporter.setStatusText("Creating New Shapefile");
-    std::vector<std::string> exportArgs{"-k", "-f", (scratch / kShpFileName).string()};
-    if (!s.host.empty())
-        exportArgs.insert(exportArgs.end(), {"-h", s.host});
-    if (!s.port.empty())
-        exportArgs.insert(exportArgs.end(), {"-p", s.port});
-    if (!s.user.empty())
-        exportArgs.insert(exportArgs.end(), {"-u", s.user});
-    exportArgs.insert(exportArgs.end(), {s.database, kTableName});
-    const RunResult exported = RunAndWait(pgsql2shp, exportArgs, db);
-    if (!exported.succeeded() || !FileExists(scratch / kShpFileName))
-        return Outcome::failure(ToolFailure("pgsql2shp", pgsql2shp, exported));
-    if (Outcome replaced = ReplaceShapefile(scratch, out, kShapefileName); !replaced)
-        return replaced;
-    reporter.milestone("Data Extracted");
-    // The table's content, not the conversion's: the processing removed features.
-    job.countsApply = false;
-    if (job.made.empty()) {
-        job.made = {shp};
-        job.madeFrom = "processed";
+    Outcome rest = processAndExport(job, psql, pgsql2shp, processing, db, scratch);
+    if (!rest && reporter.cancelRequested()) {
+        const std::optional<std::string> putBack = session.ask(kPutBack, 60000, false);
+        if (!putBack || *putBack != "put back")
+            job.notUndone = "The table gnis could not be put back as it was (" +
+                            ToolFailure("psql", psql, session.result()) + "); the one before is gnis_previous.";
+    } else {
+        (void)session.ask(kDropPrevious, 60000, false); // a leftover is dropped by the next load anyway
     }
-    return Outcome::success();
+    return rest;
 }
+
+} // namespace
+
+Outcome ProcessGnisPostGIS(JobContext& job) {
+    Outcome processed = loadProcessExport(job);
+    // A failure (not a cancel) after the job made a new shapefile still gives
+    // the user that one, unprocessed, as a shapefile job would have.
+    if (!processed && !job.reporter.cancelRequested() && !job.shapefile.empty() &&
+        FileExists(job.shapefile) && ReplaceShapefile(job.shapefile.parent_path(), job.settings.outputFolder, kShapefileName))
+        return Outcome::failure(processed.error() + "; the unprocessed " + kShpFileName + " is in the folder");
+    return processed;
+}
+
+
 
 } // namespace gnis

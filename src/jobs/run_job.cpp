@@ -62,7 +62,7 @@ JobSteps stepsOf(Job job) {
     case Job::Process:
         return {{ProcessGnisPostGIS}, "GNIS SHP file processed.", "Processing GNIS SHP File"};
     case Job::All:
-        return {{gpxForShapefile, ConvertToShapefile, ProcessGnisPostGIS}, "GNIS Data Processed"};
+        return {{gpxForShapefile, ConvertToShapefileForLoad, ProcessGnisPostGIS}, "GNIS Data Processed"};
     case Job::Garmin:
         return {{CheckGarminTarget, mpForMap, CompileGarminMap}, "GNIS Garmin map created."};
     }
@@ -80,9 +80,16 @@ std::string summaryOf(const JobContext& job) {
 
 JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter) {
     JobOutcome outcome;
+    std::string notUndone; // after a cancel, what could not be put back
     auto fail = [&](const Outcome& why) {
-        // A step stopped on request failed as the user wished: no error to report.
-        outcome.text = reporter.cancelRequested() ? "GNIS Cancelled." : "GNIS ERROR: " + why.error();
+        // A step stopped on request failed as the user wished: no error to report,
+        // but what it left, which is nothing unless something could not be undone.
+        if (reporter.cancelRequested())
+            outcome.text = "GNIS Cancelled. " + (notUndone.empty() ? "Nothing in " + settings.outputFolder.string() +
+                                                                         " was changed."
+                                                                   : notUndone);
+        else
+            outcome.text = "GNIS ERROR: " + why.error();
         return outcome;
     };
     if (settings.outputFolder.empty()) {
@@ -117,6 +124,7 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
         for (const Step step : plan.steps) {
             const Outcome done = step(context);
             outcome.stats = context.stats;
+            notUndone = context.notUndone;
             if (!done)
                 return fail(done);
         }

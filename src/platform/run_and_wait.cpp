@@ -313,7 +313,7 @@ void HeldProcess::start(const std::filesystem::path& program, const std::vector<
     process_->start(QString::fromStdString(program.string()), args);
 }
 
-std::optional<std::string> HeldProcess::ask(const std::string& line, int timeoutMs) {
+std::optional<std::string> HeldProcess::ask(const std::string& line, int timeoutMs, bool heedCancel) {
     if (!process_ || !process_->waitForStarted(timeoutMs))
         return std::nullopt;
     process_->write(QByteArray::fromStdString(line + "\n"));
@@ -326,7 +326,7 @@ std::optional<std::string> HeldProcess::ask(const std::string& line, int timeout
     QElapsedTimer clock;
     clock.start();
     while (!process_->canReadLine() && process_->state() == QProcess::Running && clock.elapsed() < timeoutMs &&
-           !(cancelled_ && cancelled_()))
+           !(heedCancel && cancelled_ && cancelled_()))
         loop.exec();
     errors_ += process_->readAllStandardError().left(65536).toStdString();
     if (!process_->canReadLine())

@@ -72,8 +72,9 @@ public:
     void start(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                const RunOptions& options = {});
     // Writes a line to its input and waits for a line of its output (without
-    // the line end); nothing when it ended, was cancelled or said nothing within timeoutMs.
-    std::optional<std::string> ask(const std::string& line, int timeoutMs);
+    // the line end); nothing when it ended, was cancelled or said nothing within
+    // timeoutMs. What undoes a cancelled job asks past the cancel.
+    std::optional<std::string> ask(const std::string& line, int timeoutMs, bool heedCancel = true);
     // What it said on its error output, or why it could not start: for messages.
     RunResult result() const;
 

@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -270,6 +271,57 @@ private slots:
                                                      QString::fromStdString(db_.database) + "; try again when it has finished");
         QCOMPARE(psql("SELECT marker FROM gnis", db_), QString("the other run"));
         QCOMPARE(readAll(out.path() + "/gnis.shp"), shp);
+    }
+
+    void cancelUndoesTheWholeJob_data() {
+        QTest::addColumn<QString>("stage"); // the status text during which the user cancels
+        QTest::addColumn<QString>("slow");  // the tool made slow for it, or the processing script
+        QTest::newRow("the shapefile") << "Converting To Shapefile" << "ogr2ogr";
+        QTest::newRow("the load") << "Loading The Shapefile Into The Database" << "shp2pgsql";
+        QTest::newRow("the processing script") << "Processing Data" << "gnis.sql";
+        QTest::newRow("the export") << "Creating New Shapefile" << "pgsql2shp";
+    }
+    void cancelUndoesTheWholeJob() {
+        QFETCH(QString, stage);
+        QFETCH(QString, slow);
+        REQUIRE_TOOL("ogr2ogr");
+        if (!requireDatabase())
+            return;
+        QTemporaryDir out, tools, in;
+        makeShapefile(out.path()); // an earlier run's
+        writeAll(out.path() + "/notes.txt", "the user's");
+        QMap<QString, QByteArray> before;
+        for (const QString& name : QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+            before[name] = readAll(out.path() + "/" + name);
+        psql("DROP TABLE IF EXISTS gnis; CREATE TABLE gnis (marker text); INSERT INTO gnis VALUES ('the table before')", db_);
+        JobSettings s = job(out.path());
+        Archive a;
+        a.members << Member{"MA_Features_20090401.txt", smallText()};
+        writeAll(in.path() + "/ma.zip", a.bytes());
+        s.inputArchive = fsPath(in.path() + "/ma.zip");
+        // The slow one: a stand-in that waits (the other tools are the real ones on PATH), or a script that sleeps.
+        if (slow == "gnis.sql") {
+            writeAll(in.path() + "/slow.sql", "SELECT pg_sleep(30);\n");
+            s.processingScript = fsPath(in.path() + "/slow.sql");
+        } else {
+            writeAll(tools.path() + "/" + slow, "#!/bin/sh\nexec sleep 30\n");
+            QFile::setPermissions(tools.path() + "/" + slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            (slow == "ogr2ogr" ? s.fwToolsFolder : s.postgisFolder) = fsPath(tools.path());
+        }
+        struct Canceller : Recorder {
+            QString at;
+            bool cancelRequested() override { return status.contains(at); }
+        } rec;
+        rec.at = stage;
+        const JobOutcome cancelled = RunJob(Job::All, s, rec);
+        QVERIFY2(rec.status.contains(stage), qPrintable(rec.status.join(" | ")));
+        QCOMPARE(QString::fromStdString(cancelled.text), "GNIS Cancelled. Nothing in " + out.path() + " was changed.");
+        QMap<QString, QByteArray> after;
+        for (const QString& name : QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+            after[name] = readAll(out.path() + "/" + name);
+        QCOMPARE(after, before);
+        QCOMPARE(psql("SELECT marker FROM gnis", db_), QString("the table before"));
+        QCOMPARE(psql("SELECT count(*) FROM pg_tables WHERE tablename = 'gnis_previous'", db_), QString("0"));
     }
 
     void roundTrip() {

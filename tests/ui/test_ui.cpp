@@ -227,7 +227,7 @@ private slots:
             QTRY_VERIFY(!server.requests.isEmpty());
             QVERIFY(!w.close());
             QVERIFY(ended.wait(20000));
-            QCOMPARE(w.statusBarText(), QString("GNIS Cancelled."));
+            QCOMPARE(w.statusBarText(), "GNIS Cancelled. Nothing in " + out.path() + " was changed.");
             QTRY_VERIFY(!w.isVisible());
         }
         // Settings typed and not saved: the user is asked, and stays, saves or discards.
@@ -431,9 +431,10 @@ private slots:
         };
         QTimer::singleShot(50, duringDownload);
         QVERIFY(runJob(&w, "btnGnisGpx"));
-        QCOMPARE(w.statusBarText(), QString("GNIS Cancelled."));
+        const QString cancelled = "GNIS Cancelled. Nothing in " + out.path() + " was changed.";
+        QCOMPARE(w.statusBarText(), cancelled);
         QTest::qWait(300);
-        QCOMPARE(w.statusBarText(), QString("GNIS Cancelled.")); // no job started after the stage
+        QCOMPARE(w.statusBarText(), cancelled); // no job started after the stage
         QCOMPARE(server.requests.size(), 1);
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"gnis.gpx", "gnis.zip"}));
         QCOMPARE(readAll(out.path() + "/gnis.gpx"), QByteArray("older"));
