@@ -169,12 +169,12 @@ Outcome loadProcessExport(JobContext& job) {
     reporter.milestone("Data Loaded Into Database");
     Outcome rest = processAndExport(job, psql, pgsql2shp, processing, db, scratch);
     if (!rest && reporter.cancelRequested()) {
-        const std::optional<std::string> putBack = session.ask(kPutBack, 60000, false);
+        const std::optional<std::string> putBack = session.ask(kPutBack, 20000, false);
         if (!putBack || *putBack != "put back")
             job.notUndone = "The table gnis could not be put back as it was (" +
                             ToolFailure("psql", psql, session.result()) + "); the one before is gnis_previous.";
     } else {
-        (void)session.ask(kDropPrevious, 60000, false); // a leftover is dropped by the next load anyway
+        (void)session.ask(kDropPrevious, 20000, false); // a leftover is dropped by the next load anyway
     }
     return rest;
 }

@@ -48,11 +48,11 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
 // Stands in for ogr2ogr, shp2pgsql, psql, pgsql2shp and mkgmap: the one named in
 // STANDIN_SLOW works for half a minute in a child of its own (its pid noted), so an
 // interrupt must end a whole process group; the others end at once. As psql it
-// answers the lock query and reads its input.
+// answers the session's queries (the lock, putting the table back) and reads its input.
 const QByteArray kSlowTool = R"(#!/bin/sh
 name=$(basename "$0")
 case "$name:$*" in
-  psql:*"-A -t"*) read line; echo t; exec cat >/dev/null ;;
+  psql:*"-A -t"*) while read line; do case "$line" in *"'put back'"*) echo "put back" ;; *"'dropped'"*) echo dropped ;; *) echo t ;; esac; done; exit 0 ;;
   psql:*"-f -"*) exec cat >/dev/null ;;
 esac
 if [ "$name" = "$STANDIN_SLOW" ]; then
