@@ -73,6 +73,9 @@ Outcome update(const std::filesystem::path& path, const std::initializer_list<st
 Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettings& s) {
     return update(path, {{"Software", "fwtools", s.fwtools},
                          {"Software", "postgis", s.postgis},
+                         {"Software", "mkgmap", s.mkgmap},
+                         {"Software", "gnisserver", s.gnisServer},
+                         {"Software", "gnissource", s.gnisSource},
                          {"PostGIS", "host", s.host},
                          {"PostGIS", "database", s.database},
                          {"PostGIS", "user", s.user},

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
@@ -80,7 +81,7 @@ MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
     setObjectName("main");
     setWindowTitle("Trailcrafter GNIS Data Processing");
     setWindowIcon(QIcon(":/trailcrafter-gnis.png"));
-    setFixedSize(462, 245);
+    setFixedSize(462, 341); // taller than the old 245 by the Settings page's new rows
     setFont(windowFont(8.25));
     buildControls();
     loadStep();
@@ -112,6 +113,8 @@ private:
 };
 
 MainWindow::~MainWindow() {
+    if (testThread_)
+        testThread_->wait(); // at most the connect time-out
     // A job still under way is stopped and waited for; its last reports are dropped with the window.
     if (jobThread_) {
         jobReporter_->cancel = true;
@@ -131,7 +134,7 @@ void MainWindow::stopReader() {
 void MainWindow::buildControls() {
     tabStrip_ = place(new QTabBar(this), "TabStrip1", 0, 0, 465, 25);
     tabStrip_->setDrawBase(false);
-    statusBar_ = place(new QStatusBar(this), "sbMain", 0, 228, 462, 17);
+    statusBar_ = place(new QStatusBar(this), "sbMain", 0, 324, 462, 17);
     statusBar_->setSizeGripEnabled(false);
     // A permanent label, not showMessage(): a status tip must not wipe an outcome.
     statusBarLabel_ = new ElidingLabel(statusBar_);
@@ -147,8 +150,8 @@ void MainWindow::buildControls() {
     connect(lnkResult_, &QLabel::linkActivated, this, [this] { showResult(); });
     connect(lnkDetails_, &QLabel::linkActivated, this, [this] { showDetails(); });
 
-    QGroupBox* gnis = place(new QGroupBox("USGS GNIS", this), "frmTabs1", 8, 32, 449, 193);
-    QGroupBox* settings = place(new QGroupBox("Settings", this), "frmTabs2", 8, 32, 449, 193);
+    QGroupBox* gnis = place(new QGroupBox("USGS GNIS", this), "frmTabs1", 8, 32, 449, 289);
+    QGroupBox* settings = place(new QGroupBox("Settings", this), "frmTabs2", 8, 32, 449, 289);
     pages_[0] = gnis;
     pages_[1] = settings;
     // Opaque: where the page rule lays the Settings page over the GNIS page, only it shows.
@@ -190,10 +193,23 @@ void MainWindow::buildControls() {
     label(settings, "Label3", "GDAL Tools:", 8, 24, 97, 17);
     txtFWTools_ = textBox(settings, "txtFWTools", 104, 24, 257, 19, true);
     QPushButton* browseFw = button(settings, "btnBrowseFWTools", "Browse", 368, 24, 65, 17);
-    label(settings, "Label2", "PostGIS Tools:", 8, 56, 97, 17);
-    txtPostGIS_ = textBox(settings, "txtPostGIS", 104, 56, 257, 19, true);
-    QPushButton* browsePg = button(settings, "btnBrowsePostGIS", "Browse", 368, 56, 65, 17);
-    QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 88, 433, 65);
+    label(settings, "Label2", "PostGIS Tools:", 8, 48, 97, 17);
+    txtPostGIS_ = textBox(settings, "txtPostGIS", 104, 48, 257, 19, true);
+    QPushButton* browsePg = button(settings, "btnBrowsePostGIS", "Browse", 368, 48, 65, 17);
+    label(settings, "lblMkgmap", "mkgmap:", 8, 72, 97, 17);
+    txtMkgmap_ = textBox(settings, "txtMkgmap", 104, 72, 257, 19, true);
+    txtMkgmap_->setPlaceholderText("on PATH");
+    QPushButton* browseMkgmap = button(settings, "btnBrowseMkgmap", "Browse", 368, 72, 65, 17);
+    label(settings, "lblGnisSource", "Source:", 8, 96, 97, 17);
+    cmbGnisSource_ = place(new QComboBox(settings), "cmbGnisSource", 104, 96, 177, 21);
+    cmbGnisSource_->addItem("Domestic Names (current)", "current");
+    cmbGnisSource_->addItem("Archive of 2021", "2021");
+    cmbGnisSource_->addItem("Gazetteer of 2009", "2009");
+    label(settings, "lblGnisServer", "Server or mirror:", 8, 120, 97, 17);
+    txtGnisServer_ = textBox(settings, "txtGnisServer", 104, 120, 257, 19);
+    txtGnisServer_->setPlaceholderText("the USGS server");
+    QPushButton* browseServer = button(settings, "btnBrowseServer", "Browse", 368, 120, 65, 17);
+    QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 152, 433, 89);
     label(frame1, "Label6", "Host:", 8, 16, 33, 17);
     txtPostGISHost_ = textBox(frame1, "txtPostGISHost", 64, 16, 89, 19);
     txtPostGISHost_->setText("localhost");
@@ -206,13 +222,17 @@ void MainWindow::buildControls() {
     label(frame1, "Label7", "Database:", 8, 40, 49, 17);
     txtPostGISDatabase_ = textBox(frame1, "txtPostGISDatabase", 64, 40, 89, 19);
     label(frame1, "Label9", "Password:", 192, 40, 65, 17);
-    txtPostGISPass_ = textBox(frame1, "txtPostGISPass", 248, 40, 113, 19); // shown unmasked, as it always was
-    QPushButton* save = button(settings, "btnSaveSettings", "Save Settings", 8, 160, 97, 25);
+    txtPostGISPass_ = textBox(frame1, "txtPostGISPass", 248, 40, 113, 19);
+    txtPostGISPass_->setEchoMode(QLineEdit::Password);
+    QCheckBox* showPass = place(new QCheckBox("Show", frame1), "chkShowPassword", 368, 40, 57, 19);
+    QPushButton* testDb = button(frame1, "btnTestConnection", "Test connection", 8, 64, 113, 21);
+    QPushButton* save = button(settings, "btnSaveSettings", "Save Settings", 8, 248, 97, 25);
 
     // Keyboard order follows the order of the controls on each page.
     QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
-                        browseFw, browsePg, txtPostGISHost_, txtPostGISUser_, txtPostGISPort_,
-                        txtPostGISDatabase_, txtPostGISPass_, save};
+                        browseFw, browsePg, browseMkgmap, cmbGnisSource_, txtGnisServer_, browseServer,
+                        txtPostGISHost_, txtPostGISUser_, txtPostGISPort_, txtPostGISDatabase_, txtPostGISPass_,
+                        showPass, testDb, save};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -227,6 +247,17 @@ void MainWindow::buildControls() {
             [this] { browseTool(txtFWTools_, "GDAL tools", toolFileName("ogr2ogr")); });
     connect(browsePg, &QPushButton::clicked, this,
             [this] { browseTool(txtPostGIS_, "PostGIS", toolFileName("pgsql2shp")); });
+    connect(browseMkgmap, &QPushButton::clicked, this,
+            [this] { browseTool(txtMkgmap_, "mkgmap", toolFileName("mkgmap")); });
+    connect(browseServer, &QPushButton::clicked, this, [this] {
+        // A mirror folder laid out like the server; a URL is typed.
+        const QString folder = dialogs_.pickFolder(this, "Select the Mirror Folder", txtGnisServer_->text());
+        if (!folder.isEmpty())
+            txtGnisServer_->setText(folder);
+    });
+    connect(showPass, &QCheckBox::toggled, this,
+            [this](bool shown) { txtPostGISPass_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password); });
+    connect(testDb, &QPushButton::clicked, this, &MainWindow::testConnection);
     connect(save, &QPushButton::clicked, this, &MainWindow::saveSettings);
     connect(btnGnisGpx_, &QPushButton::clicked, this, [this] { runPipelineButton(Job::Gpx); });
     connect(btnGnisShp_, &QPushButton::clicked, this, [this] {
@@ -260,9 +291,9 @@ void MainWindow::loadStep() {
         applyPageRule();
     }
     if (!boolInternet_) {
-        if (IsLocalServer(gnisServer_)) {
+        if (const std::string server = valueOf(txtGnisServer_); IsLocalServer(server)) {
             // A mirror on this machine: the jobs that download read it instead.
-            lblNetGnis_->setText(qs("Working from the local mirror " + LocalServerFolder(gnisServer_).string()));
+            lblNetGnis_->setText(qs("Working from the local mirror " + LocalServerFolder(server).string()));
             lblNetGnis_->setToolTip(lblNetGnis_->text());
         } else {
             btnGnisGpx_->setEnabled(false);
@@ -299,11 +330,11 @@ void MainWindow::loadSettings() {
     shown_.clear();
     for (const auto& [box, field] : boxFields())
         shown_[box] = box->text();
-    gnisServer_ = s.gnisServer;
-    mkgmapFolder_ = s.mkgmap;
-    gnisSource_ = GnisSource::Current;
-    if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, gnisSource_))
+    GnisSource source = GnisSource::Current;
+    if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, source))
         settingsWarning_ = "Unknown gnissource '" + s.gnisSource + "' in settings.ini; using current";
+    cmbGnisSource_->setCurrentIndex(cmbGnisSource_->findData(qs(std::string(GnisSourceName(source)))));
+    shownSource_ = cmbGnisSource_->currentIndex();
     if (!statesLoaded_) {
         // No state is selected until the user picks one.
         const QSignalBlocker quiet(cmbGnisState_);
@@ -395,14 +426,15 @@ std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> MainWindow::bo
     return {{txtFWTools_, &StoredSettings::fwtools},      {txtPostGIS_, &StoredSettings::postgis},
             {txtPostGISHost_, &StoredSettings::host},     {txtPostGISDatabase_, &StoredSettings::database},
             {txtPostGISUser_, &StoredSettings::user},     {txtPostGISPass_, &StoredSettings::pass},
-            {txtPostGISPort_, &StoredSettings::port},
-            {txtGnisOutput_, &StoredSettings::gnis}};
+            {txtPostGISPort_, &StoredSettings::port},     {txtMkgmap_, &StoredSettings::mkgmap},
+            {txtGnisServer_, &StoredSettings::gnisServer}, {txtGnisOutput_, &StoredSettings::gnis}};
 }
 
 StoredSettings MainWindow::boxValues() const {
     StoredSettings s;
     for (const auto& [box, field] : boxFields())
         s.*field = valueOf(box);
+    s.gnisSource = ss(cmbGnisSource_->currentData().toString());
     return s;
 }
 
@@ -412,16 +444,16 @@ JobSettings MainWindow::jobSettings() const {
     job.outputFolder = s.gnis;
     if (cmbGnisState_->currentIndex() >= 0)
         job.states = {cmbGnisState_->currentIndex()};
-    job.source = gnisSource_;
+    (void)ParseGnisSource(ss(cmbGnisSource_->currentData().toString()), job.source);
     job.fwToolsFolder = s.fwtools;
     job.postgisFolder = s.postgis;
-    job.mkgmapFolder = mkgmapFolder_;
+    job.mkgmapFolder = s.mkgmap;
     job.host = s.host;
     job.port = s.port;
     job.database = s.database;
     job.user = s.user;
     job.password = s.pass;
-    job.gnisServer = gnisServer_;
+    job.gnisServer = s.gnisServer;
     return job;
 }
 
@@ -618,12 +650,49 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::unsavedSettings() const {
+    if (cmbGnisSource_->currentIndex() != shownSource_)
+        return true;
     for (const auto& [box, field] : boxFields()) {
         const auto shown = shown_.find(box);
         if (box != txtGnisOutput_ && shown != shown_.end() && box->text() != shown->second)
             return true;
     }
     return false;
+}
+
+void MainWindow::testConnection() {
+    if (testThread_)
+        return; // one test at a time
+    JobSettings s = jobSettings();
+    setStatusBarText("Testing the connection to " + (s.host.empty() ? std::string("localhost") : s.host) + "…");
+    // The question goes where a job's would go, with the page's values as typed.
+    testThread_.reset(QThread::create([this, s] {
+        const std::filesystem::path psql = FindTool(s.postgisFolder.string(), "psql");
+        std::string said;
+        if (psql.empty()) {
+            said = "Connection not tested: " + ToolNotFound(s.postgisFolder.string(), "psql");
+        } else {
+            RunOptions options;
+            if (!s.password.empty())
+                options.environment["PGPASSWORD"] = s.password;
+            options.environment["PGCONNECT_TIMEOUT"] = "10";
+            std::vector<std::string> args{"-X", "-w", "-A", "-t", "-c", "SELECT PostGIS_Version()"};
+            for (const auto& [flag, value] : {std::pair{"-d", &s.database}, std::pair{"-h", &s.host},
+                                              std::pair{"-p", &s.port}, std::pair{"-U", &s.user}}) {
+                if (!value->empty())
+                    args.insert(args.end(), {flag, *value});
+            }
+            const RunResult run = RunAndWait(psql, args, options);
+            const std::string version = run.output.substr(0, run.output.find_first_of("\r\n")); // "3.3 USE_GEOS=1 …"
+            said = run.succeeded() ? "Connected: PostGIS " + version : "Connection failed: " + ToolFailure("psql", psql, run);
+        }
+        QMetaObject::invokeMethod(this, [this, said] {
+            testThread_->wait();
+            testThread_.reset();
+            setStatusBarText(said);
+        }, Qt::QueuedConnection);
+    }));
+    testThread_->start();
 }
 
 } // namespace gnis

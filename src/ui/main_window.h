@@ -88,9 +88,6 @@ private:
     bool boolInternet_;
     Dialogs& dialogs_;
     std::filesystem::path settingsPath_;
-    std::string gnisServer_; // optional settings.ini keys, not shown in the window
-    std::string mkgmapFolder_;
-    GnisSource gnisSource_ = GnisSource::Current;
     std::string settingsWarning_; // shown once the window is loaded
     // What each text box was loaded with, byte for byte.
     std::map<const QLineEdit*, std::string> loaded_;
@@ -144,6 +141,13 @@ private:
     QLineEdit* txtPostGISPort_ = nullptr;
     QLineEdit* txtPostGISDatabase_ = nullptr;
     QLineEdit* txtPostGISPass_ = nullptr;
+    QLineEdit* txtMkgmap_ = nullptr;
+    QLineEdit* txtGnisServer_ = nullptr;
+    QComboBox* cmbGnisSource_ = nullptr;
+    int shownSource_ = 0; // the source the page showed once loaded
+    // "Test connection": psql with the page's values, off the window's thread.
+    void testConnection();
+    std::unique_ptr<QThread> testThread_;
 };
 
 } // namespace gnis
