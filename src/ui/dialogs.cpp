@@ -1,9 +1,11 @@
 #include "ui/dialogs.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace gnis {
 
@@ -27,6 +29,8 @@ UnsavedAnswer PlatformDialogs::askToSave(QWidget* parent) {
         return UnsavedAnswer::Stay;
     }
 }
+
+void PlatformDialogs::openFolder(const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
 
 QString folderOfChosenFile(const QString& file) {
     return QDir::toNativeSeparators(QFileInfo(file).absolutePath());

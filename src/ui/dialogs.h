@@ -17,6 +17,8 @@ struct Dialogs {
     virtual QString openFile(QWidget* parent, const QString& initialFolder, const QString& filter) = 0;
     virtual QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) = 0;
     virtual UnsavedAnswer askToSave(QWidget* parent) = 0;
+    // Shows a folder in the desktop's file manager.
+    virtual void openFolder(const QString& folder) = 0;
 };
 
 // The platform's own dialogs.
@@ -24,6 +26,7 @@ struct PlatformDialogs : Dialogs {
     QString openFile(QWidget* parent, const QString& initialFolder, const QString& filter) override;
     QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) override;
     UnsavedAnswer askToSave(QWidget* parent) override;
+    void openFolder(const QString& folder) override;
 };
 
 // The folder of a chosen file: "/opt/ogr2ogr/bin" for "/opt/ogr2ogr/bin/ogr2ogr",

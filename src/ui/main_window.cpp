@@ -494,6 +494,9 @@ void MainWindow::jobDone(const JobOutcome& outcome, const JobSettings& settings,
     std::string text = outcome.ok && outcome.showCounts ? withNotes(outcome.text, outcome.stats) : outcome.text;
     if (outcome.toolMissing)
         text += " Set its folder on the Settings page.";
+    // Where the files are: the outcome names them with their folder.
+    for (std::size_t i = 0; outcome.ok && i < outcome.made.size(); ++i)
+        text += (i == 0 ? " Written: " : ", ") + outcome.made[i].string() + (i + 1 == outcome.made.size() ? "." : "");
     setStatusBarText(text);
     if (outcome.ok && !fromResult) {
         lastOutcome_ = outcome;
@@ -562,6 +565,8 @@ void MainWindow::presentResult() {
         result_ = new ResultWindow(this);
         connect(result_, &ResultWindow::makeGarminMap, this, [this] { runPipelineButton(Job::Garmin); });
         connect(result_, &ResultWindow::closed, this, &MainWindow::stopReader);
+        connect(result_, &ResultWindow::openFolder, this,
+                [this] { dialogs_.openFolder(qs(lastSettings_.outputFolder.string())); });
     }
     const std::string made = lastOutcome_.made.empty() ? std::string() : lastOutcome_.made.front().filename().string();
     // Process SHP converts nothing, so it has no counts to show.

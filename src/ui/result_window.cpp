@@ -49,7 +49,12 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     garmin->setObjectName("btnMakeGarmin");
     garmin->setToolTip("Compile these waypoints into gmapsupp.img for a Garmin device, with mkgmap");
     connect(garmin, &QPushButton::clicked, this, &ResultWindow::makeGarminMap);
+    auto* folder = new QPushButton("Open folder", this);
+    folder->setObjectName("btnOpenFolder");
+    folder->setToolTip("Show the output folder in the file manager");
+    connect(folder, &QPushButton::clicked, this, &ResultWindow::openFolder);
     side->addWidget(counts_, 1);
+    side->addWidget(folder);
     side->addWidget(garmin);
     map_ = new MapView(this);
     layout->addLayout(side);

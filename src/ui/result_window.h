@@ -29,6 +29,8 @@ public:
 signals:
     // "Make Garmin map…": the owner runs the Garmin stage for the same job.
     void makeGarminMap();
+    // "Open folder": the owner shows the output folder in the file manager.
+    void openFolder();
     // The user closed the window: a reading of the points still under way can stop.
     void closed();
 

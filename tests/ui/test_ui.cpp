@@ -52,6 +52,8 @@ struct ScriptedDialogs : Dialogs {
         askedInitial = initial;
         return folder;
     }
+    QString openedFolder;
+    void openFolder(const QString& f) override { openedFolder = f; }
     UnsavedAnswer unsaved = UnsavedAnswer::Discard;
     int askedToSave = 0;
     UnsavedAnswer askToSave(QWidget*) override {
@@ -485,7 +487,7 @@ private slots:
                 QCOMPARE(w.statusBarText(),
                          QString("GNIS GPX file created. 8361 waypoints written from 13086 records; 4725 left out by "
                                  "the class table (Stream 2,112, Lake 1,545, Civil 377, Beach 245, Census 215, …); "
-                                 "0 duplicates skipped; 0 skipped as malformed."));
+                                 "0 duplicates skipped; 0 skipped as malformed. Written: " + out.path() + "/gnis.gpx."));
                 QCOMPARE(readAll(out.path() + "/gnis.gpx").count("<wpt "), 8361);
                 QCOMPARE(w.statusWindow()->statusText(), QString("Creating GNIS GPX File"));
                 // The result: counts by class, and the points on a map that zooms and pans.
@@ -495,6 +497,8 @@ private slots:
                 QVERIFY(result && result->isVisible());
                 // The points are read off the window's thread, which stays free meanwhile.
                 QTRY_VERIFY(result->countsText().contains("8,361 points on the map."));
+                click(result, "btnOpenFolder"); // the folder of the files, in the desktop's file manager
+                QCOMPARE(dialogs_.openedFolder, out.path());
                 QVERIFY2(result->countsText().contains("Written, by class:\n") && result->countsText().contains("  Summit\n") &&
                              result->countsText().contains("Left out by the class table (4,725):\n      2,112  Stream\n"),
                          qPrintable(result->countsText()));
