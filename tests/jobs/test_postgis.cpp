@@ -338,6 +338,9 @@ private slots:
             const JobOutcome processed = RunJob(Job::Process, job(out.path()), rec);
             QVERIFY2(processed.ok, processed.text.c_str());
             QCOMPARE(processed.text, std::string("GNIS SHP file processed."));
+            // What the result window shows is the processed table's, not a conversion's.
+            QVERIFY(!processed.showCounts);
+            QCOMPARE(ReadPoints(processed.made.at(0)).size(), std::size_t(2));
             QCOMPARE(rec.status, (QStringList{"Processing GNIS SHP File", "Connecting To The Database",
                                               "Loading The Shapefile Into The Database",
                                               "Processing Data", "Creating New Shapefile"}));
