@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +23,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -42,7 +45,7 @@ constexpr const char* kUsage =
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
-    "                 [--input FILE] [--max-time SECONDS] [--timing]\n"
+    "                 [--input FILE] [--max-time SECONDS] [--timing] [--quiet]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
     "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
@@ -56,6 +59,8 @@ constexpr const char* kUsage =
     "                  archive (.zip), instead of downloading; FILE is only read, never changed\n"
     "  --max-time SECONDS  give up on a download that takes longer than this in all (default: 3600)\n"
     "  --timing        show the seconds since the start before each status text\n"
+    "  --quiet         no progress line on a terminal (downloads and the conversion in percent,\n"
+    "                  an outside tool with its seconds), only the status texts\n"
     "  Each state's file is downloaded to DIR/gnis.zip (a hidden name for the 2021 state files),\n"
     "  its text streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
     "  several states' files share goes in once.\n"
@@ -139,10 +144,45 @@ void catchStopSignals() {
 // Status texts go to standard error as they happen; the job's outcome makes
 // the summary. With timing on, each status text carries the seconds since the start, so a
 // user sees what share of a run each stage takes.
+// On a terminal (and without --quiet) a line under the status text shows how
+// far a download or the conversion has come, or which tool works and for how
+// long; through a pipe nothing but the texts.
 class TerminalReporter : public gnis::StatusReporter {
 public:
-    explicit TerminalReporter(bool timing) : timing_(timing) { clock_.start(); }
+    TerminalReporter(bool timing, bool quiet)
+        : timing_(timing), interactive_(!quiet && isatty(fileno(stderr)) != 0) {
+        clock_.start();
+        QObject::connect(&toolTick_, &QTimer::timeout, [this] { showTool(); });
+    }
+    ~TerminalReporter() override { endLine(); }
+    void progress(std::int64_t done, std::int64_t total) override {
+        if (!interactive_ || total <= 0)
+            return;
+        const int percent = static_cast<int>(std::min<std::int64_t>(100, done * 100 / total));
+        if (percent == shownPercent_)
+            return;
+        shownPercent_ = percent;
+        toolTick_.stop();
+        std::cerr << "\r\x1b[K  " << percent << "%" << std::flush;
+        lineOpen_ = true;
+    }
+    void toolRunning(const std::string& tool) override {
+        if (!interactive_)
+            return;
+        tool_ = tool;
+        toolClock_.start();
+        showTool();
+        toolTick_.start(1000);
+    }
+    void endLine() {
+        toolTick_.stop();
+        if (lineOpen_)
+            std::cerr << "\r\x1b[K" << std::flush;
+        lineOpen_ = false;
+        shownPercent_ = -1;
+    }
     void setStatusText(const std::string& text) override {
+        endLine();
         if (timing_) {
             char stamp[32];
             std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", static_cast<double>(clock_.nsecsElapsed()) / 1e9);
@@ -153,8 +193,17 @@ public:
     bool cancelRequested() override { return gStopSignal.load() != 0; }
 
 private:
+    void showTool() {
+        std::cerr << "\r\x1b[K  " << printable(tool_) << ", " << toolClock_.elapsed() / 1000 << " s" << std::flush;
+        lineOpen_ = true;
+    }
     bool timing_;
-    QElapsedTimer clock_;
+    bool interactive_;
+    bool lineOpen_ = false;
+    int shownPercent_ = -1;
+    std::string tool_;
+    QElapsedTimer clock_, toolClock_;
+    QTimer toolTick_;
 };
 
 struct Options {
@@ -177,6 +226,7 @@ constexpr OptionRule kSource{"source", "SOURCE", "current (default), 2021 or 200
 constexpr OptionRule kServer{"server", "URL", "where the source is served: an http(s) or file: URL, or a mirror folder"};
 constexpr OptionRule kInput{"input", "FILE", "convert this gazetteer text, or read the states' texts from this archive"};
 constexpr OptionRule kMaxTime{"max-time", "SECONDS", "give up on a download that takes longer in all (default: 3600)"};
+constexpr OptionRule kQuiet{"quiet", nullptr, "no progress line on a terminal, only the status texts"};
 constexpr OptionRule kTiming{"timing", nullptr, "show the seconds since the start before each status text"};
 constexpr OptionRule kFwtools{"fwtools", "DIR", "folder holding ogr2ogr (default: settings.ini, else PATH)"};
 constexpr OptionRule kPostgis{"postgis", "DIR", "folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)"};
@@ -203,18 +253,18 @@ struct CommandRule {
 const std::vector<CommandRule>& commands() {
     static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
                     "PGPASSWORD, else settings.ini.",
-         {&kOutput, &kTiming, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kOutput, &kTiming, &kQuiet, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kMkgmap, &kReplace}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
     };
@@ -368,7 +418,7 @@ int runPipeline(const Options& options) {
         return 1;
     }
     settings.outputFolder = fs::absolute(settings.outputFolder, ec);
-    TerminalReporter reporter(given(options, "--timing"));
+    TerminalReporter reporter(given(options, "--timing"), given(options, "--quiet"));
     const std::string& command = options.command;
     const gnis::Job job = command == "gpx"       ? gnis::Job::Gpx
                           : command == "shp"     ? gnis::Job::Shp
@@ -377,6 +427,7 @@ int runPipeline(const Options& options) {
                           : command == "garmin"  ? gnis::Job::Garmin
                                                  : gnis::Job::All;
     const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
+    reporter.endLine();
     if (const int signal = gStopSignal.load(); !outcome.ok && signal != 0) { // as a shell reports a command ended by it
         std::cerr << "gnis-convert: " << printable(outcome.text) << '\n';
         return 128 + signal;

@@ -120,6 +120,7 @@ Outcome compile(const JobSettings& settings, StatusReporter& reporter, const fs:
     const std::uint32_t id = GarminMapId(settings);
     RunOptions options;
     options.cancelled = [&reporter] { return reporter.cancelRequested(); };
+    reporter.toolRunning("mkgmap");
     const RunResult run = RunAndWait(mkgmap,
                                      {"--output-dir=" + scratch.string(), "--gmapsupp",
                                       // Labels as UTF-8, in mixed case: names keep their letters.

@@ -50,6 +50,7 @@ Outcome convertToShp(const JobSettings& settings, StatusReporter& reporter, cons
         return Outcome::failure(ToolNotFound(settings.fwToolsFolder.string(), "ogr2ogr"));
     RunOptions options;
     options.cancelled = [&reporter] { return reporter.cancelRequested(); };
+    reporter.toolRunning("ogr2ogr");
     const RunResult run = RunAndWait(ogr2ogr,
                                      {"-f", "ESRI Shapefile", (scratch / kShpFileName).string(), gpx.string(),
                                       "-nlt", "POINT", "-lco", "ENCODING=UTF-8", "-lco", "DBF_EOF_CHAR=NO", "-dialect",

@@ -58,6 +58,7 @@ Outcome processAndExport(JobContext& job, const fs::path& psql, const fs::path& 
     const fs::path out = s.outputFolder;
 
     reporter.setStatusText("Processing Data");
+    reporter.toolRunning("psql");
     const RunResult processed = RunAndWait(psql, psqlArguments(s, {"-f", processing.string()}), db);
     if (!processed.succeeded())
         return Outcome::failure(ToolFailure("psql", psql, processed));
@@ -72,6 +73,7 @@ Outcome processAndExport(JobContext& job, const fs::path& psql, const fs::path& 
     if (!s.user.empty())
         exportArgs.insert(exportArgs.end(), {"-u", s.user});
     exportArgs.insert(exportArgs.end(), {s.database, kTableName});
+    reporter.toolRunning("pgsql2shp");
     const RunResult exported = RunAndWait(pgsql2shp, exportArgs, db);
     if (!exported.succeeded() || !FileExists(scratch / kShpFileName))
         return Outcome::failure(ToolFailure("pgsql2shp", pgsql2shp, exported));
@@ -156,6 +158,7 @@ Outcome loadProcessExport(JobContext& job) {
     RunOptions load = db;
     load.standardErrorFile = ErrorLogPath();
     fs::create_directories(load.standardErrorFile.parent_path(), ec);
+    reporter.toolRunning("shp2pgsql and psql");
     const std::vector<RunResult> loaded = RunPipeline(
         {{shp2pgsql, {"-s", "4326", "-c", "-D", shp.string(), "gnis_load"}}, {psql, psqlArguments(s, {"-c", "DROP TABLE IF EXISTS gnis_load", "-f", "-"})}}, load);
     // The program that failed first says why; the other was only stopped.

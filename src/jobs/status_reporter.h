@@ -18,6 +18,8 @@ struct StatusReporter {
     virtual void milestone(const std::string& text) { (void)text; }
     // done of total units; total is 0 when unknown.
     virtual void progress(std::int64_t done, std::int64_t total) { (void)done; (void)total; }
+    // An outside tool works now, with no measure of how far it has come.
+    virtual void toolRunning(const std::string& tool) { (void)tool; }
     // True once the user asked to stop: the stage then ends as soon as it can,
     // leaving what it has not finished as it was.
     virtual bool cancelRequested() { return false; }

@@ -101,6 +101,9 @@ public:
     void progress(std::int64_t done, std::int64_t total) override {
         post([done, total](MainWindow* w) { w->ensureStatusWindow()->setProgress(done, total); });
     }
+    void toolRunning(const std::string& tool) override {
+        post([tool](MainWindow* w) { w->ensureStatusWindow()->setToolRunning(qs(tool)); });
+    }
     bool cancelRequested() override { return cancel.load(); }
     std::atomic<bool> cancel{false};
 

@@ -43,6 +43,12 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::Win
         label_->setText("Cancelling...");
         emit cancelClicked();
     });
+    toolTick_ = new QTimer(this);
+    toolTick_->setInterval(1000);
+    connect(toolTick_, &QTimer::timeout, this, [this] {
+        if (cancel_->isEnabled())
+            label_->setText(text_ + "\n" + tool_ + ", " + QString::number(toolClock_.elapsed() / 1000) + " s");
+    });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, cancel_, &QPushButton::click);
 }
@@ -58,8 +64,21 @@ void StatusWindow::closeEvent(QCloseEvent* event) {
 void StatusWindow::setStatusText(const QString& text) {
     if (!cancel_->isEnabled() && isVisible())
         return; // "Cancelling..." stays until the stage has stopped
+    text_ = text;
     label_->setText(text);
+    toolTick_->stop();
+    progress_->setRange(0, 1000);
     progress_->hide(); // a new step starts without a measure
+}
+
+void StatusWindow::setToolRunning(const QString& tool) {
+    tool_ = tool;
+    toolClock_.start();
+    progress_->setRange(0, 0); // busy: no measure, but moving
+    progress_->show();
+    if (cancel_->isEnabled())
+        label_->setText(text_ + "\n" + tool_ + ", 0 s");
+    toolTick_->start();
 }
 
 QString StatusWindow::statusText() const { return label_->text(); }
@@ -69,6 +88,8 @@ void StatusWindow::setProgress(qint64 done, qint64 total) {
         progress_->hide();
         return;
     }
+    toolTick_->stop();
+    progress_->setRange(0, 1000);
     progress_->setValue(static_cast<int>(qBound(qint64(0), done * 1000 / total, qint64(1000))));
     progress_->show();
 }

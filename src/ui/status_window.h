@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -22,6 +24,8 @@ public:
     QString statusText() const;
     // done of total; total 0 hides the bar (nothing to measure against).
     void setProgress(qint64 done, qint64 total);
+    // An outside tool at work: a busy bar, its name and the seconds since it started.
+    void setToolRunning(const QString& tool);
     QProgressBar* progressBar() const { return progress_; }
 
 signals:
@@ -35,6 +39,10 @@ private:
     QLabel* label_;
     QProgressBar* progress_;
     QPushButton* cancel_;
+    QString text_;  // the step's own text, before any tool's name
+    QString tool_;
+    QElapsedTimer toolClock_;
+    QTimer* toolTick_;
 };
 
 } // namespace gnis

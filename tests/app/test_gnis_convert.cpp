@@ -337,6 +337,38 @@ private slots:
         }
     }
 
+    void progressOnATerminalOnly_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("on a terminal") << "terminal" << true;
+        QTest::newRow("on a terminal, --quiet") << "quiet" << false;
+        QTest::newRow("through a pipe") << "pipe" << false;
+    }
+    void progressOnATerminalOnly() {
+        // An outside tool that works for two seconds: its name and seconds, on a terminal only.
+        QFETCH(QString, how);
+        QFETCH(bool, shown);
+        QTemporaryDir out, tools;
+        writeAll(tools.path() + "/ogr2ogr", "#!/bin/sh\nsleep 2.5\nexit 3\n");
+        QFile::setPermissions(tools.path() + "/ogr2ogr", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeAll(out.path() + "/input.txt", kText);
+        QStringList args{"shp", "--input", out.path() + "/input.txt", "--output", out.path(), "--fwtools", tools.path()};
+        if (how == "quiet")
+            args << "--quiet";
+        QByteArray said;
+        if (how == "pipe") {
+            said = convert(args).err;
+        } else { // script(1) gives the program a pseudo-terminal
+            QStringList quoted;
+            for (const QString& a : QStringList{QStringLiteral(GNIS_CONVERT)} + args)
+                quoted << "'" + a + "'";
+            said = runTool("script", {"-qec", quoted.join(' '), "/dev/null"}).out;
+        }
+        QVERIFY2(said.contains("ogr2ogr failed"), said.constData());
+        QCOMPARE(said.contains("ogr2ogr, 1 s") && said.contains("\r"), shown);
+        QVERIFY(shown || !said.contains("\x1b["));
+    }
+
     void extract_data() {
         QTest::addColumn<QStringList>("flags");
         QTest::addColumn<int>("exitCode");

@@ -297,6 +297,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.statusBarText().startsWith("Connected: PostGIS 3"), 15000);
     }
 
+    void statusWindowShowsTheToolAtWork() {
+        QTemporaryDir mirror, out, tools;
+        putFile(bucketArchive(mirror.path(), "MA"), readAll(currentSample("MA")));
+        writeAll(tools.path() + "/ogr2ogr", "#!/bin/sh\nsleep 2.5\nexit 3\n");
+        QFile::setPermissions(tools.path() + "/ogr2ogr", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeSettings(("[Software]\nfwtools=" + tools.path() + "\npostgis=/usr/bin\ngnisserver=" + mirror.path() +
+                       "\n[User]\ngnis=" + out.path() + "\nstate=MA\n").toUtf8());
+        MainWindow w(true, dialogs_);
+        w.show();
+        QSignalSpy ended(&w, &MainWindow::jobEnded);
+        click(&w, "btnGnisShp");
+        // A busy bar, the tool's name and the seconds it has worked, counting.
+        QTRY_COMPARE(w.statusWindow()->statusText(), QString("Converting To Shapefile\nogr2ogr, 1 s"));
+        QVERIFY(w.statusWindow()->progressBar()->isVisible() && w.statusWindow()->progressBar()->maximum() == 0);
+        QVERIFY(ended.wait(20000));
+        QVERIFY(w.statusBarText().startsWith("GNIS ERROR: ogr2ogr failed"));
+    }
+
     void browseButtons() {
         writeSettings("[Software]\nfwtools=/before\npostgis=/before\n");
         MainWindow w(true, dialogs_);
