@@ -231,6 +231,28 @@ void MainWindow::buildControls() {
     QPushButton* testDb = button(frame1, "btnTestConnection", "Test connection", 8, 64, 113, 21);
     QPushButton* save = button(settings, "btnSaveSettings", "Save Settings", 8, 248, 97, 25);
 
+    // What a screen reader says for the controls whose label stands beside them.
+    for (const auto& [control, name] : std::initializer_list<std::pair<QWidget*, const char*>>{
+             {cmbGnisState_, "State"},
+             {txtGnisOutput_, "Output folder"},
+             {txtFWTools_, "GDAL tools folder"},
+             {txtPostGIS_, "PostGIS tools folder"},
+             {txtMkgmap_, "mkgmap folder"},
+             {cmbGnisSource_, "Source"},
+             {txtGnisServer_, "Server or mirror"},
+             {txtPostGISHost_, "Database host"},
+             {txtPostGISUser_, "Database user name"},
+             {txtPostGISPort_, "Database port"},
+             {txtPostGISDatabase_, "Database name"},
+             {txtPostGISPass_, "Database password"},
+             {browseOut, "Browse for the output folder"},
+             {browseFw, "Browse for the GDAL tools"},
+             {browsePg, "Browse for the PostGIS tools"},
+             {browseMkgmap, "Browse for mkgmap"},
+             {browseServer, "Browse for a mirror folder"},
+             {lblNetGnis_, "Internet"}})
+        control->setAccessibleName(name);
+
     // Keyboard order follows the order of the controls on each page.
     QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
                         browseFw, browsePg, browseMkgmap, cmbGnisSource_, txtGnisServer_, browseServer,

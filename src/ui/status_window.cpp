@@ -27,8 +27,11 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::Win
     label_->setAlignment(Qt::AlignCenter);
     label_->setWordWrap(true);
     label_->setFont(windowFont(9.75, true));
-    label_->setEnabled(false); // drawn greyed, takes no input
+    // Drawn in the normal text colour (greyed text is hard to read) and never takes focus.
+    label_->setFocusPolicy(Qt::NoFocus);
+    label_->setAccessibleName("Status");
     progress_ = new QProgressBar(this);
+    progress_->setAccessibleName("Progress");
     progress_->setObjectName("barProgress");
     progress_->setGeometry(12, 80, 186, 5);
     progress_->setTextVisible(false);

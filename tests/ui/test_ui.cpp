@@ -11,6 +11,7 @@
 #include "test_main.h"
 #include "test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +25,8 @@
 #include <QPushButton>
 #include <QSet>
 #include <QWheelEvent>
+
+#include <cmath>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -313,6 +316,30 @@ private slots:
         QVERIFY(w.statusWindow()->progressBar()->isVisible() && w.statusWindow()->progressBar()->maximum() == 0);
         QVERIFY(ended.wait(20000));
         QVERIFY(w.statusBarText().startsWith("GNIS ERROR: ogr2ogr failed"));
+    }
+
+    void readableAndNamed() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        // The status text in the normal text colour: at least 4.5:1 against its background.
+        auto luminance = [](const QColor& c) {
+            auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        auto* status = find<QLabel>(w.statusWindow(), "lblStatus");
+        QVERIFY(status->isEnabled());
+        const double text = luminance(status->palette().color(QPalette::Active, status->foregroundRole()));
+        const double ground = luminance(w.statusWindow()->palette().color(QPalette::Active, QPalette::Window));
+        QVERIFY2((std::max(text, ground) + 0.05) / (std::min(text, ground) + 0.05) >= 4.5, qPrintable(QString::number(text)));
+        // Every control has a name a screen reader can say.
+        for (QWidget* control : w.findChildren<QWidget*>()) {
+            if (!qobject_cast<QLineEdit*>(control) && !qobject_cast<QComboBox*>(control) &&
+                !qobject_cast<QAbstractButton*>(control))
+                continue;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(), qPrintable(control->objectName()));
+        }
     }
 
     void browseButtons() {
