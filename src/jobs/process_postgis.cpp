@@ -13,6 +13,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* kStepSession = "trailcrafter-gnis-step"; // as kPutBack names it
+
 // How every PostgreSQL tool is called: the password only ever in the
 // environment, and a server that does not answer given up on.
 RunOptions databaseEnvironment(const JobSettings& s, StatusReporter& reporter) {
@@ -21,6 +23,7 @@ RunOptions databaseEnvironment(const JobSettings& s, StatusReporter& reporter) {
     if (!s.password.empty())
         options.environment["PGPASSWORD"] = s.password;
     options.environment["PGCONNECT_TIMEOUT"] = "20";
+    options.environment["PGAPPNAME"] = kStepSession;
     return options;
 }
 
@@ -45,7 +48,11 @@ std::vector<std::string> psqlArguments(const JobSettings& s, std::vector<std::st
 constexpr const char* kSwap =
     "BEGIN; DROP TABLE IF EXISTS gnis_previous; ALTER TABLE IF EXISTS gnis RENAME TO gnis_previous; "
     "ALTER INDEX IF EXISTS gnis_geom_idx RENAME TO gnis_previous_geom_idx; ALTER TABLE gnis_load RENAME TO gnis; COMMIT;";
+// The steps' own sessions are named, so that putting the table back can first
+// stop what the server still works at for them: a killed client's query runs on.
 constexpr const char* kPutBack =
+    "DO $$ BEGIN PERFORM pg_cancel_backend(pid) FROM pg_stat_activity WHERE application_name = 'trailcrafter-gnis-step' "
+    "AND usename = current_user AND pid <> pg_backend_pid(); END $$; "
     "BEGIN; DROP TABLE IF EXISTS gnis; ALTER TABLE IF EXISTS gnis_previous RENAME TO gnis; "
     "ALTER INDEX IF EXISTS gnis_previous_geom_idx RENAME TO gnis_geom_idx; COMMIT; SELECT 'put back';";
 constexpr const char* kDropPrevious = "DROP TABLE IF EXISTS gnis_previous; SELECT 'dropped';";
@@ -144,7 +151,9 @@ Outcome loadProcessExport(JobContext& job) {
     // load into or export each other's table. The server lets go of it when
     // the session ends, however this program ends.
     HeldProcess session;
-    session.start(psql, psqlArguments(s, {"-A", "-t"}), db);
+    RunOptions own = db;
+    own.environment["PGAPPNAME"] = "trailcrafter-gnis-lock";
+    session.start(psql, psqlArguments(s, {"-A", "-t"}), own);
     const std::optional<std::string> locked =
         session.ask("SELECT pg_try_advisory_lock(hashtext('trailcrafter-gnis table gnis'));", 60000);
     if (!locked)
@@ -166,16 +175,23 @@ Outcome loadProcessExport(JobContext& job) {
         return Outcome::failure(ToolFailure("shp2pgsql", shp2pgsql, loaded[0]));
     if (!loaded[1].succeeded())
         return Outcome::failure(ToolFailure("psql", psql, loaded[1]));
-    const RunResult swapped = RunAndWait(psql, psqlArguments(s, {"-c", kSwap}), db);
-    if (!swapped.succeeded())
-        return Outcome::failure(ToolFailure("psql", psql, swapped));
+    // The swap in the session of ours, past a cancel: it happened or it did not,
+    // and a cancel is read only once it is known which.
+    const std::optional<std::string> swapped = session.ask(std::string(kSwap) + " SELECT 'swapped';", 60000, false);
+    if (!swapped || *swapped != "swapped")
+        return Outcome::failure(ToolFailure("psql", psql, session.result()));
     reporter.milestone("Data Loaded Into Database");
-    Outcome rest = processAndExport(job, psql, pgsql2shp, processing, db, scratch);
-    if (!rest && reporter.cancelRequested()) {
-        const std::optional<std::string> putBack = session.ask(kPutBack, 20000, false);
+    Outcome rest = reporter.cancelRequested() ? Outcome::failure("cancelled")
+                                              : processAndExport(job, psql, pgsql2shp, processing, db, scratch);
+    // Any failure after the swap puts the table the job found back; only a
+    // finished job lets it go.
+    if (!rest) {
+        const std::optional<std::string> putBack = session.ask(kPutBack, 60000, false);
         if (!putBack || *putBack != "put back")
             job.notUndone = "The table gnis could not be put back as it was (" +
-                            ToolFailure("psql", psql, session.result()) + "); the one before is gnis_previous.";
+                            (putBack ? ToolFailure("psql", psql, session.result())
+                                     : std::string("the database did not answer within a minute")) +
+                            "); the one before is gnis_previous.";
     } else {
         (void)session.ask(kDropPrevious, 20000, false); // a leftover is dropped by the next load anyway
     }
@@ -189,11 +205,13 @@ Outcome ProcessGnisPostGIS(JobContext& job) {
     // A failure (not a cancel) after the job made a new shapefile still gives
     // the user that one, unprocessed, as a shapefile job would have.
     if (!processed && !job.reporter.cancelRequested() && !job.shapefile.empty() &&
-        FileExists(job.shapefile) && ReplaceShapefile(job.shapefile.parent_path(), job.settings.outputFolder, kShapefileName))
+        FileExists(job.shapefile) && ReplaceShapefile(job.shapefile.parent_path(), job.settings.outputFolder, kShapefileName)) {
+        // Said in a cancel's words too, should one come in the meantime.
+        job.notUndone += std::string(job.notUndone.empty() ? "" : " ") + "The unprocessed " + kShpFileName +
+                         " is in the folder.";
         return Outcome::failure(processed.error() + "; the unprocessed " + kShpFileName + " is in the folder");
+    }
     return processed;
 }
-
-
 
 } // namespace gnis

@@ -136,7 +136,7 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
         return outcome;
     } catch (const std::bad_alloc&) {
         outcome.stats = GpxStats{};
-        return fail(Outcome::failure("not enough memory for this job; nothing was changed"));
+        return fail(Outcome::failure("not enough memory for this job"));
     }
 }
 

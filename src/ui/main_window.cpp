@@ -28,6 +28,10 @@
 #include <QStatusBar>
 #include <QTabBar>
 
+// The icon is a resource of a static library: the linker keeps it only when asked
+// (and the macro's function is declared at the global scope).
+static void linkResources() { Q_INIT_RESOURCE(resources); }
+
 namespace gnis {
 namespace {
 
@@ -74,13 +78,25 @@ std::string withNotes(std::string outcome, const GpxStats& stats) {
 }
 std::string ss(const QString& s) { return s.toStdString(); }
 
+// Brings a window back: out of the task bar when minimized, then on top.
+void bringBack(QWidget* window) {
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace
 
 MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent), boolInternet_(boolInternet), dialogs_(dialogs) {
     setObjectName("main");
     setWindowTitle("Trailcrafter GNIS Data Processing");
-    setWindowIcon(QIcon(":/trailcrafter-gnis.png"));
+    linkResources();
+    // Every window of the program carries it, the status and result windows too.
+    if (QApplication::windowIcon().isNull())
+        QApplication::setWindowIcon(QIcon(":/trailcrafter-gnis.png"));
+    setWindowIcon(QApplication::windowIcon());
     setFixedSize(462, 341); // taller than the old 245 by the Settings page's new rows
     setFont(windowFont(8.25));
     buildControls();
@@ -315,19 +331,8 @@ void MainWindow::loadStep() {
         tabStrip_->setCurrentIndex(1);
         applyPageRule();
     }
-    if (!boolInternet_) {
-        if (const std::string server = valueOf(txtGnisServer_); IsLocalServer(server)) {
-            // A mirror on this machine: the jobs that download read it instead.
-            lblNetGnis_->setText(qs("Working from the local mirror " + LocalServerFolder(server).string()));
-            lblNetGnis_->setToolTip(lblNetGnis_->text());
-        } else {
-            btnGnisGpx_->setEnabled(false);
-            btnGnisShp_->setEnabled(false);
-            btnGnisAll_->setEnabled(false);
-            cmbGnisState_->setEnabled(false);
-        }
-        lblNetGnis_->show();
-    }
+    applyInternetRule();
+    connect(txtGnisServer_, &QLineEdit::textChanged, this, &MainWindow::applyInternetRule);
     updateProcessButton();
     status_->hide();
     setEnabled(true);
@@ -386,6 +391,22 @@ void MainWindow::applyPageRule() {
         pages_[i]->setEnabled(i == selected);
         pages_[i]->setVisible(i == selected);
     }
+}
+
+void MainWindow::applyInternetRule() {
+    if (boolInternet_)
+        return;
+    const std::string server = valueOf(txtGnisServer_);
+    const bool local = IsLocalServer(server);
+    // A mirror on this machine: the jobs that download read it instead.
+    lblNetGnis_->setText(local ? qs("Working from the local mirror " + LocalServerFolder(server).string())
+                               : QString("System Disabled Without Internet"));
+    lblNetGnis_->setToolTip(lblNetGnis_->text());
+    lblNetGnis_->show();
+    cmbGnisState_->setEnabled(local);
+    const bool chosen = local && cmbGnisState_->currentIndex() >= 0;
+    for (QPushButton* b : {btnGnisGpx_, btnGnisShp_, btnGnisAll_})
+        b->setEnabled(chosen);
 }
 
 void MainWindow::updateProcessButton() {
@@ -517,8 +538,10 @@ void MainWindow::jobDone(const JobOutcome& outcome, const JobSettings& settings,
     jobThread_.reset();
     // The conversion's counts and warnings follow the success texts that name a file made from it.
     std::string text = outcome.ok && outcome.showCounts ? withNotes(outcome.text, outcome.stats) : outcome.text;
+    if (outcome.ok && !outcome.showCounts && !outcome.stats.warning.empty())
+        text += " Warning: " + outcome.stats.warning; // an older gnis.zip stood in, say
     if (outcome.toolMissing)
-        text += " Set its folder on the Settings page.";
+        text += ". Set its folder on the Settings page.";
     // Where the files are: the outcome names them with their folder.
     for (std::size_t i = 0; outcome.ok && i < outcome.made.size(); ++i)
         text += (i == 0 ? " Written: " : ", ") + outcome.made[i].string() + (i + 1 == outcome.made.size() ? "." : "");
@@ -552,8 +575,7 @@ void MainWindow::showDetails() {
         layout->addWidget(detailsText_);
     }
     detailsText_->setPlainText(detailsText());
-    details_->show();
-    details_->raise();
+    bringBack(details_);
 }
 
 void MainWindow::showResult() {
@@ -605,10 +627,6 @@ StatusWindow* MainWindow::ensureStatusWindow() {
             if (jobReporter_)
                 jobReporter_->cancel = true;
         });
-        // Placed once, centred over this window as it is now.
-        const QRect outer = frameGeometry();
-        status_->move(outer.left() + outer.width() / 2 - status_->width() / 2,
-                      outer.top() + outer.height() / 2 - status_->height() / 2);
     }
     return status_.get();
 }
@@ -634,6 +652,12 @@ void MainWindow::logStep(const std::string& text) {
 
 void MainWindow::beginStage() {
     ensureStatusWindow()->startStage();
+    // Centred over this window as it is now (not where it was before this one
+    // was shown), and never left minimized with its Cancel button.
+    const QRect outer = frameGeometry();
+    status_->move(outer.left() + outer.width() / 2 - status_->width() / 2,
+                  outer.top() + outer.height() / 2 - status_->height() / 2);
+    status_->setWindowState(status_->windowState() & ~Qt::WindowMinimized);
     status_->show();
     setEnabled(false);
 }
@@ -645,8 +669,10 @@ void MainWindow::endStage() {
     setEnabled(true);
     activateWindow();
     setFocus();
-    if (closeAfterStage_)
+    if (closeAfterStage_) {
+        closeAfterStage_ = false; // asked once: a "Stay" must not bring it back after the next job
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -69,6 +69,8 @@ private:
     void loadSettings();
     void applyPageRule();
     void updateProcessButton();
+    // Without Internet, only what needs it is off: a mirror on this machine needs none.
+    void applyInternetRule();
     void onStateChosen(int index);
     void browseTool(QLineEdit* box, const QString& description, const QString& tool);
     void browseOutput();

@@ -74,6 +74,8 @@ void ResultWindow::show(const std::string& title, const GpxStats* counted, std::
         text += "Note: " + QString::fromStdString(points->note) + ".\n";
     counts_->setPlainText(text);
     map_->setPoints(std::move(points));
+    // Back from the task bar or from behind another window.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     QWidget::show();
     raise();
     activateWindow();

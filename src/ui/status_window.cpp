@@ -56,7 +56,11 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::Win
     connect(escape, &QShortcut::activated, cancel_, &QPushButton::click);
 }
 
-void StatusWindow::startStage() { cancel_->setEnabled(true); }
+void StatusWindow::startStage() {
+    cancel_->setEnabled(true);
+    toolTick_->stop(); // the last job's tool is not this one's
+    progress_->hide();
+}
 
 void StatusWindow::closeEvent(QCloseEvent* event) {
     if (isVisible() && cancel_->isEnabled())

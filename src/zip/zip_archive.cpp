@@ -357,9 +357,8 @@ ExtractResult ZipExtractionClass::Extract(const std::string& folderPath, const E
         return refuse(ZipFailure::CantMakeFolder, "Can't create the folder " + folderPath);
     Directory directory;
     switch (ReadEndRecord(directory)) {
-    case ReadResult::Mismatch: // spread over several disks: nothing here to unpack
-        say("Extraction Complete");
-        return result;
+    case ReadResult::Mismatch:
+        return refuse(ZipFailure::Damaged, "The file " + zipPath_ + " is spread over several disks, which can't be read");
     case ReadResult::Damaged:
         return refuse(ZipFailure::Damaged, damaged());
     case ReadResult::Ok:

@@ -52,7 +52,7 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
 const QByteArray kSlowTool = R"(#!/bin/sh
 name=$(basename "$0")
 case "$name:$*" in
-  psql:*"-A -t"*) while read line; do case "$line" in *"'put back'"*) echo "put back" ;; *"'dropped'"*) echo dropped ;; *) echo t ;; esac; done; exit 0 ;;
+  psql:*"-A -t"*) while read line; do case "$line" in *"'put back'"*) echo "put back" ;; *"'dropped'"*) echo dropped ;; *"'swapped'"*) echo swapped ;; *) echo t ;; esac; done; exit 0 ;;
   psql:*"-f -"*) exec cat >/dev/null ;;
 esac
 if [ "$name" = "$STANDIN_SLOW" ]; then

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -144,7 +145,7 @@ private slots:
         qputenv("PATH", path);
         QVERIFY(gpx && shp);
         QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"gnis.gpx"});
-        QCOMPARE(bare.statusBarText(), QString("GNIS ERROR: ogr2ogr not found on PATH Set its folder on the Settings page."));
+        QCOMPARE(bare.statusBarText(), QString("GNIS ERROR: ogr2ogr not found on PATH. Set its folder on the Settings page."));
     }
 
     void internetModesAndPageRule_data() {
@@ -340,6 +341,27 @@ private slots:
             QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
             QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(), qPrintable(control->objectName()));
         }
+    }
+
+    void windowsComeBackWithTheirIcon() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.move(300, 200);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.windowIcon().isNull());
+        // The status window is centred over the main window as it is when a job starts.
+        find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(FindState("ME"));
+        QVERIFY(runJob(&w, "btnGnisGpx"));
+        QVERIFY(!w.statusWindow()->windowIcon().isNull());
+        const QPoint off = w.statusWindow()->geometry().center() - w.frameGeometry().center();
+        QVERIFY2(off.manhattanLength() <= 40, qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
+        // Details comes back when asked for again after it was minimized.
+        w.showDetails();
+        auto* details = find<QDialog>(&w, "details");
+        details->showMinimized();
+        w.showDetails();
+        QVERIFY(!(details->windowState() & Qt::WindowMinimized) && details->isVisible());
     }
 
     void browseButtons() {
