@@ -20,7 +20,7 @@ namespace {
 class Collector {
 public:
     explicit Collector(ResultPoints& points) : points_(points) {}
-    void add(float lon, float lat, const std::string& code, const std::string& label) {
+    void add(float lon, float lat, const std::string& code, const std::string& label, std::string_view name) {
         auto it = index_.find(code);
         if (it == index_.end()) {
             if (points_.types.size() >= 0xFFFF)
@@ -32,6 +32,9 @@ public:
         points_.lon.push_back(lon);
         points_.lat.push_back(lat);
         points_.type.push_back(it->second);
+        if (points_.names.size() + name.size() <= ResultPoints::kMostNameBytes)
+            points_.names += name;
+        points_.nameEnd.push_back(static_cast<std::uint32_t>(points_.names.size()));
     }
 
 private:
@@ -55,6 +58,28 @@ std::string between(std::string_view part, const char* open, const char* close) 
     const std::size_t begin = start + std::strlen(open);
     const std::size_t end = part.find(close, begin);
     return end == std::string_view::npos ? std::string() : std::string(part.substr(begin, end - begin));
+}
+
+// The five entities the GPX writer makes, undone.
+std::string unescaped(std::string text) {
+    if (text.find('&') == std::string::npos)
+        return text;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bool done = false;
+        for (const auto& [entity, c] : {std::pair{"&amp;", '&'}, std::pair{"&lt;", '<'}, std::pair{"&gt;", '>'},
+                                        std::pair{"&quot;", '"'}, std::pair{"&apos;", '\''}}) {
+            if (text.compare(i, std::strlen(entity), entity) == 0) {
+                out += c;
+                i += std::strlen(entity) - 1;
+                done = true;
+                break;
+            }
+        }
+        if (!done)
+            out += text[i];
+    }
+    return out;
 }
 
 bool toFloat(const std::string& text, float& value) {
@@ -127,7 +152,8 @@ ResultPoints ReadGpxPoints(const fs::path& gpx, const std::atomic<bool>* stop) {
     auto take = [&collect](std::string_view part) {
         float lat = 0, lon = 0;
         if (toFloat(between(part, "lat=\"", "\""), lat) && toFloat(between(part, "lon=\"", "\""), lon))
-            collect.add(lon, lat, between(part, "<type>", "</type>"), between(part, "<desc>", "</desc>"));
+            collect.add(lon, lat, between(part, "<type>", "</type>"), between(part, "<desc>", "</desc>"),
+                        unescaped(between(part, "<name>", "</name>")));
     };
     // Read in pieces; the window holds the waypoint not yet complete (from its
     // "<wpt " on), and no more of one than a waypoint of ours could need.
@@ -180,7 +206,7 @@ ResultPoints ReadShapefilePoints(const fs::path& shp, const std::atomic<bool>* s
     table.read(fields.data(), static_cast<std::streamsize>(fields.size()));
     fields.resize(static_cast<std::size_t>(table.gcount()));
     bool rows = table.gcount() == static_cast<std::streamsize>(fields.size()) && headerSize >= 32 && recordSize > 0;
-    std::size_t typeAt = 0, typeWidth = 0, descAt = 0, descWidth = 0, offset = 1;
+    std::size_t typeAt = 0, typeWidth = 0, descAt = 0, descWidth = 0, nameAt = 0, nameWidth = 0, offset = 1;
     // A header that lies about its sizes must not carry a read past the record.
     for (std::size_t f = 0; f + 32 <= fields.size() && fields[f] != 0x0D; f += 32) {
         const std::string name = trimmedField(fields.data() + f, 11).c_str();
@@ -190,6 +216,8 @@ ResultPoints ReadShapefilePoints(const fs::path& shp, const std::atomic<bool>* s
                 typeAt = offset, typeWidth = width;
             if (name == "desc")
                 descAt = offset, descWidth = width;
+            if (name == "name")
+                nameAt = offset, nameWidth = width;
         }
         offset += width;
     }
@@ -210,14 +238,16 @@ ResultPoints ReadShapefilePoints(const fs::path& shp, const std::atomic<bool>* s
         rows = rows && table.read(row.data(), static_cast<std::streamsize>(row.size()));
         const double x = length >= 20 ? littleDouble(shape + 4) : 0, y = length >= 20 ? littleDouble(shape + 12) : 0;
         if (length >= 20 && little32(shape) == 1 && std::abs(x) <= 360 && std::abs(y) <= 90) { // a point on the globe
-            std::string code, label;
+            std::string code, label, name;
             if (rows) {
+                if (nameWidth)
+                    name = trimmedField(row.data() + nameAt, nameWidth);
                 if (typeWidth)
                     code = trimmedField(row.data() + typeAt, typeWidth);
                 if (descWidth)
                     label = trimmedField(row.data() + descAt, descWidth);
             }
-            collect.add(static_cast<float>(x), static_cast<float>(y), code, label);
+            collect.add(static_cast<float>(x), static_cast<float>(y), code, label, name);
         }
     }
     return points;

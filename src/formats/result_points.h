@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gnis {
@@ -20,6 +21,15 @@ struct ResultPoints {
         std::int64_t count = 0;
     };
     std::vector<Type> types;
+    // The points' names, end to end (a name ends where the next begins); empty
+    // names past kMostNameBytes, so a file of long names cannot hold memory.
+    std::string names;
+    std::vector<std::uint32_t> nameEnd; // per point
+    static constexpr std::size_t kMostNameBytes = std::size_t(64) << 20;
+    std::string_view name(std::size_t i) const {
+        const std::uint32_t start = i == 0 ? 0 : nameEnd[i - 1];
+        return std::string_view(names).substr(start, nameEnd[i] - start);
+    }
     std::string error; // why nothing could be read; empty on success
     std::string note;  // why only part of the file is shown, when it is not all
 

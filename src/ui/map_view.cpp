@@ -1,11 +1,15 @@
 #include "ui/map_view.h"
 
 #include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace gnis {
@@ -22,6 +26,8 @@ MapView::MapView(QWidget* parent) : QWidget(parent) {
     setObjectName("mapView");
     setMinimumSize(320, 240);
     setCursor(Qt::OpenHandCursor);
+    setFocusPolicy(Qt::StrongFocus); // + and -, the arrows and Home
+    setAccessibleName("Map of the written points");
 }
 
 void MapView::setPoints(std::shared_ptr<const ResultPoints> points) {
@@ -49,15 +55,58 @@ void MapView::setPoints(std::shared_ptr<const ResultPoints> points) {
     if (west > east)
         west = -125, east = -66, south = 24, north = 50; // nothing drawable: the lower 48
     extent_ = QRectF(QPointF(west, south), QPointF(east, north));
-    showAll();
+    // The bulk: between the 2nd and the 98th percentile of each coordinate, so
+    // Guam, the Aleutians and Samoa do not shrink the lower 48 to a strip.
+    bulk_ = extent_;
+    if (points_ && points_->size() >= 50) {
+        std::vector<float> lons(points_->lon), lats(points_->lat);
+        auto percentile = [](std::vector<float>& v, double at) {
+            const auto k = static_cast<std::ptrdiff_t>(at * double(v.size() - 1));
+            std::nth_element(v.begin(), v.begin() + k, v.end());
+            return double(v[static_cast<std::size_t>(k)]);
+        };
+        const QRectF bulk(QPointF(percentile(lons, 0.02), percentile(lats, 0.02)),
+                          QPointF(percentile(lons, 0.98), percentile(lats, 0.98)));
+        if (bulk.isValid())
+            bulk_ = bulk;
+    }
+    fitted_ = isVisible(); // a shown view has its real size already
+    showBulk();
 }
 
-void MapView::showAll() {
-    centre_ = extent_.center();
+void MapView::fit(const QRectF& extent) {
+    centre_ = extent.center();
     squeeze_ = std::max(0.05, std::cos(centre_.y() * M_PI / 180.0));
-    const double w = std::max(extent_.width() * squeeze_, 0.01), h = std::max(extent_.height(), 0.01);
+    const double w = std::max(extent.width() * squeeze_, 0.01), h = std::max(extent.height(), 0.01);
     scale_ = 0.9 * std::min(width() / w, height() / h);
     update();
+}
+
+void MapView::showAll() { fit(extent_); }
+
+void MapView::showBulk() { fit(bulk_); }
+
+QString MapView::pointAt(QPoint place) const {
+    if (!points_ || points_->size() == 0)
+        return {};
+    // The nearest drawn point within six pixels.
+    const double kx = squeeze_ * scale_, ky = scale_;
+    double best = 36;
+    std::size_t found = points_->size();
+    for (std::size_t i = 0; i < points_->size(); ++i) {
+        const double dx = (points_->lon[i] - centre_.x()) * kx + width() / 2.0 - place.x();
+        const double dy = height() / 2.0 - (points_->lat[i] - centre_.y()) * ky - place.y();
+        if (dx * dx + dy * dy < best) {
+            best = dx * dx + dy * dy;
+            found = i;
+        }
+    }
+    if (found == points_->size())
+        return {};
+    const std::string_view name = found < points_->nameEnd.size() ? points_->name(found) : std::string_view();
+    const auto& type = points_->types[points_->type[found]];
+    return QString::fromUtf8(name.data(), qsizetype(name.size())) + " (" +
+           QString::fromStdString(type.label.empty() ? type.code : type.label) + ")";
 }
 
 QPointF MapView::toMap(QPointF screen) const {
@@ -160,8 +209,56 @@ void MapView::mouseMoveEvent(QMouseEvent* event) {
 void MapView::mouseReleaseEvent(QMouseEvent*) { setCursor(Qt::OpenHandCursor); }
 
 void MapView::resizeEvent(QResizeEvent*) {
-    if (points_)
+    // The first real size fits the bulk; after that the centre and scale stay.
+    if (points_ && !fitted_ && width() > 0 && height() > 0) {
+        fitted_ = true;
+        showBulk();
+    }
+}
+
+void MapView::keyPressEvent(QKeyEvent* event) {
+    const double step = 0.1 * std::min(width(), height()); // pixels an arrow moves the view
+    switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        scale_ = std::min(scale_ * 1.25, 1e5);
+        break;
+    case Qt::Key_Minus:
+        scale_ = std::max(scale_ / 1.25, 1e-3);
+        break;
+    case Qt::Key_Left:
+        centre_.rx() -= step / (squeeze_ * scale_);
+        break;
+    case Qt::Key_Right:
+        centre_.rx() += step / (squeeze_ * scale_);
+        break;
+    case Qt::Key_Up:
+        centre_.ry() += step / scale_;
+        break;
+    case Qt::Key_Down:
+        centre_.ry() -= step / scale_;
+        break;
+    case Qt::Key_Home:
         showAll();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    update();
+}
+
+bool MapView::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = pointAt(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, this);
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 } // namespace gnis

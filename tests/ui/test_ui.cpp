@@ -2,6 +2,7 @@
 
 #include "ui/dialogs.h"
 #include "http_test_server.h"
+#include "formats/result_points.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/result_window.h"
@@ -362,6 +363,56 @@ private slots:
         details->showMinimized();
         w.showDetails();
         QVERIFY(!(details->windowState() & Qt::WindowMinimized) && details->isVisible());
+    }
+
+    void nationalMapOpensOnTheBulk() {
+        // The lower 48 with far-off territories: Alaska and the Aleutians past the
+        // antimeridian, Hawaii, Guam, Samoa.
+        auto points = std::make_shared<ResultPoints>();
+        points->types.push_back({"0x6616", "Summit", 0});
+        auto add = [&](float lon, float lat, const std::string& name) {
+            points->lon.push_back(lon);
+            points->lat.push_back(lat);
+            points->type.push_back(0);
+            points->names += name;
+            points->nameEnd.push_back(std::uint32_t(points->names.size()));
+            ++points->types[0].count;
+        };
+        for (int i = 0; i < 20000; ++i)
+            add(-125.0f + 58.0f * float(i % 200) / 199.0f, 25.0f + 24.0f * float(i / 200) / 99.0f, "Peak");
+        for (int i = 0; i < 300; ++i)
+            add(-165.0f + 0.1f * float(i % 100), 60.0f, "Alaska");
+        for (const float lon : {172.9f, 144.7f, -170.7f})
+            for (int i = 0; i < 20; ++i)
+                add(lon, lon > 170 ? 52.9f : (lon > 0 ? 13.4f : -14.3f), "Far");
+        add(-71.06f, 42.36f, "Boston Common");
+        MapView map;
+        map.resize(800, 500);
+        map.setPoints(points);
+        map.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&map));
+        auto screenX = [&](double lon) {
+            const double squeeze = std::max(0.05, std::cos(map.centre().y() * M_PI / 180.0));
+            return (lon - map.centre().x()) * squeeze * map.scale() + map.width() / 2.0;
+        };
+        QVERIFY2(screenX(-67) - screenX(-125) >= 0.5 * map.width(), qPrintable(QString::number(screenX(-67) - screenX(-125))));
+        // Resizing keeps the view's centre and scale.
+        const QPointF centre = map.centre();
+        const double scale = map.scale();
+        map.resize(900, 640);
+        QTRY_COMPARE(map.size(), QSize(900, 640));
+        QCOMPARE(map.centre(), centre);
+        QCOMPARE(map.scale(), scale);
+        // The point under the pointer by its name and class.
+        const QPoint boston(int(screenX(-71.06)), int(map.height() / 2.0 - (42.36 - map.centre().y()) * map.scale()));
+        QCOMPARE(map.pointAt(boston), QString("Boston Common (Summit)"));
+        // The keyboard: + zooms, an arrow pans, Home brings in Guam and the rest.
+        QTest::keyClick(&map, Qt::Key_Plus);
+        QVERIFY(map.scale() > scale);
+        QTest::keyClick(&map, Qt::Key_Left);
+        QVERIFY(map.centre().x() < centre.x());
+        QTest::keyClick(&map, Qt::Key_Home);
+        QVERIFY(screenX(144.7) <= map.width() && screenX(-170.7) >= 0);
     }
 
     void browseButtons() {
