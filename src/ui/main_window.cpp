@@ -168,6 +168,11 @@ void MainWindow::buildControls() {
     statusBar_->addPermanentWidget(lnkDetails_);
     connect(lnkResult_, &QLabel::linkActivated, this, [this] { showResult(); });
     connect(lnkDetails_, &QLabel::linkActivated, this, [this] { showDetails(); });
+    // The links are reached by Tab and followed by Return, as a mouse follows them.
+    for (QLabel* link : {lnkResult_, lnkDetails_}) {
+        link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        link->setFocusPolicy(Qt::StrongFocus);
+    }
 
     QGroupBox* gnis = place(new QGroupBox("USGS GNIS", this), "frmTabs1", 8, 32, 449, 289);
     QGroupBox* settings = place(new QGroupBox("Settings", this), "frmTabs2", 8, 32, 449, 289);
@@ -192,9 +197,9 @@ void MainWindow::buildControls() {
     label(gnis, "Label11", "Output Folder:", 8, 72, 73, 17);
     txtGnisOutput_ = textBox(gnis, "txtGnisOutput", 80, 72, 233, 19, true);
     txtGnisOutput_->setToolTip("Choose the output folder with Browse");
-    QPushButton* browseOut = button(gnis, "btnGnisBrowseOut", "Browse", 320, 72, 65, 17);
-    btnGnisGpx_ = button(gnis, "btnGnisGpx", "GNIS --> GPX", 8, 96, 81, 25);
-    btnGnisShp_ = button(gnis, "btnGnisShp", "GNIS --> SHP", 8, 128, 81, 25);
+    QPushButton* browseOut = button(gnis, "btnGnisBrowseOut", "&Browse", 320, 72, 65, 17);
+    btnGnisGpx_ = button(gnis, "btnGnisGpx", "GNIS --> &GPX", 8, 96, 81, 25);
+    btnGnisShp_ = button(gnis, "btnGnisShp", "GNIS --> &SHP", 8, 128, 81, 25);
     lblNetGnis_ = label(gnis, "lblNetGnis", "System Disabled Without Internet", 160, 120, 209, 17);
     lblNetGnis_->setFrameStyle(QFrame::Box | QFrame::Plain);
     lblNetGnis_->setAlignment(Qt::AlignCenter);
@@ -204,8 +209,8 @@ void MainWindow::buildControls() {
     lblNetGnis_->setPalette(red);
     lblNetGnis_->setFont(windowFont(8.25, true));
     lblNetGnis_->hide();
-    btnGnisProcess_ = button(gnis, "btnGnisProcess", "Process SHP", 8, 160, 81, 25);
-    btnGnisAll_ = button(gnis, "btnGnisAll", "All At Once", 360, 160, 81, 25);
+    btnGnisProcess_ = button(gnis, "btnGnisProcess", "&Process SHP", 8, 160, 81, 25);
+    btnGnisAll_ = button(gnis, "btnGnisAll", "&All At Once", 360, 160, 81, 25);
     for (QPushButton* b : {btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_})
         b->setEnabled(false);
 
@@ -243,9 +248,9 @@ void MainWindow::buildControls() {
     label(frame1, "Label9", "Password:", 192, 40, 65, 17);
     txtPostGISPass_ = textBox(frame1, "txtPostGISPass", 248, 40, 113, 19);
     txtPostGISPass_->setEchoMode(QLineEdit::Password);
-    QCheckBox* showPass = place(new QCheckBox("Show", frame1), "chkShowPassword", 368, 40, 57, 19);
-    QPushButton* testDb = button(frame1, "btnTestConnection", "Test connection", 8, 64, 113, 21);
-    QPushButton* save = button(settings, "btnSaveSettings", "Save Settings", 8, 248, 97, 25);
+    QCheckBox* showPass = place(new QCheckBox("S&how", frame1), "chkShowPassword", 368, 40, 57, 19);
+    QPushButton* testDb = button(frame1, "btnTestConnection", "&Test connection", 8, 64, 113, 21);
+    QPushButton* save = button(settings, "btnSaveSettings", "Sa&ve Settings", 8, 248, 97, 25);
 
     // What a screen reader says for the controls whose label stands beside them.
     for (const auto& [control, name] : std::initializer_list<std::pair<QWidget*, const char*>>{
@@ -273,9 +278,12 @@ void MainWindow::buildControls() {
     QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
                         browseFw, browsePg, browseMkgmap, cmbGnisSource_, txtGnisServer_, browseServer,
                         txtPostGISHost_, txtPostGISUser_, txtPostGISPort_, txtPostGISDatabase_, txtPostGISPass_,
-                        showPass, testDb, save};
+                        showPass, testDb, save, lnkResult_, lnkDetails_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // Return presses the focused button as Space does, here as in a dialog.
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setAutoDefault(true);
 
     connect(tabStrip_, &QTabBar::currentChanged, this, [this](int index) {
         applyPageRule();

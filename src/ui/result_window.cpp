@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -45,11 +46,11 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     counts_->setObjectName("txtResultCounts");
     counts_->setReadOnly(true);
     counts_->setFixedWidth(280);
-    auto* garmin = new QPushButton("Make Garmin map…", this);
+    auto* garmin = new QPushButton("Make &Garmin map…", this);
     garmin->setObjectName("btnMakeGarmin");
     garmin->setToolTip("Compile these waypoints into gmapsupp.img for a Garmin device, with mkgmap");
     connect(garmin, &QPushButton::clicked, this, &ResultWindow::makeGarminMap);
-    auto* folder = new QPushButton("Open folder", this);
+    auto* folder = new QPushButton("Open &folder", this);
     folder->setObjectName("btnOpenFolder");
     folder->setToolTip("Show the output folder in the file manager");
     connect(folder, &QPushButton::clicked, this, &ResultWindow::openFolder);
@@ -57,6 +58,10 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     side->addWidget(folder);
     side->addWidget(garmin);
     map_ = new MapView(this);
+    for (QPushButton* b : {folder, garmin})
+        b->setAutoDefault(true); // Return presses the focused button
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     layout->addLayout(side);
     layout->addWidget(map_, 1);
 }

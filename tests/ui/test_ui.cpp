@@ -415,6 +415,53 @@ private slots:
         QVERIFY(screenX(144.7) <= map.width() && screenX(-170.7) >= 0);
     }
 
+    void everyControlByKeyboard() {
+        bothToolFolders();
+        MainWindow w(true, dialogs_);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        find<QComboBox>(&w, "cmbGnisState")->setCurrentIndex(FindState("ME"));
+        // Tab goes through the GNIS page in the order of its controls, then to the status bar's link.
+        find(&w, "cmbGnisState")->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        const QStringList order{"btnGnisBrowseOut", "btnGnisGpx", "btnGnisShp", "btnGnisAll", "lnkDetails"};
+        qsizetype at = -1;
+        for (const QString& name : order) {
+            at = visited.indexOf(name, at + 1);
+            QVERIFY2(at >= 0, qPrintable(name + " not reached in order: " + visited.join(", ")));
+        }
+        // Return presses the focused button, as Space does.
+        find(&w, "btnGnisGpx")->setFocus();
+        QSignalSpy ended(&w, &MainWindow::jobEnded);
+        QTest::keyClick(find(&w, "btnGnisGpx"), Qt::Key_Return);
+        QVERIFY(ended.wait(20000));
+        // On each page, no two controls share a mnemonic.
+        for (const char* page : {"frmTabs1", "frmTabs2"}) {
+            QStringList keys;
+            for (QAbstractButton* b : find(&w, page)->findChildren<QAbstractButton*>()) {
+                const qsizetype amp = b->text().indexOf('&');
+                if (amp >= 0)
+                    keys << b->text().mid(amp + 1, 1).toLower();
+            }
+            QVERIFY2(keys.size() >= 2 && keys.removeDuplicates() == 0, page);
+        }
+        // Escape closes Details and the result window.
+        w.showDetails();
+        auto* details = find<QDialog>(&w, "details");
+        QVERIFY(QTest::qWaitForWindowExposed(details));
+        QTest::keyClick(details, Qt::Key_Escape);
+        QVERIFY(!details->isVisible());
+        ResultWindow result;
+        result.show(std::string("GNIS result"), nullptr, nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(&result));
+        QTest::keyClick(&result, Qt::Key_Escape);
+        QVERIFY(!result.isVisible());
+    }
+
     void browseButtons() {
         writeSettings("[Software]\nfwtools=/before\npostgis=/before\n");
         MainWindow w(true, dialogs_);
