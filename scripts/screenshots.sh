@@ -56,6 +56,7 @@ INI
 
 "$program" &
 pids+=($!)
+first=$!
 shoot() { # window name, file
   local id
   id=$(xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
@@ -66,7 +67,7 @@ shoot() { # window name, file
 shoot "Trailcrafter - GNIS Processing" startup.png
 xdotool mousemove --window "$(xdotool search --name '^Trailcrafter - GNIS Processing$' | head -n 1)" 84 76 click 1  # With Internet
 main=$(xdotool search --sync --onlyvisible --name "^Trailcrafter GNIS Data Processing\$" | head -n 1)
-xdotool mousemove --window "$main" 120 90 click 1   # the state list
+xdotool mousemove --window "$main" 140 97 click 1   # the state list
 sleep 0.5
 xdotool key Escape                                     # close its pop-up, keep the focus
 sleep 0.2
@@ -77,5 +78,15 @@ xdotool mousemove --window "$main" 340 12 click 1  # the Settings tab
 shoot "Trailcrafter GNIS Data Processing" main-settings.png
 xdotool mousemove --window "$main" 110 12 click 1  # back to GNIS
 sleep 0.3
-xdotool mousemove --window "$main" 48 140 click 1  # GNIS --> GPX: the download waits on the silent server
+xdotool mousemove --window "$main" 59 153 click 1  # GNIS --> GPX: the download waits on the silent server
 shoot "Status" status.png
+
+# The same window on a 144-dpi screen: the layouts grow so that no text is cut.
+kill "$first" 2>/dev/null || true
+sleep 0.5
+QT_FONT_DPI=144 "$program" &
+pids+=($!)
+startup=$(xdotool search --sync --onlyvisible --name '^Trailcrafter - GNIS Processing$' | head -n 1)
+sleep 0.5
+xdotool mousemove --window "$startup" 126 114 click 1  # With Internet, at 1.5 times the pixels
+shoot "Trailcrafter GNIS Data Processing" main-gnis-144dpi.png

@@ -20,6 +20,8 @@
 #include <QDialog>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+#include <QGridLayout>
+#include <QStackedLayout>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -28,6 +30,8 @@
 #include <QStatusBar>
 #include <QTabBar>
 
+#include <array>
+
 // The icon is a resource of a static library: the linker keeps it only when asked
 // (and the macro's function is declared at the global scope).
 static void linkResources() { Q_INIT_RESOURCE(resources); }
@@ -35,19 +39,25 @@ static void linkResources() { Q_INIT_RESOURCE(resources); }
 namespace gnis {
 namespace {
 
+// A control of the pixel table: its name, and its width there as the least it
+// takes. Where it stands is the layouts' business (below), and a larger font
+// makes it larger.
 template <typename W>
 W* place(W* widget, const char* name, int left, int top, int width, int height) {
+    (void)left, (void)top, (void)height;
     widget->setObjectName(name);
-    widget->setGeometry(left, top, width, height);
+    widget->setMinimumWidth(width);
     return widget;
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int l, int t, int w, int h) {
-    return place(new QLabel(text, parent), name, l, t, w, h);
+    (void)w; // a label is as wide as its text, whatever the font
+    return place(new QLabel(text, parent), name, l, t, 0, h);
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, int l, int t, int w, int h) {
-    return place(new QPushButton(text, parent), name, l, t, w, h);
+    (void)w; // a button is as wide as its caption needs, whatever the font
+    return place(new QPushButton(text, parent), name, l, t, 0, h);
 }
 
 QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h, bool readOnly = false) {
@@ -62,6 +72,21 @@ QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h
     }
     return box;
 }
+
+// A box as wide as a number of digits needs in its own font, whatever that is.
+class DigitsBox : public QLineEdit {
+public:
+    DigitsBox(int digits, QWidget* parent) : QLineEdit(parent), digits_(digits) {}
+    QSize minimumSizeHint() const override {
+        QSize size = QLineEdit::minimumSizeHint();
+        size.setWidth(fontMetrics().horizontalAdvance(QString(digits_ + 1, '0')) + 12);
+        return size;
+    }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+
+private:
+    int digits_;
+};
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 // The success text, what was written and left out, and what the user must know besides.
@@ -97,10 +122,12 @@ MainWindow::MainWindow(bool boolInternet, Dialogs& dialogs, QWidget* parent)
     if (QApplication::windowIcon().isNull())
         QApplication::setWindowIcon(QIcon(":/trailcrafter-gnis.png"));
     setWindowIcon(QApplication::windowIcon());
-    setFixedSize(462, 341); // taller than the old 245 by the Settings page's new rows
+    // Sized by its layouts: the pixel table's size at the default font, larger
+    // with a larger one; the user may make it larger still.
     setFont(windowFont(8.25));
     buildControls();
     loadStep();
+    resize(minimumSizeHint()); // the pixel table's width at the default font
 }
 
 // How the job's steps reach this window from their thread: every report is a
@@ -189,6 +216,8 @@ void MainWindow::buildControls() {
                           "shapefile or a GPX file.  Both files will include an MP_TYPE to allow for easy map creation.",
                           8, 16, 433, 33);
     about->setWordWrap(true);
+    // It wraps to the width the other rows give it, and never asks for more.
+    about->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     about->setFont(windowFont(7.5)); // two lines, as in the box it was drawn for
     about->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label(gnis, "Label10", "State:", 8, 48, 73, 17);
@@ -240,7 +269,7 @@ void MainWindow::buildControls() {
     label(frame1, "Label8", "Username:", 192, 16, 73, 17);
     txtPostGISUser_ = textBox(frame1, "txtPostGISUser", 248, 16, 113, 19);
     label(frame1, "Label13", "Port:", 368, 16, 25, 17);
-    txtPostGISPort_ = textBox(frame1, "txtPostGISPort", 392, 16, 33, 19);
+    txtPostGISPort_ = place(new DigitsBox(5, frame1), "txtPostGISPort", 392, 16, 0, 19);
     txtPostGISPort_->setMaxLength(5);
     txtPostGISPort_->setPlaceholderText("5432");
     label(frame1, "Label7", "Database:", 8, 40, 49, 17);
@@ -251,6 +280,78 @@ void MainWindow::buildControls() {
     QCheckBox* showPass = place(new QCheckBox("S&how", frame1), "chkShowPassword", 368, 40, 57, 19);
     QPushButton* testDb = button(frame1, "btnTestConnection", "&Test connection", 8, 64, 113, 21);
     QPushButton* save = button(settings, "btnSaveSettings", "Sa&ve Settings", 8, 248, 97, 25);
+
+    // The layouts: the pixel table's rows and columns, growing with the font.
+    auto find = [this](const char* name) { return findChild<QLabel*>(name); };
+    // A frame is as large as what it holds needs: an explicit least width would cap it.
+    for (QWidget* frame : std::initializer_list<QWidget*>{tabStrip_, statusBar_, gnis, settings, frame1})
+        frame->setMinimumWidth(0);
+    auto* gnisGrid = new QGridLayout(gnis);
+    gnisGrid->addWidget(about, 0, 0, 1, 4);
+    gnisGrid->addWidget(find("Label10"), 1, 0);
+    gnisGrid->addWidget(cmbGnisState_, 1, 1, 1, 2, Qt::AlignLeft);
+    gnisGrid->addWidget(find("Label11"), 2, 0);
+    gnisGrid->addWidget(txtGnisOutput_, 2, 1, 1, 2);
+    gnisGrid->addWidget(browseOut, 2, 3);
+    gnisGrid->addWidget(btnGnisGpx_, 3, 0);
+    gnisGrid->addWidget(btnGnisShp_, 4, 0);
+    gnisGrid->addWidget(lblNetGnis_, 4, 1, 1, 3, Qt::AlignCenter);
+    gnisGrid->addWidget(btnGnisProcess_, 5, 0);
+    gnisGrid->addWidget(btnGnisAll_, 5, 3);
+    gnisGrid->setRowStretch(6, 1);
+    gnisGrid->setColumnStretch(2, 1);
+    auto* settingsGrid = new QGridLayout(settings);
+    const std::pair<const char*, std::array<QWidget*, 2>> rows[] = {
+        {"Label3", {txtFWTools_, browseFw}},          {"Label2", {txtPostGIS_, browsePg}},
+        {"lblMkgmap", {txtMkgmap_, browseMkgmap}},    {"lblGnisSource", {cmbGnisSource_, nullptr}},
+        {"lblGnisServer", {txtGnisServer_, browseServer}}};
+    int row = 0;
+    for (const auto& [label, controls] : rows) {
+        settingsGrid->addWidget(find(label), row, 0);
+        settingsGrid->addWidget(controls[0], row, 1, controls[0] == cmbGnisSource_ ? Qt::AlignLeft : Qt::Alignment());
+        if (controls[1])
+            settingsGrid->addWidget(controls[1], row, 2);
+        ++row;
+    }
+    settingsGrid->addWidget(frame1, row++, 0, 1, 3);
+    settingsGrid->addWidget(save, row++, 0);
+    settingsGrid->setRowStretch(row, 1);
+    settingsGrid->setColumnStretch(1, 1);
+    auto* frameGrid = new QGridLayout(frame1);
+    frameGrid->addWidget(find("Label6"), 0, 0);
+    frameGrid->addWidget(txtPostGISHost_, 0, 1);
+    frameGrid->addWidget(find("Label8"), 0, 2);
+    frameGrid->addWidget(txtPostGISUser_, 0, 3);
+    frameGrid->addWidget(find("Label13"), 0, 4);
+    frameGrid->addWidget(txtPostGISPort_, 0, 5);
+    frameGrid->addWidget(find("Label7"), 1, 0);
+    frameGrid->addWidget(txtPostGISDatabase_, 1, 1);
+    frameGrid->addWidget(find("Label9"), 1, 2);
+    frameGrid->addWidget(txtPostGISPass_, 1, 3);
+    frameGrid->addWidget(showPass, 1, 4, 1, 2);
+    frameGrid->addWidget(testDb, 2, 0, 1, 2, Qt::AlignLeft);
+    frameGrid->setColumnStretch(1, 1);
+    frameGrid->setColumnStretch(3, 1);
+    auto* whole = new QVBoxLayout(this);
+    whole->setSizeConstraint(QLayout::SetMinimumSize); // never smaller than its text needs
+    whole->setContentsMargins(0, 0, 0, 0);
+    whole->setSpacing(4);
+    whole->addWidget(tabStrip_);
+    // One page at a time, the window as large as the larger needs.
+    auto* pagesCell = new QVBoxLayout;
+    pagesCell->setContentsMargins(8, 0, 5, 0);
+    // The page not shown still counts, or the window would cut it when it is.
+    for (QGroupBox* page : pages_) {
+        QSizePolicy policy = page->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        page->setSizePolicy(policy);
+    }
+    pageStack_ = new QStackedLayout;
+    pageStack_->addWidget(gnis);
+    pageStack_->addWidget(settings);
+    pagesCell->addLayout(pageStack_);
+    whole->addLayout(pagesCell, 1);
+    whole->addWidget(statusBar_);
 
     // What a screen reader says for the controls whose label stands beside them.
     for (const auto& [control, name] : std::initializer_list<std::pair<QWidget*, const char*>>{
@@ -395,10 +496,11 @@ void MainWindow::applyPageRule() {
     // The page chosen is the page shown: the GNIS page's GPX job needs no tool
     // at all, and a job that lacks one says so when pressed.
     const int selected = tabStrip_->currentIndex();
-    for (int i = 0; i < 2; ++i) {
+    if (selected < 0)
+        return;
+    pageStack_->setCurrentIndex(selected);
+    for (int i = 0; i < 2; ++i)
         pages_[i]->setEnabled(i == selected);
-        pages_[i]->setVisible(i == selected);
-    }
 }
 
 void MainWindow::applyInternetRule() {

@@ -20,6 +20,7 @@ class QComboBox;
 class QDialog;
 class QPlainTextEdit;
 class QGroupBox;
+class QStackedLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -111,6 +112,7 @@ private:
 
     QTabBar* tabStrip_ = nullptr;
     QGroupBox* pages_[2] = {};
+    QStackedLayout* pageStack_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     ElidingLabel* statusBarLabel_ = nullptr;
     QLabel* lnkDetails_ = nullptr;

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <QLocale>
@@ -39,13 +40,16 @@ QString ResultCountsText(const GpxStats& s) {
 
 ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("result");
-    resize(900, 560);
+    // As large as it was, but never past the screen (an 800 × 600 one included).
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 900, 560);
+    resize(std::min(900, screen.width() - 40), std::min(560, screen.height() - 60));
     auto* layout = new QHBoxLayout(this);
     auto* side = new QVBoxLayout;
     counts_ = new QPlainTextEdit(this);
     counts_->setObjectName("txtResultCounts");
     counts_->setReadOnly(true);
-    counts_->setFixedWidth(280);
+    counts_->setMinimumWidth(220);
+    counts_->setMaximumWidth(280);
     auto* garmin = new QPushButton("Make &Garmin map…", this);
     garmin->setObjectName("btnMakeGarmin");
     garmin->setToolTip("Compile these waypoints into gmapsupp.img for a Garmin device, with mkgmap");

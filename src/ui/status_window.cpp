@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QVBoxLayout>
 #include <QWindow>
 
 namespace gnis {
@@ -14,7 +15,7 @@ namespace gnis {
 StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint) {
     setObjectName("status");
     setWindowTitle("Status");
-    setFixedSize(210, 125);
+    setMinimumWidth(210); // the old size at the default font; larger with a larger one
     if (owner) {
         // Not a child widget, which the owner's disabling would reach, but kept above it.
         winId();
@@ -23,7 +24,7 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::Win
     }
     label_ = new QLabel(this);
     label_->setObjectName("lblStatus");
-    label_->setGeometry(0, 16, 209, 57);
+    label_->setMinimumHeight(57);
     label_->setAlignment(Qt::AlignCenter);
     label_->setWordWrap(true);
     label_->setFont(windowFont(9.75, true));
@@ -33,14 +34,20 @@ StatusWindow::StatusWindow(QWidget* owner) : QWidget(nullptr, Qt::Tool | Qt::Win
     progress_ = new QProgressBar(this);
     progress_->setAccessibleName("Progress");
     progress_->setObjectName("barProgress");
-    progress_->setGeometry(12, 80, 186, 5);
+    progress_->setFixedHeight(5);
     progress_->setTextVisible(false);
     progress_->setRange(0, 1000);
     progress_->hide();
     cancel_ = new QPushButton("Cancel", this);
     cancel_->setObjectName("btnCancel");
-    cancel_->setGeometry(67, 94, 75, 23);
+    cancel_->setMinimumWidth(75);
     cancel_->setFont(windowFont(8.25));
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize); // as large as its text, not resizable
+    layout->setContentsMargins(8, 12, 8, 8);
+    layout->addWidget(label_);
+    layout->addWidget(progress_);
+    layout->addWidget(cancel_, 0, Qt::AlignHCenter);
     connect(cancel_, &QPushButton::clicked, this, [this] {
         cancel_->setEnabled(false); // asked once; the stage stops at its next check
         label_->setText("Cancelling...");

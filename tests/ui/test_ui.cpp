@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPlainTextEdit>
@@ -557,20 +558,61 @@ private slots:
         QVERIFY(!find(&w, "lnkShowResult")->isVisible()); // nothing to show after a failure
     }
 
-    void controlsInsideTheirFrames() {
-        // The layout is the window's own pixel table; what a user would notice is a
-        // control cut off by the frame it sits in, or a window of another size.
+    void layoutsThatGrow_data() {
+        QTest::addColumn<double>("factor"); // of the font's size: 1.5 is a 144-dpi screen's
+        QTest::newRow("the default font") << 1.0;
+        QTest::newRow("half as large again") << 1.5;
+    }
+    void layoutsThatGrow() {
+        QFETCH(double, factor);
+        bothToolFolders();
         MainWindow w(true, dialogs_);
-        QCOMPARE(w.size(), QSize(462, 341)); // the old 245, and the Settings page's new rows
-        int placed = 0;
-        for (QWidget* control : w.findChildren<QWidget*>()) {
-            const QString name = control->objectName();
-            if (!QRegularExpression("^(lbl|txt|cmb|btn|Label|Frame|frm)").match(name).hasMatch())
+        // Every font set on a widget, scaled once (the others follow their parents').
+        std::vector<std::pair<QWidget*, QFont>> fonts;
+        for (QWidget* widget : QList<QWidget*>{&w} + w.findChildren<QWidget*>()) {
+            if (widget != &w && !widget->testAttribute(Qt::WA_SetFont))
                 continue;
-            ++placed;
-            QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), qPrintable(name));
+            QFont f = widget->font();
+            f.setPointSizeF(f.pointSizeF() * factor);
+            fonts.emplace_back(widget, f);
         }
-        QCOMPARE(placed, 40); // every control of both pages
+        for (const auto& [widget, font] : fonts)
+            widget->setFont(font);
+        // The layouts take in the new sizes, as they do when a window is made at a larger font.
+        for (QLayout* layout : w.findChildren<QLayout*>())
+            layout->invalidate();
+        w.layout()->activate();
+        w.resize(w.minimumSizeHint());
+        find<QLineEdit>(&w, "txtPostGISPort")->setText("55488");
+        for (const int page : {0, 1}) {
+            find<QTabBar>(&w, "TabStrip1")->setCurrentIndex(page);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            // No text is cut: each fits the control it stands in, a five-digit port too.
+            for (QWidget* control : w.findChildren<QWidget*>()) {
+                if (!control->isVisible())
+                    continue;
+                QString text;
+                int room = control->contentsRect().width();
+                if (auto* l = qobject_cast<QLabel*>(control); l && !l->wordWrap() && !l->text().startsWith('<'))
+                    text = l->text();
+                else if (auto* b = qobject_cast<QPushButton*>(control))
+                    text = b->text().remove('&'), room -= 6;
+                else if (auto* e = qobject_cast<QLineEdit*>(control); e && e->objectName() == "txtPostGISPort")
+                    text = e->text(), room -= 6;
+                if (text.isEmpty() || control->objectName() == "sbMainText")
+                    continue;
+                QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room,
+                         qPrintable(control->objectName() + ": " + text + " in " + QString::number(room)));
+            }
+        }
+        // At the default font the old width, a little taller, and within an 800 × 600 screen.
+        if (factor == 1.0)
+            QVERIFY2(std::abs(w.width() - 462) <= 12 && w.height() <= 420,
+                     qPrintable(QString("%1x%2").arg(w.width()).arg(w.height())));
+        QVERIFY(w.maximumSize().width() > w.width()); // the user may make it larger
+        ResultWindow result;
+        QVERIFY(result.width() <= 800 && result.height() <= 600 && w.statusWindow()->width() <= 800);
     }
 
     void otherWindows() {
