@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -67,8 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort(); // written outside the target folder
     }
     if (fs::exists(out)) {
+        // The writer's temporary names are ".NAME.tmp-N-N"; a member may well be called "x.tmp-y" itself.
+        static const std::regex temporary(R"(\..+\.tmp-[0-9]+-[0-9]+)");
         for (const auto& entry : fs::recursive_directory_iterator(out)) {
-            if (entry.path().filename().string().find(".tmp-") != std::string::npos)
+            if (std::regex_match(entry.path().filename().string(), temporary))
                 std::abort(); // a member left half written
         }
         fs::remove_all(out);
