@@ -2,6 +2,7 @@
 // and reports on the terminal: status texts on standard error as they happen,
 // one summary line at the end. Exit status 0 success, 1 failed job, 2 usage error.
 
+#include "gazetteer/class_table.h"
 #include "jobs/run_job.h"
 #include "platform/settings_file.h"
 #include "gazetteer/states.h"
@@ -42,10 +43,11 @@ constexpr const char* kUsage =
     "  all       shp, then process (\"All At Once\")\n"
     "  mp        The same conversion into DIR/gnis.mp, a Polish-format map\n"
     "  garmin    mp, then mkgmap compiles it into DIR/gmapsupp.img for a Garmin device\n"
+    "  classes   Print the built-in class table, to start a table of your own from\n"
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
-    "                 [--input FILE] [--max-time SECONDS] [--timing] [--quiet]\n"
+    "                 [--input FILE] [--classes FILE] [--max-time SECONDS] [--timing] [--quiet]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
     "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
@@ -57,6 +59,10 @@ constexpr const char* kUsage =
     "                  a file: URL or a folder works as an offline mirror of the server\n"
     "  --input FILE    convert this gazetteer text, or read the states' texts from this\n"
     "                  archive (.zip), instead of downloading; FILE is only read, never changed\n"
+    "  --classes FILE  a class table of your own instead of the built-in one: one feature class a\n"
+    "                  line, its map type code last (0x6616), or - to leave it out; # comments\n"
+    "                  (default: [Software] classes in settings.ini; gnis-convert classes prints\n"
+    "                  the built-in table)\n"
     "  --max-time SECONDS  give up on a download that takes longer than this in all (default: 3600)\n"
     "  --timing        show the seconds since the start before each status text\n"
     "  --quiet         no progress line on a terminal (downloads and the conversion in percent,\n"
@@ -236,6 +242,8 @@ constexpr OptionRule kHost{"host", "HOST", "database server (default: settings.i
 constexpr OptionRule kDatabase{"database", "NAME", "database (default: settings.ini)"};
 constexpr OptionRule kPort{"port", "PORT", "database server port (default: settings.ini, else PGPORT, else 5432)"};
 constexpr OptionRule kUser{"user", "NAME", "database user (default: settings.ini)"};
+constexpr OptionRule kClasses{"classes", "FILE", "a class table of your own: one class a line, its map type code last, "
+                                                 "or - (default: [Software] classes in settings.ini, else the built-in one)"};
 constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
 constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
 constexpr OptionRule kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
@@ -253,18 +261,19 @@ struct CommandRule {
 const std::vector<CommandRule>& commands() {
     static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
                     "PGPASSWORD, else settings.ini.",
          {&kOutput, &kTiming, &kQuiet, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
+        {"classes", "Print the built-in class table in the form --classes reads, to start a table of your own from.", {}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
     };
@@ -371,6 +380,10 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     settings.password = qEnvironmentVariableIsSet("PGPASSWORD") ? qEnvironmentVariable("PGPASSWORD").toStdString()
                                                                 : stored.pass;
     settings.gnisServer = pick("--server", stored.gnisServer);
+    if (const std::string classes = pick("--classes", stored.classes); !classes.empty()) {
+        std::error_code ec;
+        settings.classTable = fs::absolute(classes, ec);
+    }
     const std::string source = pick("--source", stored.gnisSource);
     if (!source.empty() && !gnis::ParseGnisSource(source, settings.source))
         throw UsageError{"unknown source '" + source + "'" + (given(options, "--source") ? "" : " in settings.ini") +
@@ -507,6 +520,10 @@ int main(int argc, char** argv) {
         const Options options = parse(args);
         if (options.help) {
             std::cout << options.helpText;
+            return 0;
+        }
+        if (options.command == "classes") {
+            std::cout << gnis::BuiltInClassTable();
             return 0;
         }
         if (options.command == "extract")

@@ -330,11 +330,15 @@ FeatureIdSet::Insert FeatureIdSet::insert(std::uint64_t id) {
     return Insert::Added;
 }
 
+MapType WaypointConverter::mapType(std::string_view featureClass) const {
+    return classes_ ? classes_->lookup(featureClass) : LookupMapType(featureClass);
+}
+
 bool WaypointConverter::admit(std::string_view record, GpxStats& stats) {
     if (columns_.size() != needed_)
         columns_.assign(needed_, std::string_view{});
     const auto classEnd = static_cast<std::size_t>(class_) + 1;
-    if (splitColumns(record, columns_.data(), classEnd) != classEnd || !LookupMapType(columns_[classEnd - 1]).code.empty())
+    if (splitColumns(record, columns_.data(), classEnd) != classEnd || !mapType(columns_[classEnd - 1]).code.empty())
         return true;
     ++stats.records;
     stats.noteLeftOut(columns_[classEnd - 1]);
@@ -353,7 +357,7 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     std::size_t count = splitColumns(record, columns_.data(), classEnd);
     MapType type;
     if (count == classEnd) {
-        type = LookupMapType(columns_[classEnd - 1]);
+        type = mapType(columns_[classEnd - 1]);
         if (type.code.empty()) {
             stats.noteLeftOut(columns_[classEnd - 1]);
             return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/outcome.h"
+#include "gazetteer/class_table.h"
 #include "gazetteer/waypoint.h"
 
 #include <cstdint>
@@ -112,8 +113,10 @@ class WaypointConverter {
 public:
     // ids, when given, makes the converter skip features whose id it already
     // holds; writer, when given, writes the waypoints (none is only for admit()).
-    explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointWriter* writer = nullptr)
-        : ids_(ids), writer_(writer) {}
+    // classes, when given, is the map maker's own table instead of the built-in one.
+    explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointWriter* writer = nullptr,
+                               const ClassTable* classes = nullptr)
+        : ids_(ids), writer_(writer), classes_(classes) {}
     // Reads the first line. Fails when it is a header that cannot be used. A line that names no known column is no header: the
     // classic fixed positions stay and the line is a record (sawHeader() false).
     [[nodiscard]] Outcome setHeader(std::string_view header);
@@ -127,8 +130,10 @@ public:
     void convert(std::string_view record, std::int64_t lineNumber, std::string& out, GpxStats& stats);
 
 private:
+    MapType mapType(std::string_view featureClass) const;
     FeatureIdSet* ids_;
     WaypointWriter* writer_;
+    const ClassTable* classes_;
     int id_ = 0, name_ = 1, class_ = 2, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
     std::size_t needed_ = 17; // columns a record must have
     bool sawHeader_ = false;

@@ -91,6 +91,13 @@ MapType LookupMapType(std::string_view featureClass) {
     return {};
 }
 
+std::vector<std::pair<std::string_view, std::string_view>> BuiltInMapTypes() {
+    std::vector<std::pair<std::string_view, std::string_view>> rows;
+    for (const Row& r : kRows)
+        rows.emplace_back(r.cls, r.code);
+    return rows;
+}
+
 std::string_view GetMapType(std::string_view featureClass) {
     const MapType type = LookupMapType(featureClass);
     return type.code.empty() ? kDeleteType : type.code;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace gnis {
 
@@ -17,5 +19,8 @@ struct MapType {
     bool summit = false;
 };
 MapType LookupMapType(std::string_view featureClass);
+
+// The built-in table's rows, class and code, in its order.
+std::vector<std::pair<std::string_view, std::string_view>> BuiltInMapTypes();
 
 } // namespace gnis

@@ -59,6 +59,7 @@ std::string localTimeStamp() {
 // go on the map stop there, counted, so the converting thread sees the rest only.
 class ClassGate : public LineFilter {
 public:
+    explicit ClassGate(const ClassTable* classes) : probe_(nullptr, nullptr, classes) {}
     bool keep(const TextLineReader::Line& line) override {
         if (line.tooLong)
             return true;
@@ -86,7 +87,7 @@ private:
 // written under a temporary name, so a failure leaves any older file as it was.
 class GpxOutput {
 public:
-    explicit GpxOutput(WaypointWriter& writer) : format_(writer) {}
+    GpxOutput(WaypointWriter& writer, const ClassTable* classes) : format_(writer), classes_(classes) {}
     Outcome open(const fs::path& output) {
         // The file is made again by the next run, so it is not worth a disk sync.
         if (Outcome opened = writer_.open(output, TextFileWriter::Durability::Replaced); !opened)
@@ -100,9 +101,9 @@ public:
     Outcome convert(ByteSource& source, std::int64_t total, const std::string& what,
                         const std::function<std::string()>& readError, StatusReporter& reporter, GpxStats& stats) {
         const std::int64_t recordsBefore = stats.records;
-        ClassGate gate;
+        ClassGate gate(classes_);
         ReadAheadLineReader lines(source, &gate);
-        WaypointConverter converter(&ids_, &format_);
+        WaypointConverter converter(&ids_, &format_, classes_);
         const std::int64_t malformedBefore = stats.malformed;
         const std::size_t reasonsBefore = stats.firstMalformed.size();
         bool haveHeader = false;
@@ -190,6 +191,7 @@ private:
     }
 
     WaypointWriter& format_;
+    const ClassTable* classes_;
     std::int64_t written_ = 0;    // waypoint bytes so far
     std::int64_t readBefore_ = 0; // bytes of the texts converted before this one
     TextFileWriter writer_;
@@ -273,8 +275,8 @@ Outcome CheckInputIsNotOutput(const JobSettings& settings, const fs::path& outpu
 
 namespace {
 
-Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, const std::string& creating,
-                       const fs::path& output, StatusReporter& reporter, GpxStats& stats) {
+Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, const ClassTable* classes,
+                       const std::string& creating, const fs::path& output, StatusReporter& reporter, GpxStats& stats) {
     auto fail = [](const std::string& error) { return Outcome::failure(error); };
 
     const bool usersText = !settings.inputText.empty();
@@ -294,7 +296,7 @@ Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, cons
 
     if (Outcome apart = CheckInputIsNotOutput(settings, output); !apart)
         return apart;
-    GpxOutput gpx(format);
+    GpxOutput gpx(format, classes);
     if (Outcome opened = gpx.open(output); !opened)
         return opened;
     const std::string fileName = output.filename().string();
@@ -337,6 +339,12 @@ Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination des
             return Outcome::failure("Can't write in " + job.settings.outputFolder.string());
         output = scratch / name;
     }
+    // The map maker's own class table, read whole before anything is fetched or written.
+    ClassTable classes;
+    if (!job.settings.classTable.empty()) {
+        if (Outcome loaded = classes.load(job.settings.classTable); !loaded)
+            return loaded;
+    }
     job.stats = GpxStats{};
     job.converted = true;
     std::unique_ptr<WaypointWriter> writer;
@@ -347,7 +355,8 @@ Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination des
         writer = std::make_unique<PolishMapWriter>(localTimeStamp(), GarminMapId(job.settings), GarminMapName(job.settings));
     }
     const std::string creating = format == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
-    if (Outcome made = writeWaypoints(job.settings, *writer, creating, output, job.reporter, job.stats); !made)
+    const ClassTable* table = job.settings.classTable.empty() ? nullptr : &classes;
+    if (Outcome made = writeWaypoints(job.settings, *writer, table, creating, output, job.reporter, job.stats); !made)
         return made;
     job.waypoints = output;
     if (destination == Destination::OutputFolder)

@@ -25,6 +25,9 @@ struct JobSettings {
     // downloading them. It is read only, never changed or deleted.
     std::filesystem::path inputArchive;
 
+    // The map maker's own class table file; empty: the built-in table.
+    std::filesystem::path classTable;
+
     // Where the gazetteer comes from: an http(s) or file: URL, or a folder laid
     // out like the server. Empty: the source's own server.
     std::string gnisServer;

@@ -42,6 +42,7 @@ StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     s.mkgmap = ini.get("Software", "mkgmap");
     s.gnisServer = ini.get("Software", "gnisserver");
     s.gnisSource = ini.get("Software", "gnissource");
+    s.classes = ini.get("Software", "classes");
     s.host = ini.get("PostGIS", "host", "localhost");
     s.database = ini.get("PostGIS", "database");
     s.user = ini.get("PostGIS", "user");

@@ -14,6 +14,7 @@ struct StoredSettings {
     std::string mkgmap;    // [Software] mkgmap: optional, folder holding mkgmap
     std::string gnisServer;// [Software] gnisserver: optional, where the gazetteer comes from
     std::string gnisSource;// [Software] gnissource: optional, current, 2021 or 2009
+    std::string classes;   // [Software] classes: optional, a class table file of the user's
     std::string host = "localhost"; // [PostGIS] host
     std::string port;      // [PostGIS] port: empty for PGPORT, else 5432
     std::string database;  // [PostGIS] database

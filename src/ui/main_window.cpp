@@ -469,6 +469,7 @@ void MainWindow::loadSettings() {
     shown_.clear();
     for (const auto& [box, field] : boxFields())
         shown_[box] = box->text();
+    classesFile_ = s.classes;
     GnisSource source = GnisSource::Current;
     if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, source))
         settingsWarning_ = "Unknown gnissource '" + s.gnisSource + "' in settings.ini; using current";
@@ -604,6 +605,7 @@ JobSettings MainWindow::jobSettings() const {
     job.fwToolsFolder = s.fwtools;
     job.postgisFolder = s.postgis;
     job.mkgmapFolder = s.mkgmap;
+    job.classTable = classesFile_;
     job.host = s.host;
     job.port = s.port;
     job.database = s.database;

@@ -149,6 +149,7 @@ private:
     QLineEdit* txtGnisServer_ = nullptr;
     QComboBox* cmbGnisSource_ = nullptr;
     int shownSource_ = 0; // the source the page showed once loaded
+    std::string classesFile_; // [Software] classes: the user's class table, if any
     // "Test connection": psql with the page's values, off the window's thread.
     void testConnection();
     std::unique_ptr<QThread> testThread_;

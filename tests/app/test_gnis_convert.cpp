@@ -199,6 +199,22 @@ private slots:
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"gnis.gpx"});
     }
 
+    void builtInClassTableToStartFrom() {
+        // What "classes" prints is a table --classes reads, and it makes the same file as the built-in one.
+        const ToolRun table = convert({"classes"});
+        QCOMPARE(table.exitCode, 0);
+        QCOMPARE(table.out.count('\n'), 42); // a comment and the 41 rows
+        QTemporaryDir dir;
+        writeAll(dir.path() + "/classes.txt", table.out);
+        writeAll(dir.path() + "/input.txt", kText);
+        QDir().mkpath(dir.path() + "/own");
+        QCOMPARE(convert({"gpx", "--input", dir.path() + "/input.txt", "--output", dir.path()}).exitCode, 0);
+        QCOMPARE(convert({"gpx", "--input", dir.path() + "/input.txt", "--output", dir.path() + "/own", "--classes",
+                          dir.path() + "/classes.txt"}).exitCode, 0);
+        auto withoutTime = [](QByteArray gpx) { return gpx.remove(gpx.indexOf("<time>"), 32); };
+        QCOMPARE(withoutTime(readAll(dir.path() + "/own/gnis.gpx")), withoutTime(readAll(dir.path() + "/gnis.gpx")));
+    }
+
     void garminMap() {
         REQUIRE_TOOL("mkgmap");
         QTemporaryDir out;

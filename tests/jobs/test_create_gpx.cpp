@@ -73,9 +73,12 @@ struct Run {
 
 // Converts the user's own text, or the states' texts in the user's own archive;
 // the output folder gets gnis.gpx.
-Run convertFrom(const QString& folder, const QString& input, const std::vector<int>& states = {}) {
+Run convertFrom(const QString& folder, const QString& input, const std::vector<int>& states = {},
+                const QString& classes = {}) {
     JobSettings settings;
     settings.outputFolder = fsPath(folder);
+    if (!classes.isEmpty())
+        settings.classTable = fsPath(classes);
     settings.states = states;
     (states.empty() ? settings.inputText : settings.inputArchive) = fsPath(input);
     Recorder rec;
@@ -168,6 +171,40 @@ private slots:
         const Run run = convert(text);
         QVERIFY2(run.ok, qPrintable(run.statusBar));
         QCOMPARE(blocks(run.gpx), expected);
+    }
+
+    void classTableOfTheUsers_data() {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<QString>("error"); // empty: the conversion runs with it
+        const QByteArray good = "# my own map\nSummit 0x6617\nlake 0x650D  # the lakes too\nPopulated Place -\n\n";
+        QTest::newRow("Lake added, Summit changed, a class left out") << good << "";
+        QTest::newRow("one column") << QByteArray("Summit 0x6616\nLake\n") << "line 2: a feature class and a map type code (or -) are needed";
+        QTest::newRow("no hexadecimal code") << QByteArray("Summit 6616\n")
+                                             << "line 1: \"6616\" is no map type code (0x and up to four hexadecimal digits) and not -";
+        QTest::newRow("a class twice") << QByteArray("Summit 0x6616\n# again\nSUMMIT 0x6617\n") << "line 3: SUMMIT is listed twice";
+    }
+    void classTableOfTheUsers() {
+        QFETCH(QByteArray, table);
+        QFETCH(QString, error);
+        QTemporaryDir dir, in;
+        writeAll(in.path() + "/classes.txt", table);
+        writeAll(in.path() + "/input.txt", file({record("Greylock", "Summit", "42.6", "-73.1", "1063"),
+                                                 record("Onota", "Lake", "42.4", "-73.2"),
+                                                 record("Pittsfield", "Populated Place", "42.4", "-73.2"),
+                                                 record("Quabbin", "Reservoir", "42.3", "-72.3")}));
+        writeAll(dir.path() + "/gnis.gpx", "old");
+        const Run run = convertFrom(dir.path(), in.path() + "/input.txt", {}, in.path() + "/classes.txt");
+        if (!error.isEmpty()) { // refused before anything is read or written
+            QCOMPARE(run.statusBar, "GNIS ERROR: The class table " + in.path() + "/classes.txt, " + error);
+            QCOMPARE(run.gpx, QByteArray("old"));
+            QCOMPARE(filesIn(dir.path()), QStringList{"gnis.gpx"});
+            return;
+        }
+        QVERIFY2(run.ok, qPrintable(run.statusBar));
+        // Only what the table lists goes on the map, with its code; a summit keeps its elevation in its name.
+        QCOMPARE(blocks(run.gpx), wpt("42.6", "-73.1", "3488", "Greylock, 3488", "Summit", "Williamstown", "0x6617") +
+                                      wpt("42.4", "-73.2", {}, "Onota", "Lake", "Williamstown", "0x650D"));
+        QCOMPARE(run.stats.leftOut, 2);
     }
 
     void readOnlyOldGpxReplacedNothingElseTouched() {

@@ -1,0 +1,113 @@
+#include "gazetteer/class_table.h"
+
+#include "base/utf8.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace gnis {
+namespace {
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// "0x" and one to four hexadecimal digits, as mkgmap and the GPX's type take them.
+bool isMapTypeCode(std::string_view code) {
+    if (code.size() < 3 || code.size() > 6 || code[0] != '0' || (code[1] != 'x' && code[1] != 'X'))
+        return false;
+    for (const char c : code.substr(2)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::size_t ClassTable::NoCase::operator()(std::string_view s) const {
+    std::size_t hash = 14695981039346656037ull;
+    for (const char c : s)
+        hash = (hash ^ static_cast<unsigned char>(lower(c))) * 1099511628211ull;
+    return hash;
+}
+
+bool ClassTable::NoCase::operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+Outcome ClassTable::load(const std::filesystem::path& file) {
+    codes_.clear();
+    // A class table is a few dozen lines: a file past a megabyte is no class table.
+    constexpr std::uintmax_t kMostBytes = 1 << 20;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return Outcome::failure("The class table " + file.string() + " is not a plain file");
+    if (std::filesystem::file_size(file, ec) > kMostBytes)
+        return Outcome::failure("The class table " + file.string() + " is larger than 1 MiB");
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in && !in.eof())
+        return Outcome::failure("Can't read the class table " + file.string());
+    std::istringstream lines(text.str());
+    std::string line;
+    decltype(codes_) codes;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        auto fail = [&](const std::string& why) {
+            return Outcome::failure("The class table " + file.string() + ", line " + std::to_string(number) + ": " + why);
+        };
+        if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0)
+            line.erase(0, 3);
+        if (!IsValidUtf8(line))
+            return fail("the line is not UTF-8");
+        std::string_view rest = line;
+        if (const std::size_t hash = rest.find('#'); hash != std::string_view::npos)
+            rest = rest.substr(0, hash);
+        rest = trimmed(rest);
+        if (rest.empty())
+            continue;
+        const std::size_t gap = rest.find_last_of(" \t");
+        if (gap == std::string_view::npos)
+            return fail("a feature class and a map type code (or -) are needed");
+        const std::string_view cls = trimmed(rest.substr(0, gap)), code = rest.substr(gap + 1);
+        if (code != "-" && !isMapTypeCode(code))
+            return fail("\"" + std::string(code) + "\" is no map type code (0x and up to four hexadecimal digits) and not -");
+        if (!codes.emplace(std::string(cls), code == "-" ? std::string() : std::string(code)).second)
+            return fail(std::string(cls) + " is listed twice");
+    }
+    codes_ = std::move(codes);
+    return Outcome::success();
+}
+
+MapType ClassTable::lookup(std::string_view featureClass) const {
+    const auto it = codes_.find(featureClass);
+    if (it == codes_.end() || it->second.empty())
+        return {};
+    return {it->second, NoCase{}(featureClass, "summit")};
+}
+
+std::string BuiltInClassTable() {
+    std::string table = "# The feature classes that go on the map, each with its map type code; \"-\" leaves a class out.\n";
+    for (const auto& [cls, code] : BuiltInMapTypes()) {
+        table += cls;
+        table += ' ';
+        table += code;
+        table += '\n';
+    }
+    return table;
+}
+
+} // namespace gnis
