@@ -77,6 +77,7 @@ Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettin
                          {"Software", "mkgmap", s.mkgmap},
                          {"Software", "gnisserver", s.gnisServer},
                          {"Software", "gnissource", s.gnisSource},
+                         {"Software", "classes", s.classes},
                          {"PostGIS", "host", s.host},
                          {"PostGIS", "database", s.database},
                          {"PostGIS", "user", s.user},

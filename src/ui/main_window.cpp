@@ -262,6 +262,10 @@ void MainWindow::buildControls() {
     txtGnisServer_ = textBox(settings, "txtGnisServer", 104, 120, 257, 19);
     txtGnisServer_->setPlaceholderText("the USGS server");
     QPushButton* browseServer = button(settings, "btnBrowseServer", "Browse", 368, 120, 65, 17);
+    label(settings, "lblClasses", "Class table:", 8, 144, 97, 17);
+    txtClasses_ = textBox(settings, "txtClasses", 104, 144, 257, 19);
+    txtClasses_->setPlaceholderText("the built-in one");
+    QPushButton* browseClasses = button(settings, "btnBrowseClasses", "Browse", 368, 144, 65, 17);
     QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 152, 433, 89);
     label(frame1, "Label6", "Host:", 8, 16, 33, 17);
     txtPostGISHost_ = textBox(frame1, "txtPostGISHost", 64, 16, 89, 19);
@@ -304,7 +308,7 @@ void MainWindow::buildControls() {
     const std::pair<const char*, std::array<QWidget*, 2>> rows[] = {
         {"Label3", {txtFWTools_, browseFw}},          {"Label2", {txtPostGIS_, browsePg}},
         {"lblMkgmap", {txtMkgmap_, browseMkgmap}},    {"lblGnisSource", {cmbGnisSource_, nullptr}},
-        {"lblGnisServer", {txtGnisServer_, browseServer}}};
+        {"lblGnisServer", {txtGnisServer_, browseServer}}, {"lblClasses", {txtClasses_, browseClasses}}};
     int row = 0;
     for (const auto& [label, controls] : rows) {
         settingsGrid->addWidget(find(label), row, 0);
@@ -362,6 +366,8 @@ void MainWindow::buildControls() {
              {txtMkgmap_, "mkgmap folder"},
              {cmbGnisSource_, "Source"},
              {txtGnisServer_, "Server or mirror"},
+             {txtClasses_, "Class table"},
+             {browseClasses, "Browse for a class table"},
              {txtPostGISHost_, "Database host"},
              {txtPostGISUser_, "Database user name"},
              {txtPostGISPort_, "Database port"},
@@ -378,6 +384,7 @@ void MainWindow::buildControls() {
     // Keyboard order follows the order of the controls on each page.
     QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
                         browseFw, browsePg, browseMkgmap, cmbGnisSource_, txtGnisServer_, browseServer,
+                        txtClasses_, browseClasses,
                         txtPostGISHost_, txtPostGISUser_, txtPostGISPort_, txtPostGISDatabase_, txtPostGISPass_,
                         showPass, testDb, save, lnkResult_, lnkDetails_};
     for (std::size_t i = 1; i < std::size(order); ++i)
@@ -404,6 +411,12 @@ void MainWindow::buildControls() {
         const QString folder = dialogs_.pickFolder(this, "Select the Mirror Folder", txtGnisServer_->text());
         if (!folder.isEmpty())
             txtGnisServer_->setText(folder);
+    });
+    connect(browseClasses, &QPushButton::clicked, this, [this] {
+        // A table of one's own, made from "gnis-convert classes"; an empty box is the built-in one.
+        const QString file = dialogs_.openFile(this, txtClasses_->text(), "Class tables (*.txt);;All files (*)");
+        if (!file.isEmpty())
+            txtClasses_->setText(file);
     });
     connect(showPass, &QCheckBox::toggled, this,
             [this](bool shown) { txtPostGISPass_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password); });
@@ -469,7 +482,6 @@ void MainWindow::loadSettings() {
     shown_.clear();
     for (const auto& [box, field] : boxFields())
         shown_[box] = box->text();
-    classesFile_ = s.classes;
     GnisSource source = GnisSource::Current;
     if (!s.gnisSource.empty() && !ParseGnisSource(s.gnisSource, source))
         settingsWarning_ = "Unknown gnissource '" + s.gnisSource + "' in settings.ini; using current";
@@ -584,7 +596,8 @@ std::vector<std::pair<QLineEdit*, std::string StoredSettings::*>> MainWindow::bo
             {txtPostGISHost_, &StoredSettings::host},     {txtPostGISDatabase_, &StoredSettings::database},
             {txtPostGISUser_, &StoredSettings::user},     {txtPostGISPass_, &StoredSettings::pass},
             {txtPostGISPort_, &StoredSettings::port},     {txtMkgmap_, &StoredSettings::mkgmap},
-            {txtGnisServer_, &StoredSettings::gnisServer}, {txtGnisOutput_, &StoredSettings::gnis}};
+            {txtGnisServer_, &StoredSettings::gnisServer}, {txtClasses_, &StoredSettings::classes},
+            {txtGnisOutput_, &StoredSettings::gnis}};
 }
 
 StoredSettings MainWindow::boxValues() const {
@@ -605,7 +618,7 @@ JobSettings MainWindow::jobSettings() const {
     job.fwToolsFolder = s.fwtools;
     job.postgisFolder = s.postgis;
     job.mkgmapFolder = s.mkgmap;
-    job.classTable = classesFile_;
+    job.classTable = s.classes;
     job.host = s.host;
     job.port = s.port;
     job.database = s.database;

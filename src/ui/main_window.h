@@ -147,9 +147,9 @@ private:
     QLineEdit* txtPostGISPass_ = nullptr;
     QLineEdit* txtMkgmap_ = nullptr;
     QLineEdit* txtGnisServer_ = nullptr;
+    QLineEdit* txtClasses_ = nullptr; // [Software] classes: a class table of the user's
     QComboBox* cmbGnisSource_ = nullptr;
     int shownSource_ = 0; // the source the page showed once loaded
-    std::string classesFile_; // [Software] classes: the user's class table, if any
     // "Test connection": psql with the page's values, off the window's thread.
     void testConnection();
     std::unique_ptr<QThread> testThread_;

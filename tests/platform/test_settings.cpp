@@ -132,7 +132,7 @@ private slots:
         QVERIFY(SaveStoredSettings(path, s).ok());
         QCOMPARE(readAll(dir.path() + "/sub/settings.ini"),
                  QByteArray("[User]\ngnis=/home/me/maps\n[Software]\nfwtools=/usr/bin\npostgis=/usr/lib/postgresql/15/bin\n"
-                            "mkgmap=\ngnisserver=\ngnissource=\n"
+                            "mkgmap=\ngnisserver=\ngnissource=\nclasses=\n"
                             "[PostGIS]\nhost=\ndatabase=gis\nuser=mapper\npass=p@ss word\nport=\n"));
         const StoredSettings back = LoadStoredSettings(path);
         QCOMPARE(back.host, std::string()); // saved empty: stays empty

@@ -275,15 +275,18 @@ private slots:
         dialogs_.folder = mirror.path();
         click(&w, "btnBrowseMkgmap");
         click(&w, "btnBrowseServer");
+        dialogs_.file = mirror.path() + "/my-classes.txt";
+        click(&w, "btnBrowseClasses");
         source->setCurrentIndex(source->findData("2009"));
         const JobSettings job = w.jobSettings();
         QCOMPARE(job.source, GnisSource::Classic2009);
         QCOMPARE(QString::fromStdString(job.gnisServer), mirror.path());
         QCOMPARE(QString::fromStdString(job.mkgmapFolder.string()), QString("/usr/local/bin"));
+        QCOMPARE(QString::fromStdString(job.classTable.string()), mirror.path() + "/my-classes.txt");
         click(&w, "btnSaveSettings");
         const QByteArray saved = readAll(settingsFile());
         for (const QByteArray& line : {QByteArray("mkgmap=/usr/local/bin"), "gnisserver=" + mirror.path().toUtf8(),
-                                       QByteArray("gnissource=2009")})
+                                       QByteArray("gnissource=2009"), "classes=" + mirror.path().toUtf8() + "/my-classes.txt"})
             QVERIFY2(saved.contains(line + "\n"), saved.constData());
         // "Test connection" asks the database with the page's values and says what came back.
         find<QLineEdit>(&w, "txtPostGISHost")->setText("127.0.0.1");
