@@ -41,11 +41,6 @@ std::string mapDescription(const std::string& name) {
     return name.substr(0, cut) + ellipsis;
 }
 
-// Beside the map, what this program's last map there is: gmapsupp.img is the
-// name every Garmin map ships under, so one of the user's own must never be
-// taken for ours and replaced.
-constexpr const char* kMarkerName = kGarminMarkerName;
-
 // The file's identity: its size and a hash of its bytes; "" for no plain file.
 // Not the inode or the time: a Garmin card is FAT, whose inode numbers change
 // with every mount and whose times are coarse.
@@ -72,15 +67,17 @@ std::string identity(const fs::path& file) {
 }
 
 // True when gmapsupp.img is free to write: not there, or the map this program made last.
+// gmapsupp.img is the name every Garmin map ships under, so one of the user's
+// own must never be taken for ours: the marker beside it names the map we made.
 bool mayReplace(const fs::path& folder) {
     const fs::path map = folder / kGarminFileName;
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(map, ec)))
         return true;
     const std::string id = identity(map);
-    if (id.empty() || !FileExists(folder / kMarkerName))
+    if (id.empty() || !FileExists(folder / kGarminMarkerName))
         return false;
-    std::ifstream marker(folder / kMarkerName, std::ios::binary);
+    std::ifstream marker(folder / kGarminMarkerName, std::ios::binary);
     std::string line(128, '\0'); // a marker of ours is a line of a few dozen bytes
     marker.read(line.data(), static_cast<std::streamsize>(line.size()));
     line.resize(static_cast<std::size_t>(marker.gcount()));
@@ -160,7 +157,7 @@ Outcome CompileGarminMap(JobContext& job) {
     if (ec)
         return Outcome::failure("Can't write " + target.string() + ": " + ec.message());
     TextFileWriter marker;
-    Outcome marked = marker.open(settings.outputFolder / kMarkerName, TextFileWriter::Durability::Replaced);
+    Outcome marked = marker.open(settings.outputFolder / kGarminMarkerName, TextFileWriter::Durability::Replaced);
     if (marked) {
         marker.write(identity(target) + "\n");
         marked = marker.commit();
