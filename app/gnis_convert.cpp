@@ -47,7 +47,8 @@ constexpr const char* kUsage =
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
-    "                 [--input FILE] [--classes FILE] [--max-time SECONDS] [--timing] [--quiet]\n"
+    "                 [--input FILE] [--classes FILE] [--bbox W,S,E,N] [--county NAME[,NAME...]]\n"
+    "                 [--max-time SECONDS] [--timing] [--quiet]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
     "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
@@ -63,6 +64,12 @@ constexpr const char* kUsage =
     "                  line, its map type code last (0x6616), or - to leave it out; # comments\n"
     "                  (default: [Software] classes in settings.ini; gnis-convert classes prints\n"
     "                  the built-in table)\n"
+    "  --bbox W,S,E,N  keep only what lies in this box: west, south, east, north in decimal\n"
+    "                  degrees (-71.9,43.9,-70.9,44.6); west past east crosses the antimeridian\n"
+    "  --county NAME[,NAME...]  keep only these counties of the gazetteer's county column,\n"
+    "                  any case; a state code after a name (Coos NH) where names repeat across\n"
+    "                  states. With --bbox too, a feature must lie in both. What is left out\n"
+    "                  is counted as outside the area\n"
     "  --max-time SECONDS  give up on a download that takes longer than this in all (default: 3600)\n"
     "  --timing        show the seconds since the start before each status text\n"
     "  --quiet         no progress line on a terminal (downloads and the conversion in percent,\n"
@@ -244,6 +251,10 @@ constexpr OptionRule kPort{"port", "PORT", "database server port (default: setti
 constexpr OptionRule kUser{"user", "NAME", "database user (default: settings.ini)"};
 constexpr OptionRule kClasses{"classes", "FILE", "a class table of your own: one class a line, its map type code last, "
                                                  "or - (default: [Software] classes in settings.ini, else the built-in one)"};
+constexpr OptionRule kBbox{"bbox", "W,S,E,N", "keep only what lies in this box of decimal degrees; "
+                                          "west past east crosses the antimeridian"};
+constexpr OptionRule kCounty{"county", "NAME[,NAME...]", "keep only these counties, any case; a state code after "
+                                                         "a name (Coos NH) where names repeat across states"};
 constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
 constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
 constexpr OptionRule kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
@@ -261,18 +272,18 @@ struct CommandRule {
 const std::vector<CommandRule>& commands() {
     static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
                     "PGPASSWORD, else settings.ini.",
          {&kOutput, &kTiming, &kQuiet, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
         {"classes", "Print the built-in class table in the form --classes reads, to start a table of your own from.", {}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
@@ -398,6 +409,15 @@ gnis::JobSettings jobFromOptions(const Options& options) {
         if (ec != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 30 * 86400)
             throw UsageError{"--max-time needs a whole number of seconds, such as 600"};
         settings.maxTimeMs = seconds * 1000;
+    }
+    // The window's area ([User] area) is not read: like the states, a command's area is what it says.
+    if (given(options, "--bbox")) {
+        if (const gnis::Outcome set = settings.area.setBox(value(options, "--bbox")); !set)
+            throw UsageError{"--bbox: " + set.error()};
+    }
+    if (given(options, "--county")) {
+        if (const gnis::Outcome set = settings.area.setCounties(value(options, "--county")); !set)
+            throw UsageError{"--county: " + set.error()};
     }
     const std::string state = value(options, "--state");
     const std::string input = value(options, "--input");

@@ -168,7 +168,7 @@ void AppendCoordinate(std::string& out, std::string_view text, const Decimal& va
 }
 
 Outcome WaypointConverter::setHeader(std::string_view header) {
-    int id = -1, name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1;
+    int id = -1, name = -1, cls = -1, lat = -1, lon = -1, elevation = -1, source = -1, state = -1, county = -1;
     int index = 0;
     for (std::size_t start = 0;; ++index) {
         const std::size_t bar = header.find('|', start);
@@ -185,6 +185,9 @@ Outcome WaypointConverter::setHeader(std::string_view header) {
         take(elevation, "ELEVATION");
         take(elevation, "ELEV_IN_M");
         take(source, "MAP_NAME");
+        take(state, "STATE_ALPHA");
+        take(state, "STATE_NAME");
+        take(county, "COUNTY_NAME");
         if (bar == std::string_view::npos)
             break;
         start = bar + 1;
@@ -195,7 +198,8 @@ Outcome WaypointConverter::setHeader(std::string_view header) {
             return Outcome::failure("the header names PRIM_LAT_DEC but no PRIM_LONG_DEC column");
         }
         id_ = id, name_ = name, class_ = cls, lat_ = lat, lon_ = lon, elevation_ = elevation, source_ = source;
-        needed_ = static_cast<std::size_t>(std::max({id, name, cls, lat, lon, elevation, source})) + 1;
+        state_ = state, county_ = county;
+        needed_ = static_cast<std::size_t>(std::max({id, name, cls, lat, lon, elevation, source, state, county})) + 1;
     }
     // Otherwise the classic fixed positions stay.
     columns_.assign(needed_, std::string_view{});
@@ -228,6 +232,8 @@ void GpxStats::add(const GpxStats& other) {
     leftOut += other.leftOut;
     noPosition += other.noPosition;
     duplicates += other.duplicates;
+    outside += other.outside;
+    areaApplied = areaApplied || other.areaApplied;
     malformed += other.malformed;
     cutFields += other.cutFields;
     if (fatal.empty())
@@ -288,6 +294,8 @@ std::string GpxStats::countsText() const {
     }
     if (noPosition > 0)
         text += "; " + std::to_string(noPosition) + " without a position";
+    if (areaApplied || outside > 0)
+        text += "; " + std::to_string(outside) + " outside the area";
     if (cutFields > 0)
         text += "; " + std::to_string(cutFields) + " values cut to the shapefile's " + std::to_string(kDbfFieldBytes) + " bytes";
     text += "; " + std::to_string(duplicates) + " duplicates skipped";
@@ -396,6 +404,16 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         stats.noteMalformed(lineNumber, "longitude " + shown(lonText) + " is outside -180..180");
         return;
     }
+    if (area_) {
+        // The text is a checked decimal already, so only its precision is in question.
+        double latDegrees = 0, lonDegrees = 0;
+        std::from_chars(latText.data() + (latText.front() == '+'), latText.data() + latText.size(), latDegrees);
+        std::from_chars(lonText.data() + (lonText.front() == '+'), lonText.data() + lonText.size(), lonDegrees);
+        if (!area_->containsPosition(latDegrees, lonDegrees) || !area_->containsCounty(column(county_), column(state_))) {
+            ++stats.outside;
+            return;
+        }
+    }
     const std::string_view cls = column(class_);
 
     const std::string_view elevationText = column(elevation_);
@@ -441,6 +459,11 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
     waypoint.name = column(name_);
     waypoint.featureClass = cls;
     waypoint.source = trimSpaces(column(source_));
+    waypoint.featureId = trimSpaces(column(id_));
+    if (waypoint.featureId.find_first_not_of("0123456789") != std::string_view::npos)
+        waypoint.featureId = {}; // no number a reader could join on
+    waypoint.county = trimSpaces(column(county_));
+    waypoint.state = trimSpaces(column(state_));
     waypoint.feet = feetView;
     waypoint.typeCode = type.code;
     waypoint.summit = hasElevation && type.summit;

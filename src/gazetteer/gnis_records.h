@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/outcome.h"
+#include "gazetteer/area.h"
 #include "gazetteer/class_table.h"
 #include "gazetteer/waypoint.h"
 
@@ -30,6 +31,8 @@ struct GpxStats {
     std::int64_t leftOut = 0;    // of classes the map type table does not hold
     std::int64_t noPosition = 0; // latitude or longitude zero: the position is unknown
     std::int64_t duplicates = 0; // a feature id already written
+    std::int64_t outside = 0;    // outside the run's area
+    bool areaApplied = false;    // the run kept an area only, so the counts name it
     std::int64_t cutFields = 0;  // values cut to the shapefile's field width
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;
@@ -113,10 +116,11 @@ class WaypointConverter {
 public:
     // ids, when given, makes the converter skip features whose id it already
     // holds; writer, when given, writes the waypoints (none is only for admit()).
-    // classes, when given, is the map maker's own table instead of the built-in one.
+    // classes, when given, is the map maker's own table instead of the built-in
+    // one; area, when given and not empty, keeps only the records inside it.
     explicit WaypointConverter(FeatureIdSet* ids = nullptr, WaypointWriter* writer = nullptr,
-                               const ClassTable* classes = nullptr)
-        : ids_(ids), writer_(writer), classes_(classes) {}
+                               const ClassTable* classes = nullptr, const Area* area = nullptr)
+        : ids_(ids), writer_(writer), classes_(classes), area_(area && !area->empty() ? area : nullptr) {}
     // Reads the first line. Fails when it is a header that cannot be used. A line that names no known column is no header: the
     // classic fixed positions stay and the line is a record (sawHeader() false).
     [[nodiscard]] Outcome setHeader(std::string_view header);
@@ -134,7 +138,8 @@ private:
     FeatureIdSet* ids_;
     WaypointWriter* writer_;
     const ClassTable* classes_;
-    int id_ = 0, name_ = 1, class_ = 2, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
+    const Area* area_;
+    int id_ = 0, name_ = 1, class_ = 2, state_ = 3, county_ = 5, lat_ = 9, lon_ = 10, elevation_ = 15, source_ = 16;
     std::size_t needed_ = 17; // columns a record must have
     bool sawHeader_ = false;
     std::vector<std::string_view> columns_;

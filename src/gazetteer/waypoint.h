@@ -24,6 +24,8 @@ struct Waypoint {
     std::string_view lat, lon; // checked decimals, as written
     Decimal latValue, lonValue;
     std::string_view name, featureClass, source;
+    std::string_view featureId;      // digits, or empty when the record has none
+    std::string_view county, state;  // as the gazetteer has them (the state a code or a name)
     std::string_view feet;     // the elevation in whole feet; empty when there is none
     std::string_view typeCode; // the map type code, "0x6616"
     bool summit = false;       // its label carries the elevation

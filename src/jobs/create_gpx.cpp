@@ -87,7 +87,8 @@ private:
 // written under a temporary name, so a failure leaves any older file as it was.
 class GpxOutput {
 public:
-    GpxOutput(WaypointWriter& writer, const ClassTable* classes) : format_(writer), classes_(classes) {}
+    GpxOutput(WaypointWriter& writer, const ClassTable* classes, const Area& area)
+        : format_(writer), classes_(classes), area_(area) {}
     Outcome open(const fs::path& output) {
         // The file is made again by the next run, so it is not worth a disk sync.
         if (Outcome opened = writer_.open(output, TextFileWriter::Durability::Replaced); !opened)
@@ -103,7 +104,7 @@ public:
         const std::int64_t recordsBefore = stats.records;
         ClassGate gate(classes_);
         ReadAheadLineReader lines(source, &gate);
-        WaypointConverter converter(&ids_, &format_, classes_);
+        WaypointConverter converter(&ids_, &format_, classes_, &area_);
         const std::int64_t malformedBefore = stats.malformed;
         const std::size_t reasonsBefore = stats.firstMalformed.size();
         bool haveHeader = false;
@@ -192,6 +193,7 @@ private:
 
     WaypointWriter& format_;
     const ClassTable* classes_;
+    const Area& area_;
     std::int64_t written_ = 0;    // waypoint bytes so far
     std::int64_t readBefore_ = 0; // bytes of the texts converted before this one
     TextFileWriter writer_;
@@ -296,7 +298,7 @@ Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, cons
 
     if (Outcome apart = CheckInputIsNotOutput(settings, output); !apart)
         return apart;
-    GpxOutput gpx(format, classes);
+    GpxOutput gpx(format, classes, settings.area);
     if (Outcome opened = gpx.open(output); !opened)
         return opened;
     const std::string fileName = output.filename().string();
@@ -346,6 +348,7 @@ Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination des
             return loaded;
     }
     job.stats = GpxStats{};
+    job.stats.areaApplied = !job.settings.area.empty();
     job.converted = true;
     std::unique_ptr<WaypointWriter> writer;
     if (format == WaypointFormat::Gpx) {
@@ -376,6 +379,11 @@ std::string GarminMapName(const JobSettings& settings) {
     if (settings.states.empty() && !settings.inputText.empty()) {
         name += ' ';
         AppendCleanLabel(name, settings.inputText.stem().string()); // a file name may hold a line break
+    }
+    // An area names the map better than the states it was cut from.
+    if (!settings.area.empty()) {
+        name = "GNIS ";
+        AppendCleanLabel(name, settings.area.mapName());
     }
     return name;
 }

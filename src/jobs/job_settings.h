@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gazetteer/area.h"
 #include "gazetteer/gnis_source.h"
 
 #include <cstdint>
@@ -25,6 +26,8 @@ struct JobSettings {
     // downloading them. It is read only, never changed or deleted.
     std::filesystem::path inputArchive;
 
+    // The part of the states' records kept; empty: all of them.
+    Area area;
     // The map maker's own class table file; empty: the built-in table.
     std::filesystem::path classTable;
 

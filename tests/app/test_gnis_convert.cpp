@@ -119,6 +119,14 @@ private slots:
                                            << "--port needs a number from 1 to 65535";
         QTest::newRow("archive without state") << QStringList{"gpx", "--output", "/tmp", "--input", "x.zip"}
                                                << "needs --state";
+        QTest::newRow("box of three numbers") << QStringList{"gpx", "--state=MA", "--output", "/tmp", "--bbox=-71,42,-70"}
+                                              << "--bbox: the box \"-71,42,-70\" has 3 numbers, not 4";
+        QTest::newRow("box upside down") << QStringList{"gpx", "--state=MA", "--output", "/tmp", "--bbox=-71,43,-70,42"}
+                                         << "--bbox: the box's south (43) must be below its north (42)";
+        QTest::newRow("box past the poles") << QStringList{"mp", "--state=MA", "--output", "/tmp", "--bbox=-71,42,-70,91"}
+                                            << "--bbox: the box's south and north must lie in -90..90";
+        QTest::newRow("empty county") << QStringList{"shp", "--state=MA", "--output", "/tmp", "--county=Essex,,Suffolk"}
+                                      << "--county: the county list \"Essex,,Suffolk\" has an empty name";
         QTest::newRow("extract without archive") << QStringList{"extract", "--output", "/tmp"}
                                                  << "extract needs an archive";
         QTest::newRow("flag with value") << QStringList{"extract", "a.zip", "--output", "/tmp", "--flat=yes"}

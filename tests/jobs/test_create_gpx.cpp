@@ -207,6 +207,75 @@ private slots:
         QCOMPARE(run.stats.leftOut, 2);
     }
 
+    // Counts made independently of this code, with a separate script over the
+    // same texts: waypoints, outside the area, duplicates.
+    void areaOfTheMap_data() {
+        QTest::addColumn<QString>("bbox");
+        QTest::addColumn<QString>("county");
+        QTest::addColumn<QList<qint64>>("counts");
+        QTest::newRow("box across the Massachusetts–Rhode Island line")
+            << "-71.6,41.8,-71.1,42.2" << "" << QList<qint64>{634, 9247, 2};
+        QTest::newRow("Bristol, a county of both states") << "" << "BRISTOL" << QList<qint64>{616, 9266, 1};
+        QTest::newRow("Bristol of Rhode Island only") << "" << "bristol RI" << QList<qint64>{86, 9797, 0};
+        QTest::newRow("box and county: both must hold")
+            << "-71.6,41.8,-71.1,42.2" << "Bristol RI" << QList<qint64>{0, 9883, 0};
+        QTest::newRow("no area") << "" << "" << QList<qint64>{9880, 0, 3};
+    }
+    void areaOfTheMap() {
+        QFETCH(QString, bbox);
+        QFETCH(QString, county);
+        QFETCH(QList<qint64>, counts);
+        QTemporaryDir dir;
+        JobSettings settings;
+        settings.outputFolder = fsPath(dir.path());
+        settings.states = {kMA, FindState("RI")};
+        settings.gnisServer = sourceDir().toStdString() + "/data/mirror";
+        if (!bbox.isEmpty())
+            QVERIFY(settings.area.setBox(bbox.toStdString()));
+        if (!county.isEmpty())
+            QVERIFY(settings.area.setCounties(county.toStdString()));
+        Recorder rec;
+        const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
+        QVERIFY2(outcome.ok, outcome.text.c_str());
+        QCOMPARE((QList<qint64>{outcome.stats.waypoints, outcome.stats.outside, outcome.stats.duplicates}), counts);
+        const bool area = !bbox.isEmpty() || !county.isEmpty();
+        QCOMPARE(QString::fromStdString(outcome.summary).contains(QString("; %1 outside the area;").arg(counts[1])), area);
+        if (bbox.isEmpty() || counts[0] == 0)
+            return;
+        // Every point inside the box (read back as floats, so within their precision),
+        // and from both sides of the state line (about 42.02° N).
+        const auto points = ReadGpxPoints(fsPath(dir.path() + "/gnis.gpx"));
+        QCOMPARE(qint64(points.size()), counts[0]);
+        int north = 0;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const QPointF p(points.lon[i], points.lat[i]);
+            QVERIFY2(QRectF(QPointF(-71.60001, 41.79999), QPointF(-71.09999, 42.20001)).contains(p), qPrintable(QString::number(i)));
+            north += p.y() > 42.03;
+        }
+        QVERIFY(north > 0 && north < counts[0]);
+    }
+
+    void areaAcrossTheAntimeridian() {
+        // The Aleutians run past 180°: a box from 172° E to 176° W holds their western end.
+        QTemporaryDir dir, in;
+        writeAll(in.path() + "/ak.txt", file({record("Attu", "Island", "52.8833", "173.1833"),
+                                              record("Amchitka", "Island", "51.5000", "179.0000"),
+                                              record("Adak", "Island", "51.8800", "-176.6600"),
+                                              record("Anchorage", "Populated Place", "61.2181", "-149.9003"),
+                                              record("West of the box", "Island", "52.0000", "170.0000"),
+                                              record("East of the box", "Island", "52.0000", "-170.0000"),
+                                              record("North of the box", "Island", "53.5000", "179.0000")}));
+        JobSettings settings;
+        settings.outputFolder = fsPath(dir.path());
+        settings.inputText = fsPath(in.path() + "/ak.txt");
+        QVERIFY(settings.area.setBox("172,51,-176,53"));
+        Recorder rec;
+        const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
+        QVERIFY2(outcome.ok, outcome.text.c_str());
+        QCOMPARE(readNames(dir.path() + "/gnis.gpx"), QStringList({"Attu", "Amchitka", "Adak"}));
+        QCOMPARE(outcome.stats.outside, 4);
+    }
+
     void readOnlyOldGpxReplacedNothingElseTouched() {
         QTemporaryDir dir, in;
         writeAll(dir.path() + "/gnis.zip", "zip"); // not fetched by this run, so not its to remove

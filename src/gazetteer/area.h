@@ -1,0 +1,55 @@
+#pragma once
+
+#include "base/outcome.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gnis {
+
+// The part of the map a run keeps: a box of longitudes and latitudes, a list
+// of counties, or both (a record must then lie in both). An empty area keeps
+// everything, as the whole state's file does.
+class Area {
+public:
+    // "WEST,SOUTH,EAST,NORTH" in decimal degrees; west may exceed east, for a
+    // box across the antimeridian.
+    [[nodiscard]] Outcome setBox(std::string_view text);
+    // "Coos NH,Grafton NH,Middlesex": county names, any case; a trailing state
+    // code picks one where the name repeats across states.
+    [[nodiscard]] Outcome setCounties(std::string_view text);
+    // The form setText reads and settings.ini keeps: "bbox W,S,E,N",
+    // "county NAME,NAME", or both joined by "; ". Empty text: the whole state.
+    [[nodiscard]] Outcome setText(std::string_view text);
+    std::string text() const;
+    // For people: "whole state", "the box -71.9,43.9 to -70.9,44.6", "Coos NH, Grafton NH".
+    std::string description() const;
+    // A short name for a map: "Coos NH Grafton NH" or "box -71.9 43.9 -70.9 44.6".
+    std::string mapName() const;
+
+    bool empty() const { return !hasBox_ && counties_.empty(); }
+    bool hasBox() const { return hasBox_; }
+    bool hasCounties() const { return !counties_.empty(); }
+    double west() const { return west_; }
+    double south() const { return south_; }
+    double east() const { return east_; }
+    double north() const { return north_; }
+
+    bool containsPosition(double lat, double lon) const;
+    // county: the gazetteer's county column; state: its state column, a code
+    // ("NH", older releases) or a name ("New Hampshire", today's).
+    bool containsCounty(std::string_view county, std::string_view state) const;
+
+private:
+    struct County {
+        std::string name;  // as given
+        std::string state; // the code, "" for any state
+    };
+    bool hasBox_ = false;
+    double west_ = 0, south_ = 0, east_ = 0, north_ = 0;
+    std::string boxText_; // as the user gave it, trimmed
+    std::vector<County> counties_;
+};
+
+} // namespace gnis
