@@ -43,6 +43,8 @@ constexpr const char* kUsage =
     "  all       shp, then process (\"All At Once\")\n"
     "  mp        The same conversion into DIR/gnis.mp, a Polish-format map\n"
     "  garmin    mp, then mkgmap compiles it into DIR/gmapsupp.img for a Garmin device\n"
+    "  gpkg      The same conversion into the GeoPackage DIR/gnis.gpkg, through ogr2ogr\n"
+    "  geojson   The same conversion into DIR/gnis.geojson (RFC 7946), through ogr2ogr\n"
     "  classes   Print the built-in class table, to start a table of your own from\n"
     "  extract   Unpack a zip archive into DIR\n"
     "\n"
@@ -74,11 +76,12 @@ constexpr const char* kUsage =
     "  --timing        show the seconds since the start before each status text\n"
     "  --quiet         no progress line on a terminal (downloads and the conversion in percent,\n"
     "                  an outside tool with its seconds), only the status texts\n"
-    "  Each state's file is downloaded to DIR/gnis.zip (a hidden name for the 2021 state files),\n"
-    "  its text streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
+    "  Each state's file is downloaded into DIR under a hidden name of the run's own, its text\n"
+    "  streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
     "  several states' files share goes in once.\n"
     "\n"
-    "gnis-convert shp|all takes the options of gpx, and these; process takes --output, --timing and these:\n"
+    "gnis-convert shp|all|gpkg|geojson take the options of gpx, and --fwtools; all and process take\n"
+    "the rest of these (process with --output and --timing only):\n"
     "  --fwtools DIR     folder holding ogr2ogr (default: settings.ini, else PATH)\n"
     "  --postgis DIR     folder holding shp2pgsql, psql and pgsql2shp (default: settings.ini, else PATH)\n"
     "  --host HOST       database server (default: settings.ini, else localhost)\n"
@@ -284,6 +287,12 @@ const std::vector<CommandRule>& commands() {
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
          {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
+        {"gpkg", "The same conversion into the GeoPackage DIR/gnis.gpkg (layer gnis, WGS 84), through ogr2ogr, "
+                 "with the feature id, the county and the state.",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools}},
+        {"geojson", "The same conversion into DIR/gnis.geojson (RFC 7946), through ogr2ogr, with the feature id, "
+                    "the county and the state.",
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools}},
         {"classes", "Print the built-in class table in the form --classes reads, to start a table of your own from.", {}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
@@ -458,6 +467,8 @@ int runPipeline(const Options& options) {
                           : command == "process" ? gnis::Job::Process
                           : command == "mp"      ? gnis::Job::Mp
                           : command == "garmin"  ? gnis::Job::Garmin
+                          : command == "gpkg"    ? gnis::Job::Gpkg
+                          : command == "geojson" ? gnis::Job::GeoJson
                                                  : gnis::Job::All;
     const gnis::JobOutcome outcome = gnis::RunJob(job, settings, reporter);
     reporter.endLine();

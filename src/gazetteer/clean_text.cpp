@@ -104,6 +104,8 @@ void AppendXmlEscaped(std::string& out, std::string_view text) { appendEscaped<f
 
 void AppendCleanLabel(std::string& out, std::string_view text) { appendEscaped<true, true>(out, text); }
 
+void AppendPlainLabel(std::string& out, std::string_view text) { appendEscaped<false, true>(out, text); }
+
 void AppendWindows1252AsUtf8(std::string& out, std::string_view bytes) {
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);

@@ -16,6 +16,8 @@ void AppendCleanText(std::string& out, std::string_view text);
 // The same folding and dropping for a label of a Polish-format map: no entities,
 // and a blank for a tab or line break, which would end the line.
 void AppendCleanLabel(std::string& out, std::string_view text);
+// The same without the folding, for formats that carry every character as the gazetteer spells it.
+void AppendPlainLabel(std::string& out, std::string_view text);
 
 // The same escaping and dropping, without the folding: for texts written as read.
 void AppendXmlEscaped(std::string& out, std::string_view text);

@@ -2,6 +2,7 @@
 
 #include "gazetteer/clean_text.h"
 #include "base/file_system.h"
+#include "formats/csv_format.h"
 #include "formats/gpx_format.h"
 #include "formats/polish_map_format.h"
 #include "gazetteer/states.h"
@@ -330,7 +331,7 @@ Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, cons
 } // namespace
 
 Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination destination) {
-    const char* name = format == WaypointFormat::Gpx ? kGpxFileName : kMpFileName;
+    const char* name = format == WaypointFormat::Gpx ? kGpxFileName : format == WaypointFormat::Csv ? kCsvFileName : kMpFileName;
     fs::path output = job.settings.outputFolder / name;
     if (destination == Destination::Scratch) {
         // The user's own text is never the product's name either.
@@ -354,10 +355,14 @@ Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination des
     if (format == WaypointFormat::Gpx) {
         // Bound for the shapefile, values are cut where a dBase field ends, before the converter cuts inside a letter.
         writer = std::make_unique<GpxWriter>(localTimeStamp(), destination == Destination::Scratch ? kDbfFieldBytes : 0);
+    } else if (format == WaypointFormat::Csv) {
+        writer = std::make_unique<CsvWriter>();
     } else {
         writer = std::make_unique<PolishMapWriter>(localTimeStamp(), GarminMapId(job.settings), GarminMapName(job.settings));
     }
-    const std::string creating = format == WaypointFormat::Gpx ? "Creating GNIS GPX File" : "Creating GNIS MP File";
+    const std::string creating = format == WaypointFormat::Gpx   ? "Creating GNIS GPX File"
+                                 : format == WaypointFormat::Csv ? "Creating GNIS CSV File"
+                                                                 : "Creating GNIS MP File";
     const ClassTable* table = job.settings.classTable.empty() ? nullptr : &classes;
     if (Outcome made = writeWaypoints(job.settings, *writer, table, creating, output, job.reporter, job.stats); !made)
         return made;

@@ -12,7 +12,7 @@ namespace gnis {
 class JobContext;
 
 // The formats a conversion writes: one writer each in formats/.
-enum class WaypointFormat { Gpx, PolishMap };
+enum class WaypointFormat { Gpx, PolishMap, Csv };
 
 // Where the conversion writes: the output folder (gnis.gpx or gnis.mp, as the
 // job's product), or the job's scratch folder for a later step to take on.

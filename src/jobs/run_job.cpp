@@ -2,6 +2,7 @@
 
 #include "base/file_system.h"
 #include "jobs/create_garmin.h"
+#include "jobs/create_gis_file.h"
 #include "jobs/create_gpx.h"
 #include "jobs/create_shp.h"
 #include "jobs/job_context.h"
@@ -31,6 +32,9 @@ Outcome gpxInPlace(JobContext& job) { return ConvertWaypoints(job, WaypointForma
 Outcome mpInPlace(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::PolishMap, Destination::OutputFolder); }
 Outcome gpxForShapefile(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::Gpx, Destination::Scratch); }
 Outcome mpForMap(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::PolishMap, Destination::Scratch); }
+Outcome csvForGdal(JobContext& job) { return ConvertWaypoints(job, WaypointFormat::Csv, Destination::Scratch); }
+Outcome geoPackage(JobContext& job) { return ConvertToGisFile(job, GisFormat::GeoPackage); }
+Outcome geoJson(JobContext& job) { return ConvertToGisFile(job, GisFormat::GeoJson); }
 
 struct JobSteps {
     std::vector<Step> steps;
@@ -41,7 +45,7 @@ struct JobSteps {
 // The outside tools a job runs, and the folder each is looked for in first.
 std::vector<std::pair<std::string, std::filesystem::path>> toolsOf(Job job, const JobSettings& s) {
     std::vector<std::pair<std::string, std::filesystem::path>> tools;
-    if (job == Job::Shp || job == Job::All)
+    if (job == Job::Shp || job == Job::All || job == Job::Gpkg || job == Job::GeoJson)
         tools.emplace_back("ogr2ogr", s.fwToolsFolder);
     if (job == Job::Process || job == Job::All)
         for (const char* tool : {"shp2pgsql", "psql", "pgsql2shp"})
@@ -65,6 +69,10 @@ JobSteps stepsOf(Job job) {
         return {{gpxForShapefile, ConvertToShapefileForLoad, ProcessGnisPostGIS}, "GNIS Data Processed"};
     case Job::Garmin:
         return {{CheckGarminTarget, mpForMap, CompileGarminMap}, "GNIS Garmin map created."};
+    case Job::Gpkg:
+        return {{csvForGdal, geoPackage}, "GNIS GeoPackage created."};
+    case Job::GeoJson:
+        return {{csvForGdal, geoJson}, "GNIS GeoJSON file created."};
     }
     return {{}, ""};
 }

@@ -18,6 +18,8 @@ enum class Job {
     All,     // "All At Once": Shp, then Process
     Mp,      // gnis.mp, a Polish-format map
     Garmin,  // gnis.mp, then gmapsupp.img through mkgmap ("Make Garmin map…")
+    Gpkg,    // gnis.gpkg through ogr2ogr ("Save as GeoPackage…")
+    GeoJson, // gnis.geojson through ogr2ogr ("Save as GeoJSON…")
 };
 
 struct JobOutcome {

@@ -214,6 +214,75 @@ private slots:
         QVERIFY(QString::fromStdString(cut.stats.countsText()).contains("1 values cut to the shapefile's 254 bytes"));
     }
 
+    void gisFiles_data() {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("GeoPackage") << int(Job::Gpkg) << "gnis.gpkg";
+        QTest::newRow("GeoJSON") << int(Job::GeoJson) << "gnis.geojson";
+    }
+    void gisFiles() {
+        QFETCH(int, job);
+        QFETCH(QString, name);
+        REQUIRE_TOOL("ogr2ogr");
+        REQUIRE_TOOL("ogrinfo");
+        QTemporaryDir out, in, elsewhere;
+        // Today's layout: lower-case header, the state by name. A name with
+        // letters past Latin-1 and one with a comma and quotes; a feature twice.
+        writeAll(in.path() + "/hi.txt",
+                 "\xEF\xBB\xBF" "feature_id|feature_name|feature_class|state_name|state_numeric|county_name|county_numeric|"
+                 "map_name|date_created|date_edited|bgn_type|bgn_authority|bgn_date|prim_lat_dms|prim_long_dms|"
+                 "prim_lat_dec|prim_long_dec|source_lat_dms|source_long_dms|source_lat_dec|source_long_dec|elev_in_m\r\n"
+                 "358296|Hāʻeleʻele Ridge|Ridge|Hawaii|15|Kauai|007|Kekaha||||||x|y|22.0861915|-159.6872204|||||120\r\n"
+                 "42|Smith's \"Big\" Hill, North|Summit|Hawaii|15|Maui|009|Lahaina||||||x|y|20.9|-156.6|||||\r\n"
+                 "358296|Hāʻeleʻele Ridge|Ridge|Hawaii|15|Kauai|007|Kekaha||||||x|y|22.0861915|-159.6872204|||||120\r\n");
+        // The name is a link to a file of the user's elsewhere: replaced, never written through.
+        writeAll(elsewhere.path() + "/mine", "the user's file");
+        QVERIFY(QFile::link(elsewhere.path() + "/mine", out.path() + "/" + name));
+        JobSettings s;
+        s.outputFolder = fsPath(out.path());
+        s.inputText = fsPath(in.path() + "/hi.txt");
+
+        // Without ogr2ogr nothing is replaced.
+        s.fwToolsFolder = "/nonexistent";
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        Recorder rec;
+        const JobOutcome missing = RunJob(Job(job), s, rec);
+        qputenv("PATH", path);
+        QVERIFY(!missing.ok && missing.toolMissing);
+        QCOMPARE(filesIn(out.path()), QStringList{name});
+        QVERIFY(QFileInfo(out.path() + "/" + name).isSymLink());
+
+        s.fwToolsFolder.clear();
+        const JobOutcome made = RunJob(Job(job), s, rec);
+        QVERIFY2(made.ok, made.text.c_str());
+        QCOMPARE(made.made, std::vector<std::filesystem::path>{fsPath(out.path() + "/" + name)});
+        QCOMPARE(made.stats.duplicates, 1);
+        QCOMPARE(filesIn(out.path()), QStringList{name});
+        QVERIFY(!QFileInfo(out.path() + "/" + name).isSymLink());
+        QCOMPARE(readAll(elsewhere.path() + "/mine"), QByteArray("the user's file"));
+
+        const ToolRun info = runTool("ogrinfo", {"-so", "-al", out.path() + "/" + name});
+        const QString summary = QString::fromUtf8(info.out);
+        QVERIFY2(summary.contains("Layer name: gnis") && summary.contains("Feature Count: 2") &&
+                     summary.contains("ID[\"EPSG\",4326]"), info.out.constData());
+        QRegularExpression field("^(\\w+): (String|Integer|Integer64|Real) \\(", QRegularExpression::MultilineOption);
+        QStringList fields;
+        for (auto m = field.globalMatch(summary); m.hasNext();) {
+            const auto f = m.next();
+            fields << f.captured(1) + " " + f.captured(2);
+        }
+        QCOMPARE(fields, (QStringList{"name String", "desc String", "src String", "type String", "ele Integer",
+                                      "feature_id Integer", "county String", "state String"}));
+        const ToolRun rows = runTool("ogr2ogr", {"-f", "CSV", "/vsistdout/", out.path() + "/" + name, "-lco",
+                                                 "GEOMETRY=AS_XY", "-lco", "SEPARATOR=TAB", "-lco",
+                                                 "STRING_QUOTING=IF_NEEDED"});
+        QCOMPARE(QString::fromUtf8(rows.out).remove('\r').split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"X\tY\tname\tdesc\tsrc\ttype\tele\tfeature_id\tcounty\tstate",
+                              "-159.6872204\t22.0861915\tHāʻeleʻele Ridge\tRidge\tUSGS GNIS Kekaha\t0x6613\t394\t358296\tKauai\tHawaii",
+                              "-156.6\t20.9\t\"Smith's \"\"Big\"\" Hill, North\"\tSummit\tUSGS GNIS Lahaina\t0x6616\t\t42\tMaui\tHawaii"}));
+    }
+
     void shapefileFailures_data() {
         QTest::addColumn<QString>("fwtools");
         QTest::addColumn<QByteArray>("gpx");
