@@ -1,5 +1,6 @@
 #include "gazetteer/class_table.h"
 
+#include "base/file_system.h"
 #include "base/utf8.h"
 
 #include <fstream>
@@ -47,6 +48,19 @@ bool ClassTable::NoCase::operator()(std::string_view a, std::string_view b) cons
     }
     return true;
 }
+
+namespace {
+
+// The class a table line names, "" for a blank or comment line.
+std::string_view classOfLine(std::string_view line) {
+    if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
+        line = line.substr(0, hash);
+    line = trimmed(line);
+    const std::size_t gap = line.find_last_of(" \t");
+    return gap == std::string_view::npos ? std::string_view() : trimmed(line.substr(0, gap));
+}
+
+} // namespace
 
 Outcome ClassTable::load(const std::filesystem::path& file) {
     codes_.clear();
@@ -97,6 +111,60 @@ MapType ClassTable::lookup(std::string_view featureClass) const {
     if (it == codes_.end() || it->second.empty())
         return {};
     return {it->second, NoCase{}(featureClass, "summit")};
+}
+
+Outcome SetClassInTable(const std::filesystem::path& file, std::string_view featureClass, std::string_view code) {
+    const std::string_view cls = trimmed(featureClass);
+    if (cls.empty() || cls.find_first_of("#\r\n") != std::string_view::npos || !IsValidUtf8(cls))
+        return Outcome::failure("\"" + std::string(cls) + "\" cannot be a class of the table");
+    if (code != "-" && !isMapTypeCode(code))
+        return Outcome::failure("\"" + std::string(code) + "\" is no map type code (0x and up to four hexadecimal digits) and not -");
+    std::error_code ec;
+    std::string text;
+    if (std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+        ClassTable current; // only a table that reads is changed
+        if (Outcome loaded = current.load(file); !loaded)
+            return loaded;
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream read;
+        read << in.rdbuf();
+        text = read.str();
+    } else {
+        text = BuiltInClassTable();
+    }
+    const std::string line = std::string(cls) + " " + std::string(code);
+    bool changed = false;
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string_view current(text.data() + start, end - start);
+        std::string_view body = current;
+        while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
+            body.remove_suffix(1);
+        std::string_view bare = start == 0 && body.rfind("\xEF\xBB\xBF", 0) == 0 ? body.substr(3) : body;
+        if (!changed && EqualsIgnoringCase(classOfLine(bare), cls)) {
+            const std::size_t hash = bare.find('#');
+            out += std::string(body.substr(0, body.size() - bare.size())) + line +
+                   (hash == std::string_view::npos ? "" : "  " + std::string(bare.substr(hash)));
+            out += current.substr(body.size()); // its own line end
+            changed = true;
+        } else {
+            out += current;
+        }
+        start = end;
+    }
+    if (!changed) {
+        if (!out.empty() && out.back() != '\n')
+            out += '\n';
+        out += line + "\n";
+    }
+    TextFileWriter writer;
+    if (Outcome opened = writer.open(file); !opened)
+        return opened;
+    writer.write(out);
+    return writer.commit();
 }
 
 std::string BuiltInClassTable() {

@@ -37,4 +37,11 @@ private:
 // The built-in table in a class table file's form, to start a table of one's own from.
 std::string BuiltInClassTable();
 
+// Gives a class a map type code in the user's table file: the class's line is
+// changed where the table lists it (its comment kept), else a line is added; a
+// file not there yet starts as the built-in table. A table that does not read,
+// or a code that is not one, fails and leaves the file as it was. The file is
+// replaced whole, never written in place.
+[[nodiscard]] Outcome SetClassInTable(const std::filesystem::path& file, std::string_view featureClass, std::string_view code);
+
 } // namespace gnis

@@ -51,6 +51,7 @@ StoredSettings LoadStoredSettings(const std::filesystem::path& path) {
     s.gnis = ini.get("User", "gnis");
     s.state = ini.get("User", "state");
     s.page = ini.get("User", "page");
+    s.area = ini.get("User", "area");
     return s;
 }
 
@@ -91,6 +92,10 @@ Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& f
 
 Outcome SaveUserSetting(const std::filesystem::path& path, const std::string& key, const std::string& value) {
     return update(path, {{"User", key, value}});
+}
+
+Outcome SaveClassTableSetting(const std::filesystem::path& path, const std::string& file) {
+    return update(path, {{"Software", "classes", file}});
 }
 
 } // namespace gnis

@@ -23,6 +23,7 @@ struct StoredSettings {
     std::string gnis;      // [User] gnis: the output folder
     std::string state;     // [User] state: the last state chosen, by code
     std::string page;      // [User] page: the last page shown, gnis or settings
+    std::string area;      // [User] area: the area of the next run, "" for the whole state
 };
 
 // settings.ini in the user's configuration folder (an installed program's own
@@ -50,5 +51,7 @@ Outcome SaveStoredSettings(const std::filesystem::path& path, const StoredSettin
 Outcome SaveOutputFolder(const std::filesystem::path& path, const std::string& folder);
 // Writes one [User] key alone: state or page, as the window remembers them.
 Outcome SaveUserSetting(const std::filesystem::path& path, const std::string& key, const std::string& value);
+// Writes [Software] classes alone, as adding a class from the result window does.
+Outcome SaveClassTableSetting(const std::filesystem::path& path, const std::string& file);
 
 } // namespace gnis

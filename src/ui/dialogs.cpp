@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -31,6 +32,12 @@ UnsavedAnswer PlatformDialogs::askToSave(QWidget* parent) {
 }
 
 void PlatformDialogs::openFolder(const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
+
+QString PlatformDialogs::askText(QWidget* parent, const QString& title, const QString& label, const QString& initial) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, &ok);
+    return ok ? text.trimmed() : QString();
+}
 
 QString folderOfChosenFile(const QString& file) {
     return QDir::toNativeSeparators(QFileInfo(file).absolutePath());

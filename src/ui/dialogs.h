@@ -19,6 +19,8 @@ struct Dialogs {
     virtual UnsavedAnswer askToSave(QWidget* parent) = 0;
     // Shows a folder in the desktop's file manager.
     virtual void openFolder(const QString& folder) = 0;
+    // A line of text the user types, starting from initial; empty when cancelled.
+    virtual QString askText(QWidget* parent, const QString& title, const QString& label, const QString& initial) = 0;
 };
 
 // The platform's own dialogs.
@@ -27,6 +29,7 @@ struct PlatformDialogs : Dialogs {
     QString pickFolder(QWidget* parent, const QString& title, const QString& initialFolder) override;
     UnsavedAnswer askToSave(QWidget* parent) override;
     void openFolder(const QString& folder) override;
+    QString askText(QWidget* parent, const QString& title, const QString& label, const QString& initial) override;
 };
 
 // The folder of a chosen file: "/opt/ogr2ogr/bin" for "/opt/ogr2ogr/bin/ogr2ogr",

@@ -8,6 +8,7 @@
 #include "jobs/run_job.h"
 #include "base/file_system.h"
 #include "platform/download_file.h"
+#include "gazetteer/class_table.h"
 #include "gazetteer/states.h"
 #include "jobs/output_files.h"
 #include "ui/status_window.h"
@@ -227,6 +228,14 @@ void MainWindow::buildControls() {
     txtGnisOutput_ = textBox(gnis, "txtGnisOutput", 80, 72, 233, 19, true);
     txtGnisOutput_->setToolTip("Choose the output folder with Browse");
     QPushButton* browseOut = button(gnis, "btnGnisBrowseOut", "&Browse", 320, 72, 65, 17);
+    // The area of the next run: typed here, or drawn on the result window's map.
+    QLabel* areaLabel = label(gnis, "lblGnisArea", "A&rea:", 8, 96, 73, 17);
+    txtGnisArea_ = textBox(gnis, "txtGnisArea", 80, 96, 233, 19);
+    txtGnisArea_->setPlaceholderText("whole state");
+    txtGnisArea_->setToolTip("Empty: the whole state. Or bbox WEST,SOUTH,EAST,NORTH in decimal degrees, or county "
+                             "NAME,NAME (Coos NH), or both joined by \"; \". Shift-drag on the result's map draws a box.");
+    areaLabel->setBuddy(txtGnisArea_);
+    QPushButton* wholeState = button(gnis, "btnWholeState", "&Whole state", 320, 96, 65, 17);
     btnGnisGpx_ = button(gnis, "btnGnisGpx", "GNIS --> &GPX", 8, 96, 81, 25);
     btnGnisShp_ = button(gnis, "btnGnisShp", "GNIS --> &SHP", 8, 128, 81, 25);
     lblNetGnis_ = label(gnis, "lblNetGnis", "System Disabled Without Internet", 160, 120, 209, 17);
@@ -297,12 +306,15 @@ void MainWindow::buildControls() {
     gnisGrid->addWidget(find("Label11"), 2, 0);
     gnisGrid->addWidget(txtGnisOutput_, 2, 1, 1, 2);
     gnisGrid->addWidget(browseOut, 2, 3);
-    gnisGrid->addWidget(btnGnisGpx_, 3, 0);
-    gnisGrid->addWidget(btnGnisShp_, 4, 0);
-    gnisGrid->addWidget(lblNetGnis_, 4, 1, 1, 3, Qt::AlignCenter);
-    gnisGrid->addWidget(btnGnisProcess_, 5, 0);
-    gnisGrid->addWidget(btnGnisAll_, 5, 3);
-    gnisGrid->setRowStretch(6, 1);
+    gnisGrid->addWidget(areaLabel, 3, 0);
+    gnisGrid->addWidget(txtGnisArea_, 3, 1, 1, 2);
+    gnisGrid->addWidget(wholeState, 3, 3);
+    gnisGrid->addWidget(btnGnisGpx_, 4, 0);
+    gnisGrid->addWidget(btnGnisShp_, 5, 0);
+    gnisGrid->addWidget(lblNetGnis_, 5, 1, 1, 3, Qt::AlignCenter);
+    gnisGrid->addWidget(btnGnisProcess_, 6, 0);
+    gnisGrid->addWidget(btnGnisAll_, 6, 3);
+    gnisGrid->setRowStretch(7, 1);
     gnisGrid->setColumnStretch(2, 1);
     auto* settingsGrid = new QGridLayout(settings);
     const std::pair<const char*, std::array<QWidget*, 2>> rows[] = {
@@ -361,6 +373,7 @@ void MainWindow::buildControls() {
     for (const auto& [control, name] : std::initializer_list<std::pair<QWidget*, const char*>>{
              {cmbGnisState_, "State"},
              {txtGnisOutput_, "Output folder"},
+             {txtGnisArea_, "Area"},
              {txtFWTools_, "GDAL tools folder"},
              {txtPostGIS_, "PostGIS tools folder"},
              {txtMkgmap_, "mkgmap folder"},
@@ -382,7 +395,7 @@ void MainWindow::buildControls() {
         control->setAccessibleName(name);
 
     // Keyboard order follows the order of the controls on each page.
-    QWidget* order[] = {cmbGnisState_, browseOut, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
+    QWidget* order[] = {cmbGnisState_, browseOut, txtGnisArea_, wholeState, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
                         browseFw, browsePg, browseMkgmap, cmbGnisSource_, txtGnisServer_, browseServer,
                         txtClasses_, browseClasses,
                         txtPostGISHost_, txtPostGISUser_, txtPostGISPort_, txtPostGISDatabase_, txtPostGISPass_,
@@ -400,6 +413,8 @@ void MainWindow::buildControls() {
     });
     connect(cmbGnisState_, &QComboBox::currentIndexChanged, this, &MainWindow::onStateChosen);
     connect(browseOut, &QPushButton::clicked, this, &MainWindow::browseOutput);
+    connect(txtGnisArea_, &QLineEdit::editingFinished, this, [this] { setArea(txtGnisArea_->text()); });
+    connect(wholeState, &QPushButton::clicked, this, [this] { setArea({}); });
     connect(browseFw, &QPushButton::clicked, this,
             [this] { browseTool(txtFWTools_, "GDAL tools", toolFileName("ogr2ogr")); });
     connect(browsePg, &QPushButton::clicked, this,
@@ -502,6 +517,9 @@ void MainWindow::loadSettings() {
         }
         statesLoaded_ = true;
         rememberedPage_ = s.page;
+        savedArea_ = s.area;
+        Area area; // an area settings.ini holds that no longer reads is shown, and refused when a job starts
+        txtGnisArea_->setText(qs(area.setText(s.area) ? area.text() : s.area));
     }
 }
 
@@ -625,7 +643,58 @@ JobSettings MainWindow::jobSettings() const {
     job.user = s.user;
     job.password = s.pass;
     job.gnisServer = s.gnisServer;
+    (void)job.area.setText(ss(txtGnisArea_->text())); // checked when a job starts
     return job;
+}
+
+void MainWindow::addClassToTable(const QString& featureClass) {
+    QWidget* over = result_ && result_->isVisible() ? static_cast<QWidget*>(result_) : this;
+    const QString code = dialogs_.askText(over, "Add " + featureClass + " to My Class Table",
+                                          "Map type code for " + featureClass + " (0x and up to four hexadecimal digits):",
+                                          "0x6600");
+    if (code.isEmpty())
+        return;
+    // Without a table of the user's, one is made beside settings.ini from the built-in one.
+    std::filesystem::path table = valueOf(txtClasses_);
+    const bool made = table.empty();
+    if (made)
+        table = settingsPath_.parent_path() / "classes.txt";
+    if (const Outcome set = SetClassInTable(table, ss(featureClass), ss(code)); !set) {
+        setStatusBarText("GNIS ERROR: " + set.error());
+        return;
+    }
+    if (made) {
+        if (const Outcome saved = SaveClassTableSetting(settingsPath_, table.string()); !saved) {
+            setStatusBarText("GNIS ERROR: " + table.string() + " was made, but not saved as the class table: " + saved.error());
+            return;
+        }
+        txtClasses_->setText(qs(table.string()));
+        loaded_[txtClasses_] = table.string(); // saved already, so not an unsaved change
+        shown_[txtClasses_] = txtClasses_->text();
+    }
+    setStatusBarText(ss(featureClass) + " goes on the map as " + ss(code) + " from the next run on (class table " +
+                     table.string() + ").");
+}
+
+bool MainWindow::setArea(const QString& text) {
+    Area area;
+    if (const Outcome set = area.setText(ss(text)); !set) {
+        setStatusBarText("GNIS ERROR: The area: " + set.error());
+        txtGnisArea_->setFocus();
+        return false;
+    }
+    const QString shown = qs(area.text());
+    if (txtGnisArea_->text() != shown)
+        txtGnisArea_->setText(shown);
+    if (!settingsPath_.empty() && area.text() != savedArea_) {
+        if (const Outcome saved = SaveUserSetting(settingsPath_, "area", area.text()); !saved) {
+            setStatusBarText("GNIS ERROR: The area was not saved: " + saved.error());
+            return true;
+        }
+        savedArea_ = area.text();
+        setStatusBarText("The area of the next run: " + area.description() + ".");
+    }
+    return true;
 }
 
 void MainWindow::runPipelineButton(Job job) {
@@ -633,8 +702,8 @@ void MainWindow::runPipelineButton(Job job) {
         return; // one job at a time (the result window takes clicks while one runs)
     runLog_.clear();
     runStarted_ = QDateTime::currentMSecsSinceEpoch();
-    // A Garmin map is made from the result on show; that result stays.
-    const bool fromResult = job == Job::Garmin;
+    // A Garmin map, a GeoPackage or GeoJSON is made from the result on show; that result stays.
+    const bool fromResult = job == Job::Garmin || job == Job::Gpkg || job == Job::GeoJson;
     if (!fromResult) {
         lnkResult_->hide();
         stopReader();
@@ -642,6 +711,8 @@ void MainWindow::runPipelineButton(Job job) {
         if (result_)
             result_->hide();
     }
+    if (!fromResult && !setArea(txtGnisArea_->text()))
+        return; // an area that does not read is never taken for the whole state
     beginStage();
     // "Make Garmin map…" makes the map of the run the result window shows.
     const JobSettings settings = fromResult ? lastSettings_ : jobSettings();
@@ -736,6 +807,15 @@ void MainWindow::presentResult() {
     if (!result_) {
         result_ = new ResultWindow(this);
         connect(result_, &ResultWindow::makeGarminMap, this, [this] { runPipelineButton(Job::Garmin); });
+        connect(result_, &ResultWindow::saveGeoPackage, this, [this] { runPipelineButton(Job::Gpkg); });
+        connect(result_, &ResultWindow::saveGeoJson, this, [this] { runPipelineButton(Job::GeoJson); });
+        connect(result_, &ResultWindow::useArea, this, [this](QRectF box) {
+            // Four decimals: about ten metres, finer than a drawn box is meant.
+            auto degrees = [](double v) { return QString::number(v, 'f', 4); };
+            setArea("bbox " + degrees(box.left()) + "," + degrees(box.top()) + "," + degrees(box.right()) + "," +
+                    degrees(box.bottom()));
+        });
+        connect(result_, &ResultWindow::addClass, this, &MainWindow::addClassToTable);
         connect(result_, &ResultWindow::closed, this, &MainWindow::stopReader);
         connect(result_, &ResultWindow::openFolder, this,
                 [this] { dialogs_.openFolder(qs(lastSettings_.outputFolder.string())); });

@@ -75,6 +75,13 @@ private:
     void onStateChosen(int index);
     void browseTool(QLineEdit* box, const QString& description, const QString& tool);
     void browseOutput();
+    // Takes the area text, saves it as [User] area and says so; false (with the
+    // reason in the status bar) when it does not read as an area.
+    bool setArea(const QString& text);
+    std::string savedArea_;
+    // Puts a class the table left out on the map: its code asked for, the
+    // user's table made (from the built-in one) or changed.
+    void addClassToTable(const QString& featureClass);
     void saveSettings();
     // Begin a stage, the job, its outcome in the status bar, end a stage.
     void runPipelineButton(Job job);
@@ -133,6 +140,7 @@ private:
     void presentResult();
     QComboBox* cmbGnisState_ = nullptr;
     QLineEdit* txtGnisOutput_ = nullptr;
+    QLineEdit* txtGnisArea_ = nullptr; // [User] area
     QPushButton* btnGnisGpx_ = nullptr;
     QPushButton* btnGnisShp_ = nullptr;
     QPushButton* btnGnisProcess_ = nullptr;

@@ -150,6 +150,15 @@ void MapView::paintEvent(QPaintEvent*) {
     }
     QPainter p(this);
     p.drawImage(0, 0, image_);
+    if (!box_.isNull()) {
+        const auto screen = [&](QPointF m) {
+            return QPointF((m.x() - centre_.x()) * squeeze_ * scale_ + w / 2.0, h / 2.0 - (m.y() - centre_.y()) * scale_);
+        };
+        const QRectF drawn = QRectF(screen(box_.topLeft()), screen(box_.bottomRight())).normalized();
+        p.fillRect(drawn, QColor(0x1F, 0x77, 0xB4, 40));
+        p.setPen(QPen(QColor(0x1F, 0x77, 0xB4), 2, Qt::DashLine));
+        p.drawRect(drawn);
+    }
     // The legend: the largest types, their class and count.
     if (points_ && !legend_.empty()) {
         const QFontMetrics fm(font());
@@ -193,12 +202,23 @@ void MapView::wheelEvent(QWheelEvent* event) {
 
 void MapView::mousePressEvent(QMouseEvent* event) {
     dragFrom_ = event->position().toPoint();
+    drawing_ = event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier);
+    if (drawing_) {
+        boxFrom_ = toMap(event->position());
+        setCursor(Qt::CrossCursor);
+        return;
+    }
     setCursor(Qt::ClosedHandCursor);
 }
 
 void MapView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton))
         return;
+    if (drawing_) {
+        box_ = QRectF(boxFrom_, toMap(event->position())).normalized();
+        update();
+        return;
+    }
     const QPoint now = event->position().toPoint();
     const QPoint moved = now - dragFrom_;
     dragFrom_ = now;
@@ -206,7 +226,26 @@ void MapView::mouseMoveEvent(QMouseEvent* event) {
     update();
 }
 
-void MapView::mouseReleaseEvent(QMouseEvent*) { setCursor(Qt::OpenHandCursor); }
+void MapView::mouseReleaseEvent(QMouseEvent* event) {
+    setCursor(Qt::OpenHandCursor);
+    if (!drawing_)
+        return;
+    drawing_ = false;
+    // Held within the world, and a click without a drag draws nothing.
+    box_ = QRectF(boxFrom_, toMap(event->position())).normalized() & QRectF(QPointF(-180, -90), QPointF(180, 90));
+    if (box_.width() * squeeze_ * scale_ < 3 || box_.height() * scale_ < 3)
+        box_ = QRectF();
+    update();
+    emit boxChanged(box_);
+}
+
+void MapView::clearBox() {
+    if (box_.isNull())
+        return;
+    box_ = QRectF();
+    update();
+    emit boxChanged(box_);
+}
 
 void MapView::resizeEvent(QResizeEvent*) {
     // The first real size fits the bulk; after that the centre and scale stay.

@@ -15,7 +15,8 @@ namespace gnis {
 // largest types. It opens on where the bulk of the points lie (far-off
 // territories do not squeeze the rest); Home shows them all. The wheel and + and
 // - zoom, a drag and the arrow keys pan, and the point under the pointer is
-// named in a tooltip. Points are plotted straight into an image, so a million
+// named in a tooltip. A drag with Shift held draws a box (an area for the next
+// run). Points are plotted straight into an image, so a million
 // of them redraw in milliseconds.
 class MapView : public QWidget {
     Q_OBJECT
@@ -36,9 +37,16 @@ public:
     // Degrees of longitude and latitude at the view's centre, and pixels per degree.
     QPointF centre() const { return centre_; }
     double scale() const { return scale_; }
+    // The box drawn with Shift-drag, longitude x and latitude y; empty when none.
+    QRectF box() const { return box_; }
+    void clearBox();
 
     static constexpr int kLegendTypes = 8;
     static constexpr QRgb kOther = 0xFF9E9E9E;
+
+signals:
+    // A box was drawn, or cleared (an empty one).
+    void boxChanged(QRectF box);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,6 +72,9 @@ private:
     double scale_ = 1;                // pixels per degree of latitude
     double squeeze_ = 1;              // cosine of the middle latitude
     QPoint dragFrom_;
+    bool drawing_ = false; // a Shift-drag is drawing the box
+    QPointF boxFrom_;      // where it began, on the map
+    QRectF box_;
     QImage image_;
     double lastPaintMs_ = 0;
 };

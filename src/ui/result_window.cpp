@@ -3,7 +3,10 @@
 #include "ui/map_view.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -58,14 +61,62 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     folder->setObjectName("btnOpenFolder");
     folder->setToolTip("Show the output folder in the file manager");
     connect(folder, &QPushButton::clicked, this, &ResultWindow::openFolder);
-    side->addWidget(counts_, 1);
-    side->addWidget(folder);
-    side->addWidget(garmin);
+    auto* gpkg = new QPushButton("Save as Geo&Package…", this);
+    gpkg->setObjectName("btnSaveGpkg");
+    gpkg->setToolTip("Write gnis.gpkg for QGIS and other GIS programs, with the feature id, county and state");
+    connect(gpkg, &QPushButton::clicked, this, &ResultWindow::saveGeoPackage);
+    auto* geojson = new QPushButton("Save as Geo&JSON…", this);
+    geojson->setObjectName("btnSaveGeoJson");
+    geojson->setToolTip("Write gnis.geojson for web maps, with the feature id, county and state");
+    connect(geojson, &QPushButton::clicked, this, &ResultWindow::saveGeoJson);
+
+    // The classes left out, to put one on the map from here.
+    auto* leftOutLabel = new QLabel("&Left out by the class table:", this);
+    leftOut_ = new QListWidget(this);
+    leftOut_->setObjectName("lstLeftOut");
+    leftOut_->setAccessibleName("Classes left out by the class table");
+    leftOutLabel->setBuddy(leftOut_);
+    addClass_ = new QPushButton("&Add to my class table…", this);
+    addClass_->setObjectName("btnAddClass");
+    addClass_->setToolTip("Put the chosen class on the map from the next run on, with a map type code you give");
+    addClass_->setEnabled(false);
+    connect(leftOut_, &QListWidget::currentRowChanged, this, [this](int row) { addClass_->setEnabled(row >= 0); });
+    connect(addClass_, &QPushButton::clicked, this, [this] {
+        if (const QListWidgetItem* item = leftOut_->currentItem())
+            emit addClass(item->data(Qt::UserRole).toString());
+    });
+
+    useArea_ = new QPushButton("&Use this area", this);
+    useArea_->setObjectName("btnUseArea");
+    useArea_->setToolTip("Draw a box on the map with Shift and the mouse; the next run keeps only what lies in it");
+    useArea_->setEnabled(false);
+    side->addWidget(counts_, 2);
+    side->addWidget(leftOutLabel);
+    side->addWidget(leftOut_, 1);
+    side->addWidget(addClass_);
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(folder, 0, 0);
+    buttons->addWidget(useArea_, 0, 1);
+    buttons->addWidget(gpkg, 1, 0);
+    buttons->addWidget(geojson, 1, 1);
+    buttons->addWidget(garmin, 2, 0, 1, 2);
+    side->addLayout(buttons);
     map_ = new MapView(this);
-    for (QPushButton* b : {folder, garmin})
+    connect(map_, &MapView::boxChanged, this, [this](QRectF box) { useArea_->setEnabled(!box.isNull()); });
+    connect(useArea_, &QPushButton::clicked, this, [this] {
+        if (!map_->box().isNull())
+            emit useArea(map_->box());
+    });
+    for (QPushButton* b : {folder, garmin, gpkg, geojson, addClass_, useArea_})
         b->setAutoDefault(true); // Return presses the focused button
+    // Escape on the map clears a box drawn on it first; else it closes the window.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (map_->hasFocus() && !map_->box().isNull())
+            map_->clearBox();
+        else
+            close();
+    });
     layout->addLayout(side);
     layout->addWidget(map_, 1);
 }
@@ -82,6 +133,19 @@ void ResultWindow::show(const std::string& title, const GpxStats* counted, std::
     if (points && !points->note.empty())
         text += "Note: " + QString::fromStdString(points->note) + ".\n";
     counts_->setPlainText(text);
+    if (counted) {
+        leftOut_->clear();
+        std::vector<std::pair<std::string, std::int64_t>> rows(counted->leftOutClasses.begin(), counted->leftOutClasses.end());
+        std::sort(rows.begin(), rows.end(),
+                  [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
+        for (const auto& [cls, count] : rows) {
+            if (cls.empty())
+                continue; // a record without a class cannot be given one
+            auto* item = new QListWidgetItem(QString("%1 (%2)").arg(QString::fromStdString(cls), QLocale().toString(qlonglong(count))));
+            item->setData(Qt::UserRole, QString::fromStdString(cls));
+            leftOut_->addItem(item);
+        }
+    }
     map_->setPoints(std::move(points));
     // Back from the task bar or from behind another window.
     setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -96,5 +160,12 @@ void ResultWindow::closeEvent(QCloseEvent* event) {
 }
 
 QString ResultWindow::countsText() const { return counts_->toPlainText(); }
+
+QStringList ResultWindow::leftOutClasses() const {
+    QStringList classes;
+    for (int i = 0; i < leftOut_->count(); ++i)
+        classes << leftOut_->item(i)->data(Qt::UserRole).toString();
+    return classes;
+}
 
 } // namespace gnis

@@ -7,7 +7,9 @@
 
 #include <memory>
 
+class QListWidget;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace gnis {
 
@@ -25,12 +27,21 @@ public:
     void show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points);
     MapView* mapView() const { return map_; }
     QString countsText() const;
+    // The classes the class table left out, largest first, as the list names them.
+    QStringList leftOutClasses() const;
 
 signals:
     // "Make Garmin map…": the owner runs the Garmin stage for the same job.
     void makeGarminMap();
     // "Open folder": the owner shows the output folder in the file manager.
     void openFolder();
+    // "Save as GeoPackage…" and "Save as GeoJSON…": the owner runs that job for the same run.
+    void saveGeoPackage();
+    void saveGeoJson();
+    // "Use this area": the box drawn on the map becomes the area of the next run.
+    void useArea(QRectF box);
+    // "Add to my class table…": the owner asks for its map type code and adds it.
+    void addClass(QString featureClass);
     // The user closed the window: a reading of the points still under way can stop.
     void closed();
 
@@ -39,6 +50,9 @@ protected:
 
 private:
     QPlainTextEdit* counts_;
+    QListWidget* leftOut_;
+    QPushButton* addClass_;
+    QPushButton* useArea_;
     MapView* map_;
 };
 

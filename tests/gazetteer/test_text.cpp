@@ -1,6 +1,7 @@
 // The small pure pieces of the conversion: class table, name cleaning, text
 // decoding, number checks and the state catalogue.
 
+#include "gazetteer/class_table.h"
 #include "gazetteer/clean_text.h"
 #include "gazetteer/gnis_records.h"
 #include "gazetteer/map_type.h"
@@ -8,7 +9,9 @@
 #include "gazetteer/text_lines.h"
 #include "test_main.h"
 
+#include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <set>
@@ -221,6 +224,38 @@ private slots:
         std::int32_t got = 0;
         QCOMPARE(ElevationFeet(metres.toStdString(), got), valid);
         QCOMPARE(valid ? got : 0, feet);
+    }
+
+    void classSetInTheUsersTable_data() {
+        QTest::addColumn<QByteArray>("before"); // the table file; null when there is none yet
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QByteArray>("after");  // the file afterwards; null: refused and unchanged
+        const QByteArray table = "\xEF\xBB\xBF# mine\r\nlake -  # not yet\r\nSummit 0x6616\r\n";
+        QTest::newRow("a class left out gets its code, the comment and line ends kept")
+            << table << "0x650D" << QByteArray("\xEF\xBB\xBF# mine\r\nLake 0x650D  # not yet\r\nSummit 0x6616\r\n");
+        QTest::newRow("a class not listed is added at the end")
+            << QByteArray("Summit 0x6616") << "0x650D" << QByteArray("Summit 0x6616\nLake 0x650D\n");
+        QTest::newRow("no table yet: the built-in one with the class")
+            << QByteArray() << "0x650D" << QByteArray::fromStdString(BuiltInClassTable() + "Lake 0x650D\n");
+        QTest::newRow("not a code") << table << "650D" << QByteArray();
+        QTest::newRow("a table that does not read") << QByteArray("Summit\n") << "0x650D" << QByteArray();
+    }
+    void classSetInTheUsersTable() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, code);
+        QFETCH(QByteArray, after);
+        QTemporaryDir dir;
+        const QString file = dir.path() + "/classes.txt";
+        QFile f(file);
+        if (!before.isNull())
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
+        f.close();
+        const Outcome set = SetClassInTable(file.toStdString(), "Lake", code.toStdString());
+        QCOMPARE(set.ok(), !after.isNull());
+        QVERIFY(f.open(QIODevice::ReadOnly) || before.isNull());
+        QCOMPARE(f.readAll(), after.isNull() ? before : after);
+        ClassTable read; // what was written reads as a table with the class on the map
+        QVERIFY(after.isNull() || (read.load(file.toStdString()) && read.lookup("lake").code == code.toStdString()));
     }
 
     void stateCatalogue() {

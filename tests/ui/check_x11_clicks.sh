@@ -52,11 +52,11 @@ xdotool mousemove --window "$startup" 84 76 click 1   # With Internet
 main=$(xdotool search --sync --onlyvisible --name '^Trailcrafter GNIS Data Processing$' | head -n 1)
 sleep 0.5
 requests() { [ -f "$work/requests" ] && wc -l <"$work/requests" || echo 0; }
-xdotool mousemove --window "$main" 59 153 click 1     # GNIS --> GPX, for Massachusetts as remembered
+xdotool mousemove --window "$main" 59 181 click 1     # GNIS --> GPX, for Massachusetts as remembered
 for _ in $(seq 100); do [ "$(requests)" -ge 1 ] && break; sleep 0.1; done
 [ "$(requests)" -eq 1 ] || fail "the download did not start"
 # During the download: GNIS --> SHP, Process SHP, All At Once and GNIS --> GPX again.
-for at in "59 180" "59 207" "413 207" "59 153"; do
+for at in "59 208" "59 235" "413 235" "59 181"; do
   xdotool mousemove --window "$main" $at click 1
   sleep 0.2
 done

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -60,6 +61,11 @@ struct ScriptedDialogs : Dialogs {
     }
     QString openedFolder;
     void openFolder(const QString& f) override { openedFolder = f; }
+    QString text, askedLabel;
+    QString askText(QWidget*, const QString&, const QString& label, const QString&) override {
+        askedLabel = label;
+        return text;
+    }
     UnsavedAnswer unsaved = UnsavedAnswer::Discard;
     int askedToSave = 0;
     UnsavedAnswer askToSave(QWidget*) override {
@@ -428,11 +434,11 @@ private slots:
         // Tab goes through the GNIS page in the order of its controls, then to the status bar's link.
         find(&w, "cmbGnisState")->setFocus();
         QStringList visited;
-        for (int i = 0; i < 12; ++i) {
+        for (int i = 0; i < 14; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             visited << QApplication::focusWidget()->objectName();
         }
-        const QStringList order{"btnGnisBrowseOut", "btnGnisGpx", "btnGnisShp", "btnGnisAll", "lnkDetails"};
+        const QStringList order{"btnGnisBrowseOut", "txtGnisArea", "btnWholeState", "btnGnisGpx", "btnGnisShp", "btnGnisAll", "lnkDetails"};
         qsizetype at = -1;
         for (const QString& name : order) {
             at = visited.indexOf(name, at + 1);
@@ -443,15 +449,20 @@ private slots:
         QSignalSpy ended(&w, &MainWindow::jobEnded);
         QTest::keyClick(find(&w, "btnGnisGpx"), Qt::Key_Return);
         QVERIFY(ended.wait(20000));
-        // On each page, no two controls share a mnemonic.
-        for (const char* page : {"frmTabs1", "frmTabs2"}) {
+        // On each page and in the result window, no two controls share a mnemonic.
+        ResultWindow result;
+        for (QWidget* page : {find(&w, "frmTabs1"), find(&w, "frmTabs2"), static_cast<QWidget*>(&result)}) {
             QStringList keys;
-            for (QAbstractButton* b : find(&w, page)->findChildren<QAbstractButton*>()) {
-                const qsizetype amp = b->text().indexOf('&');
-                if (amp >= 0)
-                    keys << b->text().mid(amp + 1, 1).toLower();
-            }
-            QVERIFY2(keys.size() >= 2 && keys.removeDuplicates() == 0, page);
+            auto take = [&keys](const QString& text) {
+                if (const qsizetype amp = text.indexOf('&'); amp >= 0)
+                    keys << text.mid(amp + 1, 1).toLower();
+            };
+            for (QAbstractButton* b : page->findChildren<QAbstractButton*>())
+                take(b->text());
+            for (QLabel* l : page->findChildren<QLabel*>())
+                if (l->buddy())
+                    take(l->text());
+            QVERIFY2(keys.size() >= 2 && keys.removeDuplicates() == 0, qPrintable(page->objectName()));
         }
         // Escape closes Details and the result window.
         w.showDetails();
@@ -459,7 +470,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(details));
         QTest::keyClick(details, Qt::Key_Escape);
         QVERIFY(!details->isVisible());
-        ResultWindow result;
         result.show(std::string("GNIS result"), nullptr, nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(&result));
         QTest::keyClick(&result, Qt::Key_Escape);
@@ -731,6 +741,67 @@ private slots:
                 QTest::mouseMove(map, QPoint(260, 200));
                 QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(260, 200));
                 QVERIFY(map->centre().x() < centre.x());
+
+                // "Save as GeoPackage…" writes the same run as gnis.gpkg; the result stays.
+                REQUIRE_TOOL("ogr2ogr");
+                QVERIFY(runJob(&w, result, "btnSaveGpkg"));
+                QVERIFY2(w.statusBarText().startsWith("GNIS GeoPackage created. 8361 waypoints written"), qPrintable(w.statusBarText()));
+                QVERIFY(QFileInfo(out.path() + "/gnis.gpkg").size() > 0);
+                QVERIFY(result->isVisible() && find(&w, "lnkShowResult")->isVisible());
+                QFile::remove(out.path() + "/gnis.gpkg");
+
+                // A box drawn with Shift on the map becomes the next run's area, and a
+                // class left out goes on the map: both saved, both in the next run.
+                QVERIFY(!find(result, "btnUseArea")->isEnabled());
+                const QPointF before = map->centre();
+                QTest::mousePress(map, Qt::LeftButton, Qt::ShiftModifier, QPoint(100, 100));
+                QTest::mouseMove(map, QPoint(300, 260));
+                QTest::mouseRelease(map, Qt::LeftButton, Qt::ShiftModifier, QPoint(300, 260));
+                const QRectF box = map->box();
+                QVERIFY(!box.isNull() && find(result, "btnUseArea")->isEnabled());
+                QCOMPARE(map->centre(), before); // drawing does not pan
+                click(result, "btnUseArea");
+                const QString areaText = find<QLineEdit>(&w, "txtGnisArea")->text();
+                Area area;
+                QVERIFY2(area.setText(areaText.toStdString()) && area.hasBox(), qPrintable(areaText));
+                QVERIFY(std::abs(area.west() - box.left()) < 1e-4 && std::abs(area.north() - box.bottom()) < 1e-4);
+                QVERIFY2(w.statusBarText().startsWith("The area of the next run: box "), qPrintable(w.statusBarText()));
+                QVERIFY(readAll(settingsFile()).contains("area=" + areaText.toUtf8() + "\n"));
+                auto* leftOut = find<QListWidget>(result, "lstLeftOut");
+                leftOut->setCurrentRow(int(result->leftOutClasses().indexOf("Lake")));
+                dialogs_.text = "0x650D";
+                click(result, "btnAddClass");
+                QCOMPARE(dialogs_.askedLabel, QString("Map type code for Lake (0x and up to four hexadecimal digits):"));
+                const QString table = QFileInfo(settingsFile()).absolutePath() + "/classes.txt";
+                QVERIFY(readAll(table).contains("\nLake 0x650D\n"));
+                QVERIFY(readAll(settingsFile()).contains("classes=" + table.toUtf8() + "\n"));
+                QVERIFY(runJob(&w, "btnGnisGpx"));
+                QVERIFY2(QRegularExpression("; [1-9]\\d* outside the area;").match(w.statusBarText()).hasMatch(),
+                         qPrintable(w.statusBarText()));
+                QVERIFY(readAll(out.path() + "/gnis.gpx").contains("<desc>Lake</desc>"));
+                const ResultPoints inArea = ReadGpxPoints(fsPath(out.path() + "/gnis.gpx"));
+                QVERIFY(inArea.size() > 0 && inArea.size() < 8361);
+                for (std::size_t i = 0; i < inArea.size(); ++i)
+                    QVERIFY(area.containsPosition(inArea.lat[i], inArea.lon[i]) ||
+                            QRectF(box).adjusted(-1e-4, -1e-4, 1e-4, 1e-4).contains(inArea.lon[i], inArea.lat[i]));
+                w.showResult();
+                QTRY_VERIFY(!w.resultWindow()->leftOutClasses().isEmpty());
+                QVERIFY(!w.resultWindow()->leftOutClasses().contains("Lake"));
+                // A typed area that does not read starts nothing and says why.
+                find<QLineEdit>(&w, "txtGnisArea")->setText("bbox 1,2,3");
+                click(&w, "btnGnisGpx");
+                QCOMPARE(w.statusBarText(), QString("GNIS ERROR: The area: the box \"1,2,3\" has 3 numbers, not 4; give "
+                                                    "WEST,SOUTH,EAST,NORTH in decimal degrees, such as -71.9,43.9,-70.9,44.6"));
+                QVERIFY(!w.statusWindow()->isVisible());
+                click(&w, "btnWholeState");
+                find<QLineEdit>(&w, "txtClasses")->clear(); // the built-in table again
+                QVERIFY(readAll(settingsFile()).contains("area=\n"));
+                QVERIFY(runJob(&w, "btnGnisGpx")); // the whole state again for the map below
+                QVERIFY2(!w.statusBarText().contains("outside the area"), qPrintable(w.statusBarText()));
+                w.showResult();
+                result = w.resultWindow();
+                QTRY_VERIFY(result->countsText().contains(" points on the map."));
+
                 // "Make Garmin map…" runs the Garmin stage for the same job; the result stays.
                 REQUIRE_TOOL("mkgmap");
                 QVERIFY(runJob(&w, result, "btnMakeGarmin"));
