@@ -283,6 +283,60 @@ private slots:
                               "-156.6\t20.9\t\"Smith's \"\"Big\"\" Hill, North\"\tSummit\tUSGS GNIS Lahaina\t0x6616\t\t42\tMaui\tHawaii"}));
     }
 
+    // The area, the user's class table and de-duplication decide alike for every
+    // format: the same counts, and the product holds the same features.
+    void sameRulesInEveryFormat_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("product");
+        QTest::newRow("GPX") << int(Job::Gpx) << "gnis.gpx";
+        QTest::newRow("Polish map") << int(Job::Mp) << "gnis.mp";
+        QTest::newRow("Garmin map") << int(Job::Garmin) << "gmapsupp.img";
+        QTest::newRow("shapefile") << int(Job::Shp) << "gnis.shp";
+        QTest::newRow("GeoPackage") << int(Job::Gpkg) << "gnis.gpkg";
+        QTest::newRow("GeoJSON") << int(Job::GeoJson) << "gnis.geojson";
+    }
+    void sameRulesInEveryFormat() {
+        QFETCH(int, kind);
+        QFETCH(QString, product);
+        REQUIRE_TOOL(kind == int(Job::Garmin) ? "mkgmap" : "ogr2ogr");
+        QTemporaryDir out, in;
+        writeAll(in.path() + "/classes.txt", "Summit 0x6616\nLake 0x650D\nPopulated Place -\nReservoir 0x650F\n");
+        writeAll(in.path() + "/ma.txt", kHeader +
+                 "1|Mount Greylock|Summit|MA|25|Berkshire|003|x|y|42.6375821|-73.1662155|||||1063|Williamstown||\r\n"
+                 "2|Onota Lake|Lake|MA|25|Berkshire|003|x|y|42.47|-73.28|||||||Pittsfield West||\r\n"
+                 "3|Pittsfield|Populated Place|MA|25|Berkshire|003|x|y|42.45|-73.25|||||||Pittsfield East||\r\n"
+                 "4|Quabbin Reservoir|Reservoir|MA|25|Hampshire|015|x|y|42.38|-72.28|||||||Quabbin||\r\n"
+                 "5|Boston Common|Park|MA|25|Suffolk|025|x|y|42.355|-71.066|||||||Boston South||\r\n"
+                 "1|Mount Greylock|Summit|MA|25|Berkshire|003|x|y|42.6375821|-73.1662155|||||1063|Williamstown||\r\n"
+                 "6|Berkshire Summit of NY|Summit|NY|36|Berkshire|003|x|y|42.2|-73.6|||||||Copake||\r\n");
+        JobSettings s = job(out.path());
+        s.inputText = fsPath(in.path() + "/ma.txt");
+        s.classTable = fsPath(in.path() + "/classes.txt");
+        QVERIFY(s.area.setCounties("berkshire MA"));
+        Recorder rec;
+        const JobOutcome made = RunJob(Job(kind), s, rec);
+        QVERIFY2(made.ok, made.text.c_str());
+        QCOMPARE(QString::fromStdString(made.stats.countsText()),
+                 QString("2 waypoints written from 7 records; 2 left out by the class table (Park 1, Populated Place 1); "
+                         "2 outside the area; 1 duplicates skipped; 0 skipped as malformed"));
+        const QString file = out.path() + "/" + product;
+        int features = -1;
+        if (kind == int(Job::Gpx))
+            features = int(readAll(file).count("<wpt "));
+        else if (kind == int(Job::Mp))
+            features = int(readAll(file).count("[POI]"));
+        else if (kind == int(Job::Garmin)) { // the map named after its area, as the user spelt it
+            const QRegularExpression map("\"GNIS berkshire MA\" made from (\\d+) waypoints");
+            features = map.match(QString::fromStdString(made.summary)).captured(1).toInt();
+        }
+        else
+            features = QRegularExpression("Feature Count: (\\d+)")
+                           .match(QString::fromUtf8(runTool("ogrinfo", {"-so", "-al", file}).out))
+                           .captured(1)
+                           .toInt();
+        QCOMPARE(features, 2);
+    }
+
     void shapefileFailures_data() {
         QTest::addColumn<QString>("fwtools");
         QTest::addColumn<QByteArray>("gpx");
