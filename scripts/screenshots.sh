@@ -78,7 +78,7 @@ xdotool mousemove --window "$main" 340 12 click 1  # the Settings tab
 shoot "Trailcrafter GNIS Data Processing" main-settings.png
 xdotool mousemove --window "$main" 110 12 click 1  # back to GNIS
 sleep 0.3
-xdotool mousemove --window "$main" 59 153 click 1  # GNIS --> GPX: the download waits on the silent server
+xdotool mousemove --window "$main" 59 181 click 1  # GNIS --> GPX: the download waits on the silent server
 shoot "Status" status.png
 
 # The same window on a 144-dpi screen: the layouts grow so that no text is cut.
@@ -90,3 +90,29 @@ startup=$(xdotool search --sync --onlyvisible --name '^Trailcrafter - GNIS Proce
 sleep 0.5
 xdotool mousemove --window "$startup" 126 114 click 1  # With Internet, at 1.5 times the pixels
 shoot "Trailcrafter GNIS Data Processing" main-gnis-144dpi.png
+
+# The result window of a run from the bundled mirror, with a box drawn on its map
+# with Shift held (the area of the next run) and Lake chosen in the left-out list.
+kill "$(jobs -p | tail -n 1)" 2>/dev/null || true
+pkill -f "$program" 2>/dev/null || true
+sleep 0.5
+sed -i "s|^gnisserver=.*|gnisserver=$(pwd)/data/mirror|" "$work/config/Trailcrafter/trailcrafter-gnis/settings.ini"
+printf 'state=MA\n' >> "$work/config/Trailcrafter/trailcrafter-gnis/settings.ini"
+"$program" &
+pids+=($!)
+startup=$(xdotool search --sync --onlyvisible --name '^Trailcrafter - GNIS Processing$' | head -n 1)
+sleep 0.5
+xdotool mousemove --window "$startup" 84 76 click 1  # With Internet
+main=$(xdotool search --sync --onlyvisible --name "^Trailcrafter GNIS Data Processing\$" | head -n 1)
+sleep 0.5
+xdotool mousemove --window "$main" 59 181 click 1    # GNIS --> GPX
+sleep 3
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove --window "$main" $((WIDTH - 71)) $((HEIGHT - 10)) click 1  # Show result
+result=$(xdotool search --sync --onlyvisible --name '^GNIS result: ' | head -n 1)
+sleep 1
+xdotool keydown shift mousemove --window "$result" 520 220 mousedown 1 mousemove --window "$result" 600 300 \
+  mousemove --window "$result" 700 360 mouseup 1 keyup shift
+sleep 0.3
+xdotool key alt+l Down                               # Lake, the second class left out (the focus takes the first)
+shoot "GNIS result: .*" result.png

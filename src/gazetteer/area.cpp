@@ -4,6 +4,7 @@
 #include "gazetteer/states.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace gnis {
 namespace {
@@ -66,6 +67,9 @@ Outcome Area::setBox(std::string_view text) {
         return Outcome::failure("the box's west and east are the same longitude");
     hasBox_ = true;
     west_ = v[0], south_ = v[1], east_ = v[2], north_ = v[3];
+    // A bound has at most 12 significant digits that matter, which a double holds exactly enough to round back.
+    westE9_ = std::llround(v[0] * kScale), southE9_ = std::llround(v[1] * kScale);
+    eastE9_ = std::llround(v[2] * kScale), northE9_ = std::llround(v[3] * kScale);
     boxText_.clear();
     for (int i = 0; i < 4; ++i)
         (boxText_ += i ? "," : "") += parts[static_cast<std::size_t>(i)];
@@ -153,12 +157,16 @@ std::string Area::mapName() const {
 }
 
 bool Area::containsPosition(double lat, double lon) const {
+    return containsScaled(std::llround(lat * kScale), std::llround(lon * kScale));
+}
+
+bool Area::containsScaled(std::int64_t lat, std::int64_t lon) const {
     if (!hasBox_)
         return true;
-    if (lat < south_ || lat > north_)
+    if (lat < southE9_ || lat > northE9_)
         return false;
     // West past east: the box runs across the antimeridian.
-    return west_ < east_ ? lon >= west_ && lon <= east_ : lon >= west_ || lon <= east_;
+    return westE9_ < eastE9_ ? lon >= westE9_ && lon <= eastE9_ : lon >= westE9_ || lon <= eastE9_;
 }
 
 bool Area::containsCounty(std::string_view county, std::string_view state) const {

@@ -2,6 +2,7 @@
 
 #include "base/outcome.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,10 @@ public:
     double north() const { return north_; }
 
     bool containsPosition(double lat, double lon) const;
+    // The same for positions in billionths of a degree, as the converter reads
+    // them from the text without floating point.
+    bool containsScaled(std::int64_t lat, std::int64_t lon) const;
+    static constexpr double kScale = 1e9;
     // county: the gazetteer's county column; state: its state column, a code
     // ("NH", older releases) or a name ("New Hampshire", today's).
     bool containsCounty(std::string_view county, std::string_view state) const;
@@ -48,6 +53,7 @@ private:
     };
     bool hasBox_ = false;
     double west_ = 0, south_ = 0, east_ = 0, north_ = 0;
+    std::int64_t westE9_ = 0, southE9_ = 0, eastE9_ = 0, northE9_ = 0;
     std::string boxText_; // as the user gave it, trimmed
     std::vector<County> counties_;
 };

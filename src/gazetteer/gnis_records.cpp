@@ -104,6 +104,15 @@ bool ParseDecimal(std::string_view text, Decimal& out) {
     return true;
 }
 
+std::int64_t Decimal::billionths() const {
+    std::int64_t value = 0;
+    for (const char c : integer.substr(0, 9))
+        value = value * 10 + (c - '0');
+    for (std::size_t i = 0; i < 9; ++i)
+        value = value * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    return negative ? -value : value;
+}
+
 bool Decimal::magnitudeAbove(int limit) const {
     if (integer.size() > 3)
         return true;
@@ -404,15 +413,10 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         stats.noteMalformed(lineNumber, "longitude " + shown(lonText) + " is outside -180..180");
         return;
     }
-    if (area_) {
-        // The text is a checked decimal already, so only its precision is in question.
-        double latDegrees = 0, lonDegrees = 0;
-        std::from_chars(latText.data() + (latText.front() == '+'), latText.data() + latText.size(), latDegrees);
-        std::from_chars(lonText.data() + (lonText.front() == '+'), lonText.data() + lonText.size(), lonDegrees);
-        if (!area_->containsPosition(latDegrees, lonDegrees) || !area_->containsCounty(column(county_), column(state_))) {
-            ++stats.outside;
-            return;
-        }
+    if (area_ && (!area_->containsScaled(lat.billionths(), lon.billionths()) ||
+                  !area_->containsCounty(column(county_), column(state_)))) {
+        ++stats.outside;
+        return;
     }
     const std::string_view cls = column(class_);
 

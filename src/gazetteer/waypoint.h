@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ struct Decimal {
     bool isZero() const { return integer.empty() && fraction.empty(); }
     // |value| > limit, for a whole-number limit of at most three digits.
     bool magnitudeAbove(int limit) const;
+    // The value in billionths, the digits past the ninth decimal dropped; for
+    // values of at most three whole digits (a checked coordinate).
+    std::int64_t billionths() const;
 };
 
 // One feature as it goes on the map, read from a gazetteer record: the texts

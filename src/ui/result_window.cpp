@@ -133,8 +133,8 @@ void ResultWindow::show(const std::string& title, const GpxStats* counted, std::
     if (points && !points->note.empty())
         text += "Note: " + QString::fromStdString(points->note) + ".\n";
     counts_->setPlainText(text);
+    leftOut_->clear(); // a result without counts (a processed table) has no list of its own
     if (counted) {
-        leftOut_->clear();
         std::vector<std::pair<std::string, std::int64_t>> rows(counted->leftOutClasses.begin(), counted->leftOutClasses.end());
         std::sort(rows.begin(), rows.end(),
                   [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
