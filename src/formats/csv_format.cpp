@@ -26,7 +26,7 @@ void appendField(std::string& out, std::string_view text, std::string_view suffi
 std::string CsvWriter::head() const { return "name,desc,src,type,ele,feature_id,county,state,lon,lat\r\n"; }
 
 std::string CsvWriter::ColumnTypes() {
-    return "\"String\",\"String\",\"String\",\"String\",\"Integer\",\"Integer\",\"String\",\"String\",\"Real\",\"Real\"\r\n";
+    return "\"String\",\"String\",\"String\",\"String\",\"Integer\",\"Integer64\",\"String\",\"String\",\"Real\",\"Real\"\r\n";
 }
 
 void CsvWriter::write(const Waypoint& w, std::string& out, GpxStats&) {

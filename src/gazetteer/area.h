@@ -18,7 +18,9 @@ public:
     // box across the antimeridian.
     [[nodiscard]] Outcome setBox(std::string_view text);
     // "Coos NH,Grafton NH,Middlesex": county names, any case; a trailing state
-    // code picks one where the name repeats across states.
+    // code or name picks one where the name repeats across states. A trailing
+    // "County" (or Parish, Borough, Census Area, Municipality) is dropped, as the
+    // gazetteer's county column has none.
     [[nodiscard]] Outcome setCounties(std::string_view text);
     // The form setText reads and settings.ini keeps: "bbox W,S,E,N",
     // "county NAME,NAME", or both joined by "; ". Empty text: the whole state.
@@ -44,7 +46,13 @@ public:
     static constexpr double kScale = 1e9;
     // county: the gazetteer's county column; state: its state column, a code
     // ("NH", older releases) or a name ("New Hampshire", today's).
-    bool containsCounty(std::string_view county, std::string_view state) const;
+    bool containsCounty(std::string_view county, std::string_view state) const { return countyOf(county, state) >= 0; }
+    // The position in the list of the county that holds the record; -1 for none
+    // (and 0 for any record when the area lists no county).
+    int countyOf(std::string_view county, std::string_view state) const;
+    std::size_t countyCount() const { return counties_.size(); }
+    // "Coos NH", as the list names it.
+    std::string countyName(std::size_t index) const;
 
 private:
     struct County {

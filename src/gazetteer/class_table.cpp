@@ -116,11 +116,14 @@ MapType ClassTable::lookup(std::string_view featureClass) const {
 Outcome SetClassInTable(const std::filesystem::path& file, std::string_view featureClass, std::string_view code) {
     const std::string_view cls = trimmed(featureClass);
     if (cls.empty() || cls.find_first_of("#\r\n") != std::string_view::npos || !IsValidUtf8(cls))
-        return Outcome::failure("\"" + std::string(cls) + "\" cannot be a class of the table");
+        return Outcome::failure("The class \"" + std::string(cls) + "\" cannot be a line of the table");
     if (code != "-" && !isMapTypeCode(code))
-        return Outcome::failure("\"" + std::string(code) + "\" is no map type code (0x and up to four hexadecimal digits) and not -");
+        return Outcome::failure("The code \"" + std::string(code) + "\" is no map type code (0x and up to four hexadecimal digits) and not -");
     std::error_code ec;
     std::string text;
+    // Replaced whole, so a link would become a file and the edit would miss what it points at.
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec)))
+        return Outcome::failure("The class table " + file.string() + " is a link; choose the file it points at on the Settings page");
     if (std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
         ClassTable current; // only a table that reads is changed
         if (Outcome loaded = current.load(file); !loaded)

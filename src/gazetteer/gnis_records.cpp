@@ -105,11 +105,15 @@ bool ParseDecimal(std::string_view text, Decimal& out) {
 }
 
 std::int64_t Decimal::billionths() const {
+    // Rounded half up on the tenth decimal, as AppendCoordinate writes the value:
+    // what is compared is what the files hold.
     std::int64_t value = 0;
     for (const char c : integer.substr(0, 9))
         value = value * 10 + (c - '0');
     for (std::size_t i = 0; i < 9; ++i)
         value = value * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    if (fraction.size() > 9 && fraction[9] >= '5')
+        ++value;
     return negative ? -value : value;
 }
 
@@ -243,6 +247,7 @@ void GpxStats::add(const GpxStats& other) {
     duplicates += other.duplicates;
     outside += other.outside;
     areaApplied = areaApplied || other.areaApplied;
+    countiesMatched |= other.countiesMatched;
     malformed += other.malformed;
     cutFields += other.cutFields;
     if (fatal.empty())
@@ -413,10 +418,14 @@ void WaypointConverter::convert(std::string_view record, std::int64_t lineNumber
         stats.noteMalformed(lineNumber, "longitude " + shown(lonText) + " is outside -180..180");
         return;
     }
-    if (area_ && (!area_->containsScaled(lat.billionths(), lon.billionths()) ||
-                  !area_->containsCounty(column(county_), column(state_)))) {
-        ++stats.outside;
-        return;
+    if (area_) {
+        const int county = area_->countyOf(column(county_), column(state_));
+        if (county < 0 || !area_->containsScaled(lat.billionths(), lon.billionths())) {
+            ++stats.outside;
+            return;
+        }
+        if (county < 64)
+            stats.countiesMatched |= std::uint64_t(1) << county;
     }
     const std::string_view cls = column(class_);
 

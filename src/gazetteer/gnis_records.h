@@ -33,6 +33,7 @@ struct GpxStats {
     std::int64_t duplicates = 0; // a feature id already written
     std::int64_t outside = 0;    // outside the run's area
     bool areaApplied = false;    // the run kept an area only, so the counts name it
+    std::uint64_t countiesMatched = 0; // bit i: a record lay in the area's county i (the first 64)
     std::int64_t cutFields = 0;  // values cut to the shapefile's field width
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;

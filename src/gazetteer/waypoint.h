@@ -17,8 +17,8 @@ struct Decimal {
     bool isZero() const { return integer.empty() && fraction.empty(); }
     // |value| > limit, for a whole-number limit of at most three digits.
     bool magnitudeAbove(int limit) const;
-    // The value in billionths, the digits past the ninth decimal dropped; for
-    // values of at most three whole digits (a checked coordinate).
+    // The value in billionths, rounded half up on the tenth decimal (as a
+    // coordinate is written); for values of at most three whole digits.
     std::int64_t billionths() const;
 };
 

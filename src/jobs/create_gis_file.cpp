@@ -38,7 +38,7 @@ Outcome ConvertToGisFile(JobContext& job, GisFormat format) {
     if (gpkg) // one transaction: far faster than GDAL's default of one per 100,000 features
         args.insert(args.end(), {"-gt", "unlimited"});
     else
-        args.insert(args.end(), {"-lco", "RFC7946=YES"});
+        args.insert(args.end(), {"-lco", "RFC7946=YES", "-lco", "COORDINATE_PRECISION=9"}); // as every other format
     RunOptions options;
     options.cancelled = [&job] { return job.reporter.cancelRequested(); };
     job.reporter.toolRunning("ogr2ogr");

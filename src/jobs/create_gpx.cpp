@@ -321,6 +321,19 @@ Outcome writeWaypoints(const JobSettings& settings, WaypointWriter& format, cons
             return fail(several && error.rfind("Download failed for ", 0) != 0 ? name + ": " + error : error);
         }
     }
+    // An area that keeps nothing is a mistake (a county spelt otherwise), not an empty map.
+    const Area& area = settings.area;
+    if (!area.empty() && stats.waypoints == 0 && stats.outside > 0)
+        return fail("The area (" + area.description() + ") keeps nothing: all " + GroupedNumber(stats.outside) +
+                    " features with a position lie outside it" +
+                    (area.hasCounties() ? "; the gazetteer names counties as \"Middlesex\", with a state code "
+                                          "where names repeat (\"Bristol RI\")"
+                                        : std::string()));
+    for (std::size_t i = 0; i < area.countyCount() && i < 64; ++i) {
+        if (!(stats.countiesMatched & (std::uint64_t(1) << i)))
+            stats.warning += std::string(stats.warning.empty() ? "" : " ") + "No feature lies in the county " +
+                             area.countyName(i) + ".";
+    }
     if (Outcome finished = gpx.finish(); !finished)
         return finished;
     if (!cleanupError.empty())
@@ -385,9 +398,10 @@ std::string GarminMapName(const JobSettings& settings) {
         name += ' ';
         AppendCleanLabel(name, settings.inputText.stem().string()); // a file name may hold a line break
     }
-    // An area names the map better than the states it was cut from.
+    // The area names the map with the states it was cut from: Bristol of
+    // Massachusetts is another map than Bristol of Rhode Island.
     if (!settings.area.empty()) {
-        name = "GNIS ";
+        name += ' ';
         AppendCleanLabel(name, settings.area.mapName());
     }
     return name;
@@ -395,7 +409,8 @@ std::string GarminMapName(const JobSettings& settings) {
 
 std::uint32_t GarminMapId(const JobSettings& settings) {
     // FNV-1a of the name: the same states give the same ID on every run and
-    // machine, other states another one, so maps of several regions sit side by side.
+    // machine, other states another one, so maps of several regions sit side by
+    // side.
     std::uint32_t hash = 2166136261u;
     for (const char c : GarminMapName(settings)) {
         hash ^= static_cast<unsigned char>(c);

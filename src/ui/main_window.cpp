@@ -700,10 +700,14 @@ bool MainWindow::setArea(const QString& text) {
 void MainWindow::runPipelineButton(Job job) {
     if (jobThread_)
         return; // one job at a time (the result window takes clicks while one runs)
-    runLog_.clear();
-    runStarted_ = QDateTime::currentMSecsSinceEpoch();
     // A Garmin map, a GeoPackage or GeoJSON is made from the result on show; that result stays.
     const bool fromResult = job == Job::Garmin || job == Job::Gpkg || job == Job::GeoJson;
+    // An area that does not read is never taken for the whole state; checked
+    // before anything of the last run goes.
+    if (!fromResult && job != Job::Process && !setArea(txtGnisArea_->text()))
+        return;
+    runLog_.clear();
+    runStarted_ = QDateTime::currentMSecsSinceEpoch();
     if (!fromResult) {
         lnkResult_->hide();
         stopReader();
@@ -711,8 +715,6 @@ void MainWindow::runPipelineButton(Job job) {
         if (result_)
             result_->hide();
     }
-    if (!fromResult && !setArea(txtGnisArea_->text()))
-        return; // an area that does not read is never taken for the whole state
     beginStage();
     // "Make Garmin map…" makes the map of the run the result window shows.
     const JobSettings settings = fromResult ? lastSettings_ : jobSettings();
@@ -810,8 +812,8 @@ void MainWindow::presentResult() {
         connect(result_, &ResultWindow::saveGeoPackage, this, [this] { runPipelineButton(Job::Gpkg); });
         connect(result_, &ResultWindow::saveGeoJson, this, [this] { runPipelineButton(Job::GeoJson); });
         connect(result_, &ResultWindow::useArea, this, [this](QRectF box) {
-            // Four decimals: about ten metres, finer than a drawn box is meant.
-            auto degrees = [](double v) { return QString::number(v, 'f', 4); };
+            // Six decimals: a decimetre, finer than any box drawn at the deepest zoom.
+            auto degrees = [](double v) { return QString::number(v, 'f', 6); };
             setArea("bbox " + degrees(box.left()) + "," + degrees(box.top()) + "," + degrees(box.right()) + "," +
                     degrees(box.bottom()));
         });

@@ -125,6 +125,10 @@ private slots:
                                          << "--bbox: the box's south (43) must be below its north (42)";
         QTest::newRow("box past the poles") << QStringList{"mp", "--state=MA", "--output", "/tmp", "--bbox=-71,42,-70,91"}
                                             << "--bbox: the box's south and north must lie in -90..90";
+        QTest::newRow("box of nan") << QStringList{"gpx", "--state=MA", "--output", "/tmp", "--bbox=nan,43,-71,44"}
+                                    << "--bbox: the box's \"nan\" is not a decimal number";
+        QTest::newRow("box of two signs") << QStringList{"gpx", "--state=MA", "--output", "/tmp", "--bbox=+-72,43,-71,44"}
+                                          << "--bbox: the box's \"+-72\" is not a decimal number";
         QTest::newRow("empty county") << QStringList{"shp", "--state=MA", "--output", "/tmp", "--county=Essex,,Suffolk"}
                                       << "--county: the county list \"Essex,,Suffolk\" has an empty name";
         QTest::newRow("extract without archive") << QStringList{"extract", "--output", "/tmp"}

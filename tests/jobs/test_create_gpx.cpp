@@ -213,18 +213,26 @@ private slots:
         QTest::addColumn<QString>("bbox");
         QTest::addColumn<QString>("county");
         QTest::addColumn<QList<qint64>>("counts");
+        QTest::addColumn<QString>("message"); // the warning, or the error when nothing is kept
         QTest::newRow("box across the Massachusetts–Rhode Island line")
-            << "-71.6,41.8,-71.1,42.2" << "" << QList<qint64>{634, 9247, 2};
-        QTest::newRow("Bristol, a county of both states") << "" << "BRISTOL" << QList<qint64>{616, 9266, 1};
-        QTest::newRow("Bristol of Rhode Island only") << "" << "bristol RI" << QList<qint64>{86, 9797, 0};
-        QTest::newRow("box and county: both must hold")
-            << "-71.6,41.8,-71.1,42.2" << "Bristol RI" << QList<qint64>{0, 9883, 0};
-        QTest::newRow("no area") << "" << "" << QList<qint64>{9880, 0, 3};
+            << "-71.6,41.8,-71.1,42.2" << "" << QList<qint64>{634, 9247, 2} << "";
+        QTest::newRow("Bristol, a county of both states") << "" << "BRISTOL" << QList<qint64>{616, 9266, 1} << "";
+        QTest::newRow("Bristol of Rhode Island only") << "" << "bristol RI" << QList<qint64>{86, 9797, 0} << "";
+        QTest::newRow("as people write it") << "" << "Bristol County Rhode Island" << QList<qint64>{86, 9797, 0} << "";
+        QTest::newRow("a county that is not there, beside one that is")
+            << "" << "Bristol RI,Nowhere" << QList<qint64>{86, 9797, 0} << "No feature lies in the county Nowhere.";
+        QTest::newRow("box and county: both must hold, so nothing is kept")
+            << "-71.6,41.8,-71.1,42.2" << "Bristol RI" << QList<qint64>{0, 9883, 0}
+            << "GNIS ERROR: The area (box -71.6,41.8,-71.1,42.2 and county Bristol RI) keeps nothing: all 9,883 "
+               "features with a position lie outside it; the gazetteer names counties as \"Middlesex\", with a state "
+               "code where names repeat (\"Bristol RI\")";
+        QTest::newRow("no area") << "" << "" << QList<qint64>{9880, 0, 3} << "";
     }
     void areaOfTheMap() {
         QFETCH(QString, bbox);
         QFETCH(QString, county);
         QFETCH(QList<qint64>, counts);
+        QFETCH(QString, message);
         QTemporaryDir dir;
         JobSettings settings;
         settings.outputFolder = fsPath(dir.path());
@@ -236,22 +244,30 @@ private slots:
             QVERIFY(settings.area.setCounties(county.toStdString()));
         Recorder rec;
         const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
+        if (counts[0] == 0) { // an area that keeps nothing is told, and no empty file is made
+            QCOMPARE(QString::fromStdString(outcome.text), message);
+            QCOMPARE(filesIn(dir.path()), QStringList());
+            return;
+        }
         QVERIFY2(outcome.ok, outcome.text.c_str());
         QCOMPARE((QList<qint64>{outcome.stats.waypoints, outcome.stats.outside, outcome.stats.duplicates}), counts);
+        QCOMPARE(QString::fromStdString(outcome.stats.warning), message);
         const bool area = !bbox.isEmpty() || !county.isEmpty();
         QCOMPARE(QString::fromStdString(outcome.summary).contains(QString("; %1 outside the area;").arg(counts[1])), area);
-        if (bbox.isEmpty() || counts[0] == 0)
+        if (bbox.isEmpty())
             return;
-        // Every point inside the box (read back as floats, so within their precision),
-        // and from both sides of the state line (about 42.02° N).
-        const auto points = ReadGpxPoints(fsPath(dir.path() + "/gnis.gpx"));
-        QCOMPARE(qint64(points.size()), counts[0]);
-        int north = 0;
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            const QPointF p(points.lon[i], points.lat[i]);
-            QVERIFY2(QRectF(QPointF(-71.60001, 41.79999), QPointF(-71.09999, 42.20001)).contains(p), qPrintable(QString::number(i)));
-            north += p.y() > 42.03;
+        // Every point inside the box as written, and from both sides of the state line (about 42.02° N).
+        const QString gpx = QString::fromUtf8(readAll(dir.path() + "/gnis.gpx"));
+        QRegularExpression position("<wpt lat=\"([^\"]+)\" lon=\"([^\"]+)\">");
+        qint64 inside = 0, north = 0;
+        for (auto m = position.globalMatch(gpx); m.hasNext();) {
+            const auto p = m.next();
+            const double lat = p.captured(1).toDouble(), lon = p.captured(2).toDouble();
+            QVERIFY2(lat >= 41.8 && lat <= 42.2 && lon >= -71.6 && lon <= -71.1, qPrintable(p.captured(0)));
+            ++inside;
+            north += lat > 42.03;
         }
+        QCOMPARE(inside, counts[0]);
         QVERIFY(north > 0 && north < counts[0]);
     }
 
@@ -264,7 +280,10 @@ private slots:
                                               record("Anchorage", "Populated Place", "61.2181", "-149.9003"),
                                               record("West of the box", "Island", "52.0000", "170.0000"),
                                               record("East of the box", "Island", "52.0000", "-170.0000"),
-                                              record("North of the box", "Island", "53.5000", "179.0000")}));
+                                              record("North of the box", "Island", "53.5000", "179.0000"),
+                                              // On the edge as written (rounded to 9 decimals), and just past it.
+                                              record("On the north edge", "Island", "53.0000000004", "179.0000"),
+                                              record("Past the north edge", "Island", "53.0000000006", "179.0000")}));
         JobSettings settings;
         settings.outputFolder = fsPath(dir.path());
         settings.inputText = fsPath(in.path() + "/ak.txt");
@@ -272,8 +291,8 @@ private slots:
         Recorder rec;
         const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
         QVERIFY2(outcome.ok, outcome.text.c_str());
-        QCOMPARE(readNames(dir.path() + "/gnis.gpx"), QStringList({"Attu", "Amchitka", "Adak"}));
-        QCOMPARE(outcome.stats.outside, 4);
+        QCOMPARE(readNames(dir.path() + "/gnis.gpx"), QStringList({"Attu", "Amchitka", "Adak", "On the north edge"}));
+        QCOMPARE(outcome.stats.outside, 5);
     }
 
     void readOnlyOldGpxReplacedNothingElseTouched() {
