@@ -4,6 +4,7 @@
 
 #include "gazetteer/class_table.h"
 #include "jobs/run_job.h"
+#include "platform/download_cache.h"
 #include "platform/settings_file.h"
 #include "gazetteer/states.h"
 #include "zip/zip_archive.h"
@@ -50,7 +51,7 @@ constexpr const char* kUsage =
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
     "                 [--input FILE] [--classes FILE] [--bbox W,S,E,N] [--county NAME[,NAME...]]\n"
-    "                 [--max-time SECONDS] [--timing] [--quiet]\n"
+    "                 [--max-time SECONDS] [--refresh] [--no-cache] [--cache-size MB] [--timing] [--quiet]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
     "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
@@ -73,11 +74,17 @@ constexpr const char* kUsage =
     "                  states. With --bbox too, a feature must lie in both. What is left out\n"
     "                  is counted as outside the area\n"
     "  --max-time SECONDS  give up on a download that takes longer than this in all (default: 3600)\n"
+    "  --refresh       fetch anew, without asking the server whether the cached copy is current\n"
+    "  --no-cache      neither read nor write the download cache (~/.cache/trailcrafter-gnis)\n"
+    "  --cache-size MB keep at most this many megabytes of downloads there (default: 2048); the\n"
+    "                  copies used longest ago go first\n"
     "  --timing        show the seconds since the start before each status text\n"
     "  --quiet         no progress line on a terminal (downloads and the conversion in percent,\n"
     "                  an outside tool with its seconds), only the status texts\n"
-    "  Each state's file is downloaded into DIR under a hidden name of the run's own, its text\n"
-    "  streamed into DIR/gnis.gpx, and the download deleted. A feature that\n"
+    "  Each state's file is kept in the download cache ($XDG_CACHE_HOME/trailcrafter-gnis, else\n"
+    "  ~/.cache/trailcrafter-gnis); a later run asks the server whether it changed and fetches\n"
+    "  it only when it did. When the server cannot be reached, the cached copy is used and the\n"
+    "  summary says so. Its text is streamed into DIR/gnis.gpx. A feature that\n"
     "  several states' files share goes in once.\n"
     "\n"
     "gnis-convert shp|all|gpkg|geojson take the options of gpx, and --fwtools; all and process take\n"
@@ -258,6 +265,9 @@ constexpr OptionRule kBbox{"bbox", "W,S,E,N", "keep only what lies in this box o
                                           "west past east crosses the antimeridian"};
 constexpr OptionRule kCounty{"county", "NAME[,NAME...]", "keep only these counties, any case; a state code after "
                                                          "a name (Coos NH) where names repeat across states"};
+constexpr OptionRule kRefresh{"refresh", nullptr, "fetch anew, without asking whether the cached copy is current"};
+constexpr OptionRule kNoCache{"no-cache", nullptr, "neither read nor write the download cache"};
+constexpr OptionRule kCacheSize{"cache-size", "MB", "keep at most this many megabytes of downloads in the cache (default: 2048)"};
 constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
 constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
 constexpr OptionRule kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
@@ -275,24 +285,24 @@ struct CommandRule {
 const std::vector<CommandRule>& commands() {
     static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
                     "PGPASSWORD, else settings.ini.",
          {&kOutput, &kTiming, &kQuiet, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
         {"gpkg", "The same conversion into the GeoPackage DIR/gnis.gpkg (layer gnis, WGS 84), through ogr2ogr, "
                  "with the feature id, the county and the state.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools}},
         {"geojson", "The same conversion into DIR/gnis.geojson (RFC 7946), through ogr2ogr, with the feature id, "
                     "the county and the state.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools}},
         {"classes", "Print the built-in class table in the form --classes reads, to start a table of your own from.", {}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
@@ -419,6 +429,17 @@ gnis::JobSettings jobFromOptions(const Options& options) {
             throw UsageError{"--max-time needs a whole number of seconds, such as 600"};
         settings.maxTimeMs = seconds * 1000;
     }
+    if (!given(options, "--no-cache"))
+        settings.cacheFolder = gnis::DownloadCache::DefaultFolder();
+    settings.refresh = given(options, "--refresh");
+    if (given(options, "--cache-size")) {
+        const std::string text = value(options, "--cache-size");
+        std::int64_t megabytes = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), megabytes);
+        if (ec != std::errc() || end != text.data() + text.size() || megabytes < 1 || megabytes > (std::int64_t(1) << 30))
+            throw UsageError{"--cache-size needs a whole number of megabytes, such as 4096"};
+        settings.cacheMaxBytes = megabytes << 20;
+    }
     // The window's area ([User] area) is not read: like the states, a command's area is what it says.
     if (given(options, "--bbox")) {
         if (const gnis::Outcome set = settings.area.setBox(value(options, "--bbox")); !set)
@@ -481,7 +502,9 @@ int runPipeline(const Options& options) {
         return 1;
     }
     const std::string& warning = outcome.stats.warning;
-    std::cout << printable(outcome.summary + " " + outcome.text + (warning.empty() ? "" : " Warning: " + warning))
+    const std::string& notes = outcome.stats.notes;
+    std::cout << printable(outcome.summary + " " + outcome.text + (notes.empty() ? "" : " " + notes + ".") +
+                           (warning.empty() ? "" : " Warning: " + warning))
               << std::endl;
     return 0;
 }

@@ -17,7 +17,7 @@ trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
 base="http://127.0.0.1:$port"
 url="$base/docs/stategaz/MA_Features_20090401.zip"
 for _ in $(seq 50); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
-export XDG_CONFIG_HOME="$work/config" # no settings.ini of the user's in the way
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" # no settings.ini of the user's in the way
 
 . bench/timing.sh
 

@@ -19,7 +19,7 @@ python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/mirror" >/dev
 server=$!
 trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 50); do curl -s -o /dev/null -r 0-0 "http://127.0.0.1:$port/$archive" && break; sleep 0.1; done
-export XDG_CONFIG_HOME="$work/config" # no settings.ini of the user's in the way
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" # no settings.ini of the user's in the way
 
 . bench/timing.sh
 start=$(now)

@@ -10,7 +10,7 @@ convert="$(pwd)/$build/app/gnis-convert"
 [ -x "$convert" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config"
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 . bench/timing.sh
 
 bash bench/make_national_gazetteer.sh "$records" "$work/national.txt"

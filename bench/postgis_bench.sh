@@ -17,7 +17,7 @@ eval "$(bash scripts/pg-start.sh | sed 's/^/export /')"
 export PGPORT=$GNIS_PG_PORT PGPASSWORD=$GNIS_PG_PASSWORD
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config"
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 
 . bench/timing.sh
 

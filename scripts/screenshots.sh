@@ -26,7 +26,7 @@ trap cleanup EXIT
 
 . scripts/xvfb.sh
 start_xvfb "$work"
-export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config"
+export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 
 # A server that accepts and never answers, so the status window stays up for the picture.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

@@ -266,6 +266,8 @@ void GpxStats::add(const GpxStats& other) {
         countClass(writtenClasses, cls, count);
     if (!other.warning.empty())
         warning += (warning.empty() ? "" : " ") + other.warning;
+    if (!other.notes.empty())
+        notes += (notes.empty() ? "" : "; ") + other.notes;
 }
 
 void GpxStats::noteLeftOut(std::string_view featureClass) {

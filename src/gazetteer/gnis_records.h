@@ -38,6 +38,7 @@ struct GpxStats {
     std::vector<MalformedRecord> firstMalformed; // the first few, for the user
     static constexpr std::size_t kMalformedKept = 5;
     std::string warning; // something the user must know although the run succeeded
+    std::string notes;   // where the texts came from, when worth saying ("Massachusetts: unchanged since …")
     // Set when the text cannot be converted at all (not a record's fault); the
     // conversion stops with it.
     std::string fatal;

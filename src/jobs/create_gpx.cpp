@@ -242,20 +242,22 @@ Outcome convertState(const JobSettings& settings, int state, GpxOutput& gpx, con
             return fetched;
         if (!got.warning.empty())
             stats.warning += (stats.warning.empty() ? "" : " ") + got.warning;
+        if (!got.note.empty())
+            stats.notes += (stats.notes.empty() ? "" : "; ") + got.note;
         if (!got.zipped) {
             reporter.setStatusText(creating);
             from = " (from " + got.url + ")";
             return saying(convertFile(got.file, gpx, reporter, stats));
         }
         archive = got.file;
-        from = got.downloadError.empty()
-                   ? " (from " + got.url + ")"
-                   : "; it is the older gnis.zip, used because the download failed: " + got.downloadError;
+        from = got.cached                 ? " (the cached copy of " + got.url + ")"
+               : got.downloadError.empty() ? " (from " + got.url + ")"
+                                           : "; it is the older gnis.zip, used because the download failed: " + got.downloadError;
     }
     reporter.setStatusText("Extracting GNIS Zip File");
     ZipTextSource text;
     const bool downloaded = settings.inputArchive.empty() && got.ours;
-    const std::string shown = downloaded ? "downloaded archive" : "archive " + archive.string();
+    const std::string shown = downloaded ? "downloaded archive" : got.cached ? "cached archive" : "archive " + archive.string();
     if (Outcome opened = text.open(archive, shown, state, settings.source); !opened)
         return saying(opened);
     reporter.setStatusText(creating);

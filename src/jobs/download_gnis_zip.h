@@ -18,16 +18,21 @@ struct DownloadedGazetteer {
     bool zipped = true;
     bool ours = true;    // made by this run, so the run removes it
     std::string url;
-    std::string warning;       // set when an older gnis.zip stood in for a failed download
+    std::string warning;       // set when an older copy stood in for a failed download
     std::string downloadError; // why, then
+    std::string note;          // "Massachusetts: unchanged since 2026-10-01", when the cache's copy was current
+    bool cached = false;       // the file is the download cache's copy
 };
 
-// Fetches the state's gazetteer from the job's source into the output folder,
-// bypassing every cache. When the download of an archive fails but an older
-// gnis.zip lies in the folder, that one is used and the warning says so; the
-// caller checks that it holds the state's text, and leaves it where it is. A
-// plain text must begin with a header line and end with a line end, so an
-// error page or a cut-off body never passes for a gazetteer.
+// Fetches the state's gazetteer from the job's source. With a download cache,
+// the cache's copy of the URL is asked for conditionally: on "304 Not Modified"
+// it is used as it is, and a new complete download that passes the zip check
+// takes its place. Without a cache the download goes to a hidden name in the
+// output folder. When the download fails (or the job is offline), the cache's
+// copy stands in, else an older gnis.zip in the folder, and the warning says
+// so; the caller checks that it holds the state's text, and leaves it where it
+// is. A plain text must begin with a header line and end with a line end, so
+// an error page or a cut-off body never passes for a gazetteer.
 [[nodiscard]] Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusReporter& reporter,
                             DownloadedGazetteer& out);
 

@@ -38,6 +38,12 @@ struct JobSettings {
     int connectTimeoutMs = 30000; // give up on a server that does not answer
     int stallTimeoutMs = 60000;   // give up on a download that stops
     std::int64_t maxTimeMs = 3600000; // give up on a download that takes longer in all
+    // The download cache: downloads are kept there and later runs ask the
+    // server whether they are still current. Empty: no cache (--no-cache).
+    std::filesystem::path cacheFolder;
+    std::int64_t cacheMaxBytes = std::int64_t(2) << 30;
+    bool refresh = false; // ask without the conditions: fetch anew whatever the cache holds
+    bool offline = false; // no request at all ("Without Internet"): the cache, else an older gnis.zip
 
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;

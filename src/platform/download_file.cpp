@@ -113,7 +113,11 @@ std::string UrlForMessages(const std::string& url) {
     return url.substr(0, start) + url.substr(at + 1);
 }
 
-Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options) {
+Outcome DownloadFile(const std::string& url, const std::filesystem::path& target, const DownloadOptions& options,
+                     DownloadInfo* info) {
+    DownloadInfo ignored;
+    DownloadInfo& said = info ? *info : ignored;
+    said = DownloadInfo{};
     // The body goes into a temporary file beside the target, renamed over it only
     // once complete: a link at the target's name is replaced, never written through,
     // and a failed download leaves whatever was there.
@@ -135,6 +139,12 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setRawHeader("Cache-Control", "no-cache");
     request.setRawHeader("Pragma", "no-cache");
+    // The server itself says whether the copy at hand is still current.
+    const bool conditional = !options.ifNoneMatch.empty() || !options.ifModifiedSince.empty();
+    if (!options.ifNoneMatch.empty())
+        request.setRawHeader("If-None-Match", QByteArray::fromStdString(options.ifNoneMatch));
+    if (!options.ifModifiedSince.empty())
+        request.setRawHeader("If-Modified-Since", QByteArray::fromStdString(options.ifModifiedSince));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(10);
 
@@ -244,6 +254,16 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     const QString finalUrl = reply->url().toString();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
+    // Kept only when short and printable: they go into a file and back into a request.
+    auto headerValue = [&reply](const char* name) {
+        const QByteArray value = reply->rawHeader(name).trimmed();
+        for (const char c : value)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+                return std::string();
+        return value.size() <= 200 ? value.toStdString() : std::string();
+    };
+    said.etag = headerValue("ETag");
+    said.lastModified = headerValue("Last-Modified");
     // The progress reports speak for the final response; after a redirect the
     // header may still be the redirect's own, so it only stands in for them.
     if (announced <= 0)
@@ -255,6 +275,12 @@ Outcome DownloadFile(const std::string& url, const std::filesystem::path& target
     std::string why;
     if (!timeout.empty())
         why = timeout;
+    else if (status == 304 && conditional) {
+        out.discard(); // the copy at hand stays the one to use
+        said.notModified = true;
+        return Outcome::success();
+    } else if (status == 304)
+        why = "the server answered 304 Not Modified to a request that was not conditional";
     else if (status != 0 && (status < 200 || status >= 300)) {
         // Appended piece by piece: GCC 12 at -O3 takes "HTTP " + a temporary for an overlapping copy.
         why = "HTTP ";

@@ -33,6 +33,18 @@ struct DownloadOptions {
     std::function<void(std::int64_t received, std::int64_t total)> progress;
     // Asked a few times a second; true stops the transfer, which then fails as "cancelled".
     std::function<bool()> cancelled;
+    // A conditional request for a copy at hand, as the server described it
+    // (If-None-Match, If-Modified-Since): "304 Not Modified" then succeeds
+    // without touching the target. A 304 to a request without them fails.
+    std::string ifNoneMatch;     // the copy's ETag
+    std::string ifModifiedSince; // the copy's Last-Modified
+};
+
+// What the server said of what it sent, for a cache.
+struct DownloadInfo {
+    bool notModified = false; // 304 to a conditional request: the copy at hand is current
+    std::string etag;         // the body's ETag and Last-Modified, when the server gave them
+    std::string lastModified;
 };
 
 // Fetches a URL into a file, bypassing every cache and following redirects. The
@@ -46,7 +58,7 @@ struct DownloadOptions {
 // On failure the message names the URL and the reason; a file the server does
 // not have (HTTP 403 or 404, or no such local file) reads "URL not found".
 Outcome DownloadFile(const std::string& url, const std::filesystem::path& target,
-                     const DownloadOptions& options = {});
+                     const DownloadOptions& options = {}, DownloadInfo* info = nullptr);
 
 // Whether a server (as gnisserver or --server gives it) lies on this machine: a
 // file: URL or a plain folder, which needs no Internet.

@@ -9,6 +9,7 @@
 #include "base/file_system.h"
 #include "platform/download_file.h"
 #include "gazetteer/class_table.h"
+#include "platform/download_cache.h"
 #include "gazetteer/states.h"
 #include "jobs/output_files.h"
 #include "ui/status_window.h"
@@ -96,6 +97,11 @@ std::string withNotes(std::string outcome, const GpxStats& stats) {
     outcome += ' ';
     outcome += stats.countsText();
     outcome += '.';
+    if (!stats.notes.empty()) {
+        outcome += ' ';
+        outcome += stats.notes;
+        outcome += '.';
+    }
     if (!stats.warning.empty()) {
         outcome += " Warning: ";
         outcome += stats.warning;
@@ -275,6 +281,12 @@ void MainWindow::buildControls() {
     txtClasses_ = textBox(settings, "txtClasses", 104, 144, 257, 19);
     txtClasses_->setPlaceholderText("the built-in one");
     QPushButton* browseClasses = button(settings, "btnBrowseClasses", "Browse", 368, 144, 65, 17);
+    // The download cache: where it is and how much it holds, and a way to empty it.
+    label(settings, "lblCache", "Download cache:", 8, 168, 97, 17);
+    // As wide as the row gives it (a long cache path never widens the window), the whole of it in the tooltip.
+    lblCacheState_ = place(new ElidingLabel(settings), "lblCacheState", 104, 168, 257, 17);
+    QPushButton* emptyCache = button(settings, "btnEmptyCache", "Empty &cache", 368, 168, 65, 17);
+    emptyCache->setToolTip("Remove the downloads kept for later runs; the next run fetches anew");
     QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 152, 433, 89);
     label(frame1, "Label6", "Host:", 8, 16, 33, 17);
     txtPostGISHost_ = textBox(frame1, "txtPostGISHost", 64, 16, 89, 19);
@@ -320,7 +332,8 @@ void MainWindow::buildControls() {
     const std::pair<const char*, std::array<QWidget*, 2>> rows[] = {
         {"Label3", {txtFWTools_, browseFw}},          {"Label2", {txtPostGIS_, browsePg}},
         {"lblMkgmap", {txtMkgmap_, browseMkgmap}},    {"lblGnisSource", {cmbGnisSource_, nullptr}},
-        {"lblGnisServer", {txtGnisServer_, browseServer}}, {"lblClasses", {txtClasses_, browseClasses}}};
+        {"lblGnisServer", {txtGnisServer_, browseServer}}, {"lblClasses", {txtClasses_, browseClasses}},
+        {"lblCache", {lblCacheState_, emptyCache}}};
     int row = 0;
     for (const auto& [label, controls] : rows) {
         settingsGrid->addWidget(find(label), row, 0);
@@ -381,6 +394,7 @@ void MainWindow::buildControls() {
              {txtGnisServer_, "Server or mirror"},
              {txtClasses_, "Class table"},
              {browseClasses, "Browse for a class table"},
+             {lblCacheState_, "Download cache"},
              {txtPostGISHost_, "Database host"},
              {txtPostGISUser_, "Database user name"},
              {txtPostGISPort_, "Database port"},
@@ -397,7 +411,7 @@ void MainWindow::buildControls() {
     // Keyboard order follows the order of the controls on each page.
     QWidget* order[] = {cmbGnisState_, browseOut, txtGnisArea_, wholeState, btnGnisGpx_, btnGnisShp_, btnGnisProcess_, btnGnisAll_,
                         browseFw, browsePg, browseMkgmap, cmbGnisSource_, txtGnisServer_, browseServer,
-                        txtClasses_, browseClasses,
+                        txtClasses_, browseClasses, emptyCache,
                         txtPostGISHost_, txtPostGISUser_, txtPostGISPort_, txtPostGISDatabase_, txtPostGISPass_,
                         showPass, testDb, save, lnkResult_, lnkDetails_};
     for (std::size_t i = 1; i < std::size(order); ++i)
@@ -432,6 +446,11 @@ void MainWindow::buildControls() {
         const QString file = dialogs_.openFile(this, txtClasses_->text(), "Class tables (*.txt);;All files (*)");
         if (!file.isEmpty())
             txtClasses_->setText(file);
+    });
+    connect(emptyCache, &QPushButton::clicked, this, [this] {
+        const Outcome emptied = DownloadCache(DownloadCache::DefaultFolder()).clear();
+        showCacheState();
+        setStatusBarText(emptied ? "The download cache is empty." : "GNIS ERROR: " + emptied.error());
     });
     connect(showPass, &QCheckBox::toggled, this,
             [this](bool shown) { txtPostGISPass_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password); });
@@ -469,6 +488,7 @@ void MainWindow::loadStep() {
         applyPageRule();
     }
     applyInternetRule();
+    showCacheState();
     connect(txtGnisServer_, &QLineEdit::textChanged, this, &MainWindow::applyInternetRule);
     updateProcessButton();
     status_->hide();
@@ -539,13 +559,16 @@ void MainWindow::applyInternetRule() {
         return;
     const std::string server = valueOf(txtGnisServer_);
     const bool local = IsLocalServer(server);
-    // A mirror on this machine: the jobs that download read it instead.
-    lblNetGnis_->setText(local ? qs("Working from the local mirror " + LocalServerFolder(server).string())
-                               : QString("System Disabled Without Internet"));
+    // A mirror on this machine: the jobs that download read it instead. Else
+    // the download cache's copies: a state without one says so when run.
+    const bool cached = !local && DownloadCache(DownloadCache::DefaultFolder()).bytes() > 0;
+    lblNetGnis_->setText(local    ? qs("Working from the local mirror " + LocalServerFolder(server).string())
+                         : cached ? QString("Without Internet: from the download cache")
+                                  : QString("System Disabled Without Internet"));
     lblNetGnis_->setToolTip(lblNetGnis_->text());
     lblNetGnis_->show();
-    cmbGnisState_->setEnabled(local);
-    const bool chosen = local && cmbGnisState_->currentIndex() >= 0;
+    cmbGnisState_->setEnabled(local || cached);
+    const bool chosen = (local || cached) && cmbGnisState_->currentIndex() >= 0;
     for (QPushButton* b : {btnGnisGpx_, btnGnisShp_, btnGnisAll_})
         b->setEnabled(chosen);
 }
@@ -644,7 +667,16 @@ JobSettings MainWindow::jobSettings() const {
     job.password = s.pass;
     job.gnisServer = s.gnisServer;
     (void)job.area.setText(ss(txtGnisArea_->text())); // checked when a job starts
+    job.cacheFolder = DownloadCache::DefaultFolder();
+    job.offline = !boolInternet_; // the cache's copies, and nothing fetched
     return job;
+}
+
+void MainWindow::showCacheState() {
+    const DownloadCache cache(DownloadCache::DefaultFolder());
+    const std::int64_t bytes = cache.bytes();
+    lblCacheState_->setFullText(QString("%1 MB in %2").arg(QLocale().toString(double(bytes) / (1 << 20), 'f', 1),
+                                                           qs(cache.folder().string())));
 }
 
 void MainWindow::addClassToTable(const QString& featureClass) {
@@ -744,6 +776,7 @@ void MainWindow::jobDone(const JobOutcome& outcome, const JobSettings& settings,
     for (std::size_t i = 0; outcome.ok && i < outcome.made.size(); ++i)
         text += (i == 0 ? " Written: " : ", ") + outcome.made[i].string() + (i + 1 == outcome.made.size() ? "." : "");
     setStatusBarText(text);
+    showCacheState(); // a run may have filled it
     if (outcome.ok && !fromResult) {
         lastOutcome_ = outcome;
         lastSettings_ = settings;

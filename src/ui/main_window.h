@@ -157,6 +157,8 @@ private:
     QLineEdit* txtGnisServer_ = nullptr;
     QLineEdit* txtClasses_ = nullptr; // [Software] classes: a class table of the user's
     QComboBox* cmbGnisSource_ = nullptr;
+    ElidingLabel* lblCacheState_ = nullptr; // the download cache's size and folder
+    void showCacheState();
     int shownSource_ = 0; // the source the page showed once loaded
     // "Test connection": psql with the page's values, off the window's thread.
     void testConnection();

@@ -41,7 +41,7 @@ bash -n "$root/usr/share/bash-completion/completions/gnis-convert" || fail "comp
 convert=$root/usr/bin/gnis-convert
 [ "$("$convert" --version)" = "gnis-convert $version" ] || fail "--version does not say $version"
 mkdir "$work/out"
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 summary=$("$convert" gpx --state MA --output "$work/out" \
   --input "$src/data/mirror/StagedProducts/GeographicNames/DomesticNames/DomesticNames_MA_Text.zip" 2>/dev/null) \
   || fail "the installed gnis-convert failed"

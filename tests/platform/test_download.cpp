@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QDateTime>
 #include <QUrl>
 
 #include <csignal>
@@ -402,6 +403,125 @@ private slots:
         }
         // Not made by this run, so it stays, as the user's offline copy.
         QCOMPARE(readAll(out.path() + "/gnis.zip"), readAll(currentSample(older)));
+    }
+
+    // The download cache against a loopback server that honours ETag and counts
+    // what it sends: each run asks, and only a changed file travels again.
+    void cacheThatIsNeverStale() {
+        QTemporaryDir root, home, out;
+        const ToolRun text = runTool("unzip", {"-p", currentSample("RI"), "Text/DomesticNames_RI.txt"});
+        QVERIFY(text.exitCode == 0);
+        const QString archive = bucketArchive(root.path(), "RI");
+        QVERIFY(putFile(archive, domesticNamesArchive("RI", text.out)));
+        auto server = std::make_unique<HttpTestServer>(root.path());
+        JobSettings s;
+        s.outputFolder = fsPath(out.path());
+        s.states = {FindState("RI")};
+        s.gnisServer = server->base("ok").toStdString();
+        s.cacheFolder = fsPath(home.path() + "/cache/trailcrafter-gnis");
+        const QString today = QDateTime::currentDateTimeUtc().toString("yyyy-MM-dd");
+        auto runWith = [&](JobSettings settings) {
+            Recorder rec;
+            const JobOutcome outcome = RunJob(Job::Gpx, settings, rec);
+            [&] { QVERIFY2(outcome.ok, outcome.text.c_str()); }();
+            return outcome;
+        };
+        auto asked = [&server] { return server->requests.last().toLower().contains("if-none-match:"); };
+        auto cacheFiles = [&] { return QDir(fsString(s.cacheFolder)).entryList(QDir::Files | QDir::Hidden); };
+
+        // The first run fetches, and keeps the archive in the cache, the owner's alone; the folder holds the GPX only.
+        const JobOutcome first = runWith(s);
+        QCOMPARE(server->bodiesSent, 1);
+        QCOMPARE(first.stats.waypoints, 1522);
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+        QCOMPARE(cacheFiles().size(), 2);
+        for (const QString& f : cacheFiles())
+            QCOMPARE(QFileInfo(fsString(s.cacheFolder) + "/" + f).permissions() & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(QFileInfo(fsString(s.cacheFolder)).permissions() & 0x0077, QFileDevice::Permissions());
+        const QByteArray gpx = withoutTime(readAll(out.path() + "/gnis.gpx"));
+
+        // The second asks with If-None-Match, is told 304, and transfers nothing; the same GPX.
+        const JobOutcome second = runWith(s);
+        QVERIFY(asked());
+        QCOMPARE(server->bodiesSent, 1);
+        QCOMPARE(server->notModified, 1);
+        QCOMPARE(QString::fromStdString(second.stats.notes), "Rhode Island: unchanged since " + today + " (the cached copy)");
+        QCOMPARE(withoutTime(readAll(out.path() + "/gnis.gpx")), gpx);
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+
+        // A changed file on the server travels again, and takes the cache's place.
+        QByteArray changed = text.out;
+        changed.truncate(changed.lastIndexOf("\r\n", changed.size() - 3) + 2); // the last record gone
+        QVERIFY(putFile(archive, domesticNamesArchive("RI", changed)));
+        const JobOutcome third = runWith(s);
+        QCOMPARE(server->bodiesSent, 2);
+        QCOMPARE(third.stats.records, 2447);
+        QCOMPARE(runWith(s).stats.records, 2447); // and that copy is the one kept
+        QCOMPARE(server->bodiesSent, 2);
+
+        // --refresh asks without conditions; --no-cache neither reads nor writes the cache.
+        JobSettings refresh = s;
+        refresh.refresh = true;
+        (void)runWith(refresh);
+        QVERIFY(!asked());
+        QCOMPARE(server->bodiesSent, 3);
+        JobSettings noCache = s;
+        noCache.cacheFolder.clear();
+        const QStringList before = cacheFiles();
+        (void)runWith(noCache);
+        QVERIFY(!asked());
+        QCOMPARE(server->bodiesSent, 4);
+        QCOMPARE(cacheFiles(), before);
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+
+        // A damaged copy (changed in place) and a foreign one (others may write it) are never trusted.
+        for (const char* harm : {"damaged", "foreign"}) {
+            const QString copy = fsString(s.cacheFolder) + "/" + cacheFiles().filter(".cache").value(0);
+            QFile f(copy);
+            if (QByteArray(harm) == "damaged") {
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                f.seek(100);
+                f.write("XXXX");
+                f.close();
+            } else {
+                QVERIFY(f.setPermissions(f.permissions() | QFileDevice::WriteOther));
+            }
+            const int sent = server->bodiesSent;
+            QCOMPARE(runWith(s).stats.records, 2447);
+            QVERIFY2(!asked(), harm);
+            QCOMPARE(server->bodiesSent, sent + 1);
+        }
+
+        // Offline: without Internet, and when the server cannot be reached, the copy stands in and says so.
+        JobSettings offline = s;
+        offline.offline = true;
+        const int sent = server->bodiesSent;
+        const JobOutcome away = runWith(offline);
+        QCOMPARE(server->bodiesSent, sent);
+        QCOMPARE(QString::fromStdString(away.stats.warning), "Using the copy of Rhode Island from " + today + "; working without Internet.");
+        server.reset(); // the port is closed now: the server cannot be reached
+        const JobOutcome down = runWith(s);
+        QVERIFY2(QString::fromStdString(down.stats.warning).startsWith("Using the copy of Rhode Island from " + today +
+                                                                        "; the server could not be reached ("),
+                 down.stats.warning.c_str());
+        QCOMPARE(down.stats.records, 2447);
+        QCOMPARE(entriesIn(out.path()), QStringList{"gnis.gpx"});
+    }
+
+    void serverThatAnswers304Unasked() {
+        // Never taken for "your copy is current" when no copy was offered: nothing to use, so it fails.
+        QTemporaryDir home, out;
+        JobSettings s;
+        s.outputFolder = fsPath(out.path());
+        s.states = {FindState("RI")};
+        s.gnisServer = server_->base("always304").toStdString();
+        s.cacheFolder = fsPath(home.path() + "/cache");
+        Recorder rec;
+        const JobOutcome outcome = RunJob(Job::Gpx, s, rec);
+        QVERIFY(!outcome.ok);
+        QVERIFY2(QString::fromStdString(outcome.text).contains("the server answered 304 Not Modified to a request that was not conditional"),
+                 outcome.text.c_str());
+        QCOMPARE(entriesIn(out.path()), QStringList());
     }
 
     void gnisConvertTakesSourceServerAndFolderFromSettings() {

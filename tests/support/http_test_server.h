@@ -14,12 +14,19 @@
 //   /drip/...      200 with the full Content-Length, then a byte every 100 ms
 //   /trickle/...   200 with the full Content-Length, then 300 bytes every 100 ms (above any speed floor)
 //   /cutclose/...  200 without a length, half the body, then closed
+//   /always304/... 304 Not Modified, asked conditionally or not (a broken server or proxy)
+// /ok/ answers with an ETag (a hash of the body) and a Last-Modified (the file's
+// time), and with 304 Not Modified to an If-None-Match that names that ETag.
 // It runs in the test's own thread, so the test must run an event loop while a
 // client waits (DownloadFile does; runTool does for gnis-convert).
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QList>
+#include <QLocale>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -43,6 +50,8 @@ public:
         return QString("http://127.0.0.1:%1/%2").arg(server_.serverPort()).arg(mode);
     }
     QList<QByteArray> requests; // request heads as received
+    int bodiesSent = 0;  // /ok/ answers with the file
+    int notModified = 0; // /ok/ answers 304
 
 private:
     void onRead(QTcpSocket* s) {
@@ -62,6 +71,10 @@ private:
 
         if (mode == "silent")
             return;
+        if (mode == "always304") {
+            s->write("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n");
+            return;
+        }
         if (mode == "huge") {
             s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 5000000000\r\n\r\n");
             s->write(QByteArray(65536, 'z'));
@@ -111,7 +124,22 @@ private:
             }
             s->write("0\r\n\r\n");
         } else {
-            send(s, "200 OK", "application/zip", body, false);
+            const QByteArray etag = '"' + QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex() + '"';
+            const QByteArray modified = QLocale::c()
+                                            .toString(QFileInfo(file).lastModified().toUTC(), "ddd, dd MMM yyyy hh:mm:ss 'GMT'")
+                                            .toLatin1();
+            QByteArray asked;
+            for (const QByteArray& line : requests.last().split('\n'))
+                if (line.toLower().startsWith("if-none-match:"))
+                    asked = line.mid(14).trimmed();
+            if (asked == etag) {
+                ++notModified;
+                s->write("HTTP/1.1 304 Not Modified\r\nETag: " + etag + "\r\n\r\n");
+                return;
+            }
+            ++bodiesSent;
+            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nETag: " + etag + "\r\nLast-Modified: " +
+                     modified + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         }
     }
 

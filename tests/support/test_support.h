@@ -27,8 +27,10 @@ inline QString sampleArchive() { return sourceDir() + "/data/mirror/docs/statega
 
 // Points the configuration folder (and so settings.ini) of this test and the
 // programs it starts at a folder of the test's own.
+// settings.ini and the download cache of the tests' own, never the user's.
 inline void isolateConfiguration(const QString& folder) {
     qputenv("XDG_CONFIG_HOME", folder.toUtf8());
+    qputenv("XDG_CACHE_HOME", (folder + "/cache").toUtf8());
 }
 
 inline QString settingsFileIn(const QString& configFolder) {
@@ -95,6 +97,7 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
 }
 
 inline std::filesystem::path fsPath(const QString& p) { return std::filesystem::path(p.toStdString()); }
+inline QString fsString(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
 // The plain files of a folder, hidden ones too (so leftovers show).
 inline QStringList filesIn(const QString& folder) {

@@ -20,7 +20,7 @@ fail() { echo "check_x11_clicks: $*" >&2; exit 1; }
 
 . "$(dirname "$0")/../../scripts/xvfb.sh"
 start_xvfb "$work" || fail "Xvfb did not start"
-export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config"
+export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 
 # A server that answers with the start of an archive and breaks off three seconds
 # later: the download runs, then fails. Each request is a line in the log.
