@@ -170,7 +170,12 @@ Outcome DownloadCache::temporaryFor(const std::string& url, fs::path& file) {
             fs::remove(entry.path(), ec);
     }
     do {
-        file = folder_ / ("." + keyOf(url) + ".part-" + UniqueSuffix());
+        // Appended piece by piece: GCC 12 at -O3 warns of an overlapping copy for "." + a temporary.
+        std::string name = ".";
+        name += keyOf(url);
+        name += ".part-";
+        name += UniqueSuffix();
+        file = folder_ / name;
     } while (fs::exists(fs::symlink_status(file, ec)));
     return Outcome::success();
 }
