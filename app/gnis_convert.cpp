@@ -51,7 +51,8 @@ constexpr const char* kUsage =
     "\n"
     "gnis-convert gpx --state STATE[,STATE...] --output DIR [--source SOURCE] [--server URL|FOLDER]\n"
     "                 [--input FILE] [--classes FILE] [--bbox W,S,E,N] [--county NAME[,NAME...]]\n"
-    "                 [--max-time SECONDS] [--refresh] [--no-cache] [--cache-size MB] [--timing] [--quiet]\n"
+    "                 [--max-time SECONDS] [--refresh] [--no-cache] [--cache-size MB] [--changes FILE.csv]\n"
+    "                 [--timing] [--quiet]\n"
     "  --state STATE   state or territory, by code (MA) or name (Massachusetts), any case;\n"
     "                  several separated by commas (MA,NH,VT); US is the whole country\n"
     "  --output DIR    output folder; it must exist (default: the one saved in settings.ini)\n"
@@ -78,6 +79,10 @@ constexpr const char* kUsage =
     "  --no-cache      neither read nor write the download cache (~/.cache/trailcrafter-gnis)\n"
     "  --cache-size MB keep at most this many megabytes of downloads there (default: 2048); the\n"
     "                  copies used longest ago go first\n"
+    "  --changes FILE.csv  write what changed since the last run of the same states, source,\n"
+    "                  class table and area: feature_id,kind,old,new, one row per change (new,\n"
+    "                  removed, renamed, moved more than 100 m, class changed); the summary\n"
+    "                  gives the counts either way\n"
     "  --timing        show the seconds since the start before each status text\n"
     "  --quiet         no progress line on a terminal (downloads and the conversion in percent,\n"
     "                  an outside tool with its seconds), only the status texts\n"
@@ -268,6 +273,8 @@ constexpr OptionRule kCounty{"county", "NAME[,NAME...]", "keep only these counti
 constexpr OptionRule kRefresh{"refresh", nullptr, "fetch anew, without asking whether the cached copy is current"};
 constexpr OptionRule kNoCache{"no-cache", nullptr, "neither read nor write the download cache"};
 constexpr OptionRule kCacheSize{"cache-size", "MB", "keep at most this many megabytes of downloads in the cache (default: 2048)"};
+constexpr OptionRule kChanges{"changes", "FILE.csv", "write what changed since the last run of the same states, source, "
+                                                    "class table and area: one row per change"};
 constexpr OptionRule kExtractOutput{"output", "DIR", "folder to unpack into; it is made when missing"};
 constexpr OptionRule kFlat{"flat", nullptr, "drop the archive's folders, write every file into DIR"};
 constexpr OptionRule kKeepExisting{"keep-existing", nullptr, "leave files that already exist alone (default: replace them)"};
@@ -285,24 +292,24 @@ struct CommandRule {
 const std::vector<CommandRule>& commands() {
     static const std::vector<CommandRule> all{
         {"gpx", "Convert the gazetteer of the given states into DIR/gnis.gpx (\"GNIS --> GPX\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet}},
         {"shp", "The same, then into the point shapefile DIR/gnis.shp (\"GNIS --> SHP\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet, &kFwtools}},
         {"process", "Send DIR/gnis.shp through PostGIS and back (\"Process SHP\"). The password comes from "
                     "PGPASSWORD, else settings.ini.",
          {&kOutput, &kTiming, &kQuiet, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"all", "shp, then process (\"All At Once\").",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet, &kFwtools, &kPostgis, &kHost, &kPort, &kDatabase, &kUser}},
         {"mp", "The same conversion into DIR/gnis.mp, a Polish-format map of one POI per waypoint.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet}},
         {"garmin", "mp, then mkgmap compiles it into DIR/gmapsupp.img, a map for a Garmin device's card.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet, &kMkgmap, &kReplace}},
         {"gpkg", "The same conversion into the GeoPackage DIR/gnis.gpkg (layer gnis, WGS 84), through ogr2ogr, "
                  "with the feature id, the county and the state.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet, &kFwtools}},
         {"geojson", "The same conversion into DIR/gnis.geojson (RFC 7946), through ogr2ogr, with the feature id, "
                     "the county and the state.",
-         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kTiming, &kQuiet, &kFwtools}},
+         {&kState, &kOutput, &kSource, &kServer, &kInput, &kMaxTime, &kClasses, &kBbox, &kCounty, &kRefresh, &kNoCache, &kCacheSize, &kChanges, &kTiming, &kQuiet, &kFwtools}},
         {"classes", "Print the built-in class table in the form --classes reads, to start a table of your own from.", {}},
         {"extract", "Unpack a zip archive into DIR with the program's own reader.",
          {&kExtractOutput, &kFlat, &kKeepExisting, &kMaxSize, &kMaxRatio}, true},
@@ -432,6 +439,12 @@ gnis::JobSettings jobFromOptions(const Options& options) {
     if (!given(options, "--no-cache"))
         settings.cacheFolder = gnis::DownloadCache::DefaultFolder();
     settings.refresh = given(options, "--refresh");
+    if (given(options, "--changes")) {
+        if (given(options, "--no-cache"))
+            throw UsageError{"--changes needs the download cache, which keeps the last run's record; leave out --no-cache"};
+        std::error_code ec;
+        settings.changesFile = fs::absolute(value(options, "--changes"), ec);
+    }
     if (given(options, "--cache-size")) {
         const std::string text = value(options, "--cache-size");
         std::int64_t megabytes = 0;
@@ -503,8 +516,9 @@ int runPipeline(const Options& options) {
     }
     const std::string& warning = outcome.stats.warning;
     const std::string& notes = outcome.stats.notes;
+    const std::string& changes = outcome.stats.changes;
     std::cout << printable(outcome.summary + " " + outcome.text + (notes.empty() ? "" : " " + notes + ".") +
-                           (warning.empty() ? "" : " Warning: " + warning))
+                           (changes.empty() ? "" : " " + changes + ".") + (warning.empty() ? "" : " Warning: " + warning))
               << std::endl;
     return 0;
 }

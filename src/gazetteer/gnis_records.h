@@ -39,6 +39,7 @@ struct GpxStats {
     static constexpr std::size_t kMalformedKept = 5;
     std::string warning; // something the user must know although the run succeeded
     std::string notes;   // where the texts came from, when worth saying ("Massachusetts: unchanged since …")
+    std::string changes; // what changed since the last run of the same kind ("Since 2026-10-01: 37 new, …")
     // Set when the text cannot be converted at all (not a record's fault); the
     // conversion stops with it.
     std::string fatal;

@@ -11,6 +11,7 @@
 #include "jobs/extract_gnis_zip.h"
 #include "jobs/job_context.h"
 #include "jobs/output_files.h"
+#include "jobs/what_changed.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -379,7 +380,15 @@ Outcome ConvertWaypoints(JobContext& job, WaypointFormat format, Destination des
                                  : format == WaypointFormat::Csv ? "Creating GNIS CSV File"
                                                                  : "Creating GNIS MP File";
     const ClassTable* table = job.settings.classTable.empty() ? nullptr : &classes;
-    if (Outcome made = writeWaypoints(job.settings, *writer, table, creating, output, job.reporter, job.stats); !made)
+    // With the cache, what is written is recorded too, to say later what changed.
+    std::unique_ptr<WaypointWriter> recording;
+    if (!job.settings.cacheFolder.empty()) {
+        job.record = std::make_unique<FeatureRecord>();
+        recording = std::make_unique<RecordingWriter>(*writer, *job.record);
+    }
+    if (Outcome made = writeWaypoints(job.settings, recording ? *recording : *writer, table, creating, output,
+                                      job.reporter, job.stats);
+        !made)
         return made;
     job.waypoints = output;
     if (destination == Destination::OutputFolder)

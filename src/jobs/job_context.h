@@ -12,6 +12,7 @@
 namespace gnis {
 
 class ScratchFolder;
+class FeatureRecord;
 
 // What the steps of one job share. Each step reads the settings, reports
 // through the reporter, and leaves what the next step needs here.
@@ -39,6 +40,9 @@ public:
     // Whether the conversion's counts describe the product (not after the
     // database has processed it).
     bool countsApply = true;
+    // What the conversion wrote, for the comparison with the last run of its
+    // kind once the whole job has succeeded; null without the download cache.
+    std::unique_ptr<FeatureRecord> record;
 
     // A scratch folder of the job's own inside the output folder, made on first
     // use and removed with its content when the job ends; empty when it cannot be made.

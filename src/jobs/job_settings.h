@@ -44,6 +44,8 @@ struct JobSettings {
     std::int64_t cacheMaxBytes = std::int64_t(2) << 30;
     bool refresh = false; // ask without the conditions: fetch anew whatever the cache holds
     bool offline = false; // no request at all ("Without Internet"): the cache, else an older gnis.zip
+    // Where the changes since the last run of the same kind go as CSV; empty: nowhere.
+    std::filesystem::path changesFile;
 
     std::filesystem::path fwToolsFolder;
     std::filesystem::path postgisFolder;

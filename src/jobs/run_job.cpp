@@ -8,6 +8,7 @@
 #include "jobs/job_context.h"
 #include "jobs/process_postgis.h"
 #include "jobs/shapefile_set.h"
+#include "jobs/what_changed.h"
 #include "platform/run_and_wait.h"
 
 #include <new>
@@ -135,6 +136,22 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
             notUndone = context.notUndone;
             if (!done)
                 return fail(done);
+        }
+        // The job made its product: what it wrote is compared with the last run of
+        // its kind, and kept for the next.
+        if (context.record) {
+            auto report = std::make_shared<ChangeReport>();
+            if (Outcome kept = CompareWithLastRun(settings, *context.record, *report); !kept)
+                outcome.stats.warning += (outcome.stats.warning.empty() ? "" : " ") + kept.error() + ".";
+            outcome.stats.changes = report->text();
+            if (!settings.changesFile.empty()) {
+                if (Outcome written = WriteChangesCsv(settings.changesFile, *report); !written)
+                    return fail(Outcome::failure(context.made.empty() ? written.error()
+                                                                      : context.made.front().string() +
+                                                                            " was made, but the changes were not written: " +
+                                                                            written.error()));
+            }
+            outcome.changes = std::move(report);
         }
         outcome.ok = true;
         outcome.text = plan.success;

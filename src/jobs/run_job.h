@@ -5,6 +5,7 @@
 #include "jobs/status_reporter.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ enum class Job {
     GeoJson, // gnis.geojson through ogr2ogr ("Save as GeoJSON…")
 };
 
+struct ChangeReport;
+
 struct JobOutcome {
     bool ok = false;
     // The outcome in the status bar's words: the job's success text, or what
@@ -38,6 +41,9 @@ struct JobOutcome {
     bool showCounts = false;
     // The job stopped because an outside tool it needs was found nowhere.
     bool toolMissing = false;
+    // What changed since the last run of the same kind (its text is stats.changes);
+    // null when nothing was compared (no conversion, or no download cache).
+    std::shared_ptr<const ChangeReport> changes;
 };
 
 // Runs a job's steps in order over the settings, stopping at the first that

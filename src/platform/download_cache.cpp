@@ -241,8 +241,10 @@ Outcome DownloadCache::clear() {
         return Outcome::failure("The download cache " + folder_.string() + " is not a folder");
     for (const auto& entry : fs::directory_iterator(folder_, ec)) {
         const std::string name = entry.path().filename().string();
-        // Only what a cache writes: its copies, their records and its temporary files.
-        if (name.ends_with(kDataSuffix) || name.ends_with(kRecordSuffix) || name.find(".part-") != std::string::npos) {
+        // Only what a cache writes: its copies, their records, its temporary files,
+        // and the runs' records of what they wrote.
+        if (name.ends_with(kDataSuffix) || name.ends_with(kRecordSuffix) || name.find(".part-") != std::string::npos ||
+            (name.starts_with("changes-") && name.ends_with(".features"))) {
             fs::remove(entry.path(), ec);
             if (ec)
                 return Outcome::failure("Can't remove " + entry.path().string() + ": " + ec.message());

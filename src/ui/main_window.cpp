@@ -97,10 +97,12 @@ std::string withNotes(std::string outcome, const GpxStats& stats) {
     outcome += ' ';
     outcome += stats.countsText();
     outcome += '.';
-    if (!stats.notes.empty()) {
-        outcome += ' ';
-        outcome += stats.notes;
-        outcome += '.';
+    for (const std::string* note : {&stats.notes, &stats.changes}) {
+        if (!note->empty()) {
+            outcome += ' ';
+            outcome += *note;
+            outcome += '.';
+        }
     }
     if (!stats.warning.empty()) {
         outcome += " Warning: ";
@@ -857,7 +859,8 @@ void MainWindow::presentResult() {
     }
     const std::string made = lastOutcome_.made.empty() ? std::string() : lastOutcome_.made.front().filename().string();
     // Process SHP converts nothing, so it has no counts to show.
-    result_->show("GNIS result: " + made, lastOutcome_.showCounts ? &lastOutcome_.stats : nullptr, lastPoints_);
+    result_->show("GNIS result: " + made, lastOutcome_.showCounts ? &lastOutcome_.stats : nullptr, lastPoints_,
+                  lastOutcome_.changes);
 }
 
 StatusWindow* MainWindow::ensureStatusWindow() {

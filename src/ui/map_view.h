@@ -23,6 +23,7 @@ class MapView : public QWidget {
 public:
     explicit MapView(QWidget* parent = nullptr);
     void setPoints(std::shared_ptr<const ResultPoints> points);
+    const ResultPoints* points() const { return points_.get(); }
     // Back to the whole extent of the points.
     void showAll();
     // The view of where the bulk of the points lie (all but the farthest 2 % each way).

@@ -2,6 +2,7 @@
 
 #include "ui/map_view.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -34,6 +35,8 @@ QString byClass(const GpxStats::ClassCounts& counts) {
 QString ResultCountsText(const GpxStats& s) {
     const QLocale l;
     QString text = QString("%1 waypoints written from %2 records.\n").arg(l.toString(qlonglong(s.waypoints)), l.toString(qlonglong(s.records)));
+    if (!s.changes.empty())
+        text += QString::fromStdString(s.changes) + ".\n";
     text += QString("%1 duplicates skipped, %2 without a position, %3 malformed.\n\n")
                 .arg(l.toString(qlonglong(s.duplicates)), l.toString(qlonglong(s.noPosition)), l.toString(qlonglong(s.malformed)));
     text += "Written, by class:\n" + byClass(s.writtenClasses);
@@ -101,7 +104,16 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     buttons->addWidget(geojson, 1, 1);
     buttons->addWidget(garmin, 2, 0, 1, 2);
     side->addLayout(buttons);
+    changedOnly_ = new QCheckBox("Only what c&hanged", this);
+    changedOnly_->setObjectName("chkChangedOnly");
+    changedOnly_->setToolTip("Show on the map only the features that are new, removed, renamed, moved or of another class "
+                             "since the last run of the same states, source, class table and area");
+    changedOnly_->setEnabled(false);
+    side->insertWidget(1, changedOnly_);
     map_ = new MapView(this);
+    connect(changedOnly_, &QCheckBox::toggled, this, [this](bool only) {
+        map_->setPoints(only && changedPoints_ ? changedPoints_ : allPoints_);
+    });
     connect(map_, &MapView::boxChanged, this, [this](QRectF box) { useArea_->setEnabled(!box.isNull()); });
     connect(useArea_, &QPushButton::clicked, this, [this] {
         if (!map_->box().isNull())
@@ -121,7 +133,8 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addWidget(map_, 1);
 }
 
-void ResultWindow::show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points) {
+void ResultWindow::show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points,
+                        std::shared_ptr<const ChangeReport> changes) {
     setWindowTitle(QString::fromStdString(title));
     QString text = counted ? ResultCountsText(*counted) : QString();
     if (!points)
@@ -146,7 +159,14 @@ void ResultWindow::show(const std::string& title, const GpxStats* counted, std::
             leftOut_->addItem(item);
         }
     }
-    map_->setPoints(std::move(points));
+    allPoints_ = std::move(points);
+    changedPoints_ = changes && changes->compared && changes->total() > 0
+                         ? std::make_shared<const ResultPoints>(changes->points())
+                         : nullptr;
+    changedOnly_->setEnabled(changedPoints_ != nullptr);
+    if (!changedPoints_)
+        changedOnly_->setChecked(false);
+    map_->setPoints(changedOnly_->isChecked() && changedPoints_ ? changedPoints_ : allPoints_);
     // Back from the task bar or from behind another window.
     setWindowState(windowState() & ~Qt::WindowMinimized);
     QWidget::show();

@@ -2,11 +2,13 @@
 
 #include "gazetteer/gnis_records.h"
 #include "formats/result_points.h"
+#include "jobs/what_changed.h"
 
 #include <QWidget>
 
 #include <memory>
 
+class QCheckBox;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
@@ -24,7 +26,9 @@ public:
     explicit ResultWindow(QWidget* parent = nullptr);
     // counted: the conversion's counts, when the run made them; points: read
     // from the output, or null while they are still being read.
-    void show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points);
+    // changes: what changed since the last run of its kind, when compared.
+    void show(const std::string& title, const GpxStats* counted, std::shared_ptr<const ResultPoints> points,
+              std::shared_ptr<const ChangeReport> changes = nullptr);
     MapView* mapView() const { return map_; }
     QString countsText() const;
     // The classes the class table left out, largest first, as the list names them.
@@ -53,7 +57,10 @@ private:
     QListWidget* leftOut_;
     QPushButton* addClass_;
     QPushButton* useArea_;
+    QCheckBox* changedOnly_; // "Only what changed": the map shows the changed features alone
     MapView* map_;
+    std::shared_ptr<const ResultPoints> allPoints_;
+    std::shared_ptr<const ResultPoints> changedPoints_;
 };
 
 // The counts as the result window lists them: totals, then written and left

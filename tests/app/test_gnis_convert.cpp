@@ -6,6 +6,7 @@
 #include "test_support.h"
 #include "zip_builder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -169,7 +170,9 @@ private slots:
                                                "table (Beach 1); 0 duplicates skipped; 1 skipped as malformed "
                                                "(line 3: latitude \"north\" is not a decimal number)"),
                  qPrintable(summary));
-        QVERIFY(summary.endsWith("GNIS GPX file created."));
+        QVERIFY2(summary.endsWith("GNIS GPX file created. Nothing to compare with: the first run of these states, "
+                                  "source, class table and area."),
+                 qPrintable(summary));
         QCOMPARE(summary.count('\n'), 0);
         // Neither the metadata beside the text nor its folder is unpacked.
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"gnis.gpx"});
@@ -272,6 +275,64 @@ private slots:
         const ToolRun itself = convert({"garmin", "--input", out.path() + "/gnis.mp", "--output", out.path()});
         QVERIFY2(itself.exitCode == 1 && itself.err.contains("is the output gnis.mp; choose another folder"), itself.err.constData());
         QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
+    }
+
+    // Two releases of Rhode Island: the real file, then the same with features
+    // added, removed, renamed, moved (one by 1.1 km, one by 55 m) and of another class.
+    void whatChangedSinceTheLastRun() {
+        QTemporaryDir mirror, out;
+        const ToolRun unzip = runTool("unzip", {"-p", currentSample("RI"), "Text/DomesticNames_RI.txt"});
+        QVERIFY(unzip.exitCode == 0);
+        const QByteArray first = unzip.out;
+        QList<QByteArray> lines = first.split('\n');
+        QByteArray second;
+        for (QByteArray line : lines) {
+            if (line.startsWith("1217463|") || line.startsWith("1217464|"))
+                continue;
+            line.replace("1217473|Beach Plum Hill|", "1217473|Beach Plum Hills|");
+            line.replace("|41.2158277|-71.5666364|", "|41.2258277|-71.5666364|");
+            line.replace("|41.2009364|-71.5772787|", "|41.2014364|-71.5772787|");
+            line.replace("1217499|Gunners Hill|Summit|", "1217499|Gunners Hill|Ridge|");
+            second += line + (line.isEmpty() ? "" : "\n");
+            if (line.startsWith("1217509|")) {
+                second += QByteArray(line).replace("1217509|Sandy Hill|", "9000001|New Hill One|") + "\n";
+                second += QByteArray(line).replace("1217509|Sandy Hill|", "9000002|New Hill Two|") + "\n";
+            }
+        }
+        QVERIFY(second.contains("9000002|New Hill Two|") && second.contains("41.2258277"));
+        const QString archive = bucketArchive(mirror.path(), "RI");
+        const QStringList args{"gpx", "--state", "RI", "--server", mirror.path(), "--output", out.path()};
+        const QString today = QDateTime::currentDateTime().toString("yyyy-MM-dd");
+
+        QVERIFY(putFile(archive, domesticNamesArchive("RI", first)));
+        const ToolRun one = convert(args + QStringList{"--changes", out.path() + "/one.csv"});
+        QVERIFY2(one.exitCode == 0, one.err.constData());
+        QVERIFY2(one.out.contains(" Nothing to compare with: the first run of these states, source, class table and area."),
+                 one.out.constData());
+        QCOMPARE(readAll(out.path() + "/one.csv"), QByteArray("feature_id,kind,old,new\r\n"));
+
+        QVERIFY(putFile(archive, domesticNamesArchive("RI", second)));
+        const ToolRun two = convert(args + QStringList{"--changes", out.path() + "/two.csv"});
+        QVERIFY2(two.exitCode == 0, two.err.constData());
+        QVERIFY2(two.out.contains(" Since " + today.toUtf8() + ": 2 new, 2 removed, 1 renamed, 1 moved, 1 class changed."),
+                 two.out.constData());
+        QCOMPARE(readAll(out.path() + "/two.csv"), QByteArray("feature_id,kind,old,new\r\n"
+                                                              "1217463,removed,South Scituate (historical),\r\n"
+                                                              "1217464,removed,Galilee,\r\n"
+                                                              "1217473,renamed,Beach Plum Hill,Beach Plum Hills\r\n"
+                                                              "1217479,moved,41.2158277 -71.5666364,41.2258277 -71.5666364\r\n"
+                                                              "1217499,class changed,Summit,Ridge\r\n"
+                                                              "9000001,new,,New Hill One\r\n"
+                                                              "9000002,new,,New Hill Two\r\n"));
+        // Another format of the same kind compares with that run; another area is a kind of its own.
+        const ToolRun mp = convert(QStringList{"mp"} + args.mid(1));
+        QVERIFY2(mp.out.contains(" Since " + today.toUtf8() + ": 0 new, 0 removed, 0 renamed, 0 moved."), mp.out.constData());
+        const ToolRun area = convert(args + QStringList{"--county", "Washington"});
+        QVERIFY2(area.out.contains(" Nothing to compare with:"), area.out.constData());
+        // Without the cache nothing is recorded, so the changes cannot be asked for.
+        const ToolRun noCache = convert(args + QStringList{"--no-cache", "--changes", out.path() + "/x.csv"});
+        QCOMPARE(noCache.exitCode, 2);
+        QVERIFY(noCache.err.contains("--changes needs the download cache"));
     }
 
     void interruptIsACancel_data() {

@@ -427,7 +427,10 @@ private slots:
             return outcome;
         };
         auto asked = [&server] { return server->requests.last().toLower().contains("if-none-match:"); };
-        auto cacheFiles = [&] { return QDir(fsString(s.cacheFolder)).entryList(QDir::Files | QDir::Hidden); };
+        // The download's copy and its record (the run's record of what it wrote lies beside them).
+        auto cacheFiles = [&] {
+            return QDir(fsString(s.cacheFolder)).entryList({"*.cache", "*.record", ".*"}, QDir::Files | QDir::Hidden);
+        };
 
         // The first run fetches, and keeps the archive in the cache, the owner's alone; the folder holds the GPX only.
         const JobOutcome first = runWith(s);

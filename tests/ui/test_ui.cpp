@@ -12,11 +12,13 @@
 #include "gazetteer/states.h"
 #include "test_main.h"
 #include "test_support.h"
+#include "zip_builder.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -726,7 +728,8 @@ private slots:
                 QCOMPARE(w.statusBarText(),
                          QString("GNIS GPX file created. 8361 waypoints written from 13086 records; 4725 left out by "
                                  "the class table (Stream 2,112, Lake 1,545, Civil 377, Beach 245, Census 215, …); "
-                                 "0 duplicates skipped; 0 skipped as malformed. Written: " + out.path() + "/gnis.gpx."));
+                                 "0 duplicates skipped; 0 skipped as malformed. Nothing to compare with: the first run of these "
+                                 "states, source, class table and area. Written: " + out.path() + "/gnis.gpx."));
                 QCOMPARE(readAll(out.path() + "/gnis.gpx").count("<wpt "), 8361);
                 QCOMPARE(w.statusWindow()->statusText(), QString("Creating GNIS GPX File"));
                 // The result: counts by class, and the points on a map that zooms and pans.
@@ -816,19 +819,43 @@ private slots:
                                                     "WEST,SOUTH,EAST,NORTH in decimal degrees, such as -71.9,43.9,-70.9,44.6"));
                 QVERIFY(!w.statusWindow()->isVisible());
                 QVERIFY(w.resultWindow()->isVisible() && find(&w, "lnkShowResult")->isVisible()); // the last result stays
+                // Every run so far asked the server and was told its copy is current: one transfer.
+                QCOMPARE(server.bodiesSent, 1);
                 click(&w, "btnWholeState");
                 find<QLineEdit>(&w, "txtClasses")->clear(); // the built-in table again
                 QVERIFY(readAll(settingsFile()).contains("area=\n"));
+                // A new release without one summit: fetched, and what changed is told and drawn.
+                const QByteArray text = runTool("unzip", {"-p", currentSample("MA"), "Text/DomesticNames_MA.txt"}).out;
+                const qsizetype gone = text.indexOf("|Summit|");
+                const qsizetype from = text.lastIndexOf('\n', gone) + 1, to = text.indexOf('\n', gone) + 1;
+                const QByteArray goneName = text.mid(from, to - from).split('|').value(1);
+                QVERIFY(!goneName.isEmpty() && goneName != "Mount Greylock");
+                QVERIFY(putFile(bucketArchive(mirror.path(), "MA"),
+                                domesticNamesArchive("MA", text.left(from) + text.mid(to))));
                 QVERIFY(runJob(&w, "btnGnisGpx")); // the whole state again for the map below
+                QCOMPARE(server.bodiesSent, 2);
                 QVERIFY2(!w.statusBarText().contains("outside the area"), qPrintable(w.statusBarText()));
+                QVERIFY2(w.statusBarText().contains(QDateTime::currentDateTime().toString("yyyy-MM-dd") +
+                                                    ": 0 new, 1 removed, 0 renamed, 0 moved."),
+                         qPrintable(w.statusBarText()));
                 w.showResult();
                 result = w.resultWindow();
                 QTRY_VERIFY(result->countsText().contains(" points on the map."));
+                auto* changedOnly = find<QCheckBox>(result, "chkChangedOnly");
+                QVERIFY(changedOnly->isEnabled());
+                changedOnly->setChecked(true);
+                const ResultPoints* shown = result->mapView()->points();
+                QVERIFY(shown && shown->size() == 1);
+                QCOMPARE(QByteArray::fromStdString(std::string(shown->name(0))), goneName);
+                QCOMPARE(shown->types[shown->type[0]].label, std::string("removed"));
+                QVERIFY(result->countsText().contains(": 0 new, 1 removed, 0 renamed, 0 moved.\n"));
+                changedOnly->setChecked(false);
 
                 // "Make Garmin map…" runs the Garmin stage for the same job; the result stays.
                 REQUIRE_TOOL("mkgmap");
                 QVERIFY(runJob(&w, result, "btnMakeGarmin"));
-                QVERIFY2(w.statusBarText().startsWith("GNIS Garmin map created. 8361 waypoints written"), qPrintable(w.statusBarText()));
+                QVERIFY2(w.statusBarText().startsWith("GNIS Garmin map created. 8360 waypoints written"), qPrintable(w.statusBarText()));
+                QCOMPARE(server.bodiesSent, 2); // the run's copy, not fetched again
                 QVERIFY(readAll(out.path() + "/gmapsupp.img").contains("Mount Greylock"));
                 QVERIFY(find(&w, "lnkShowResult")->isVisible());
                 QFile::remove(out.path() + "/gmapsupp.img");

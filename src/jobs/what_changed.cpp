@@ -1,0 +1,324 @@
+#include "jobs/what_changed.h"
+
+#include "base/file_system.h"
+#include "gazetteer/gnis_records.h"
+#include "gazetteer/states.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace gnis {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kMagic[] = "TRAILCRAFTER-GNIS-RECORD 1\n";
+constexpr std::uintmax_t kMostRecordBytes = std::uintmax_t(1) << 30;
+constexpr const char* kRecordSuffix = ".features";
+constexpr std::size_t kMostRecords = 50; // kinds of run remembered; the ones written longest ago go
+
+// Keeps the newest kMostRecords records of the folder.
+void dropOldRecords(const fs::path& folder) {
+    std::vector<std::pair<fs::file_time_type, fs::path>> records;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("changes-") && name.ends_with(kRecordSuffix) && entry.is_regular_file(ec))
+            records.emplace_back(entry.last_write_time(ec), entry.path());
+    }
+    if (records.size() <= kMostRecords)
+        return;
+    std::sort(records.begin(), records.end());
+    for (std::size_t i = 0; i + kMostRecords < records.size(); ++i)
+        fs::remove(records[i].second, ec);
+}
+
+template <typename T>
+void put(std::string& out, T value) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    out.append(bytes, sizeof(T));
+}
+
+template <typename T>
+bool take(const std::string& in, std::size_t& at, T& value) {
+    if (in.size() - at < sizeof(T))
+        return false;
+    std::memcpy(&value, in.data() + at, sizeof(T));
+    at += sizeof(T);
+    return true;
+}
+
+std::string degrees(std::int64_t billionths) {
+    std::string text = billionths < 0 ? "-" : "";
+    const std::uint64_t magnitude = billionths < 0 ? std::uint64_t(-(billionths + 1)) + 1 : std::uint64_t(billionths);
+    text += std::to_string(magnitude / 1000000000);
+    std::string fraction = std::to_string(magnitude % 1000000000);
+    fraction.insert(0, 9 - fraction.size(), '0');
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.pop_back();
+    if (!fraction.empty())
+        (text += '.') += fraction;
+    return text;
+}
+
+// Metres between two positions, near enough for "moved more than 100 m".
+double metresBetween(std::int64_t lat1, std::int64_t lon1, std::int64_t lat2, std::int64_t lon2) {
+    constexpr double kMetresPerDegree = 111195.0; // a degree of a great circle
+    const double midLat = (double(lat1) + double(lat2)) / 2e9 * M_PI / 180.0;
+    const double dLat = double(lat2 - lat1) / 1e9;
+    double dLonDegrees = double(lon2 - lon1) / 1e9;
+    if (dLonDegrees > 180)
+        dLonDegrees -= 360;
+    else if (dLonDegrees < -180)
+        dLonDegrees += 360;
+    const double dLon = dLonDegrees * std::cos(midLat);
+    return kMetresPerDegree * std::sqrt(dLat * dLat + dLon * dLon);
+}
+
+// The kind of run a record belongs to: source and server, the states or the
+// user's input, the class table's contents and the area; not the format.
+std::string kindKey(const JobSettings& s) {
+    std::string kind = "source=";
+    kind += GnisSourceName(s.source);
+    kind += "\nserver=" + s.server() + "\nstates=";
+    for (const int state : s.states)
+        (kind += std::string(stateCodes.at(static_cast<std::size_t>(state)))) += ',';
+    kind += "\ninput=" + s.inputText.string() + "\narchive=" + s.inputArchive.string() + "\nclasses=";
+    if (!s.classTable.empty()) {
+        std::ifstream in(s.classTable, std::ios::binary);
+        std::ostringstream table;
+        table << in.rdbuf();
+        kind += table.str();
+    }
+    kind += "\narea=" + s.area.text();
+    return QCryptographicHash::hash(QByteArray::fromStdString(kind), QCryptographicHash::Sha256).toHex().left(32).toStdString();
+}
+
+std::string dayOf(std::int64_t secondsSinceEpoch) {
+    return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).toString("yyyy-MM-dd").toStdString();
+}
+
+void appendCsvField(std::string& out, std::string_view value) {
+    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += value;
+        return;
+    }
+    out += '"';
+    for (const char c : value)
+        (c == '"' ? out += "\"\"" : out += c);
+    out += '"';
+}
+
+} // namespace
+
+std::uint16_t FeatureRecord::classIndex(std::string_view featureClass) {
+    for (std::size_t i = 0; i < classes_.size(); ++i)
+        if (classes_[i] == featureClass)
+            return static_cast<std::uint16_t>(i);
+    if (classes_.size() >= 65535)
+        return 65534; // no real table comes near: the rest share the last
+    classes_.emplace_back(featureClass);
+    return static_cast<std::uint16_t>(classes_.size() - 1);
+}
+
+void FeatureRecord::add(const Waypoint& w) {
+    std::uint64_t id = 0;
+    const auto [end, ec] = std::from_chars(w.featureId.data(), w.featureId.data() + w.featureId.size(), id);
+    if (w.featureId.empty() || ec != std::errc() || end != w.featureId.data() + w.featureId.size())
+        return;
+    Feature f;
+    f.id = id;
+    f.lat = w.latValue.billionths();
+    f.lon = w.lonValue.billionths();
+    const std::string_view name = w.name.substr(0, 65535);
+    f.name = static_cast<std::uint32_t>(names_.size());
+    f.nameLength = static_cast<std::uint16_t>(name.size());
+    if (names_.size() + name.size() > 0xFFFFFFFFu)
+        f.nameLength = 0; // four GiB of names: no more are kept
+    else
+        names_ += name;
+    f.featureClass = classIndex(w.featureClass);
+    features_.push_back(f);
+}
+
+void FeatureRecord::sort() {
+    std::sort(features_.begin(), features_.end(), [](const Feature& a, const Feature& b) { return a.id < b.id; });
+}
+
+std::string FeatureRecord::serialize(std::int64_t madeAt) const {
+    std::string out = kMagic;
+    put(out, madeAt);
+    put(out, std::uint64_t(classes_.size()));
+    for (const std::string& c : classes_) {
+        put(out, std::uint16_t(c.size()));
+        out += c;
+    }
+    put(out, std::uint64_t(features_.size()));
+    for (const Feature& f : features_) {
+        put(out, f.id);
+        put(out, f.lat);
+        put(out, f.lon);
+        put(out, f.featureClass);
+        put(out, f.nameLength);
+        out += nameOf(f);
+    }
+    return out;
+}
+
+bool FeatureRecord::parse(const std::string& in, std::int64_t& madeAt) {
+    *this = FeatureRecord{};
+    const std::size_t magic = sizeof kMagic - 1;
+    if (in.compare(0, magic, kMagic) != 0)
+        return false;
+    std::size_t at = magic;
+    std::uint64_t classCount = 0, featureCount = 0;
+    if (!take(in, at, madeAt) || !take(in, at, classCount) || classCount > 65535)
+        return false;
+    for (std::uint64_t i = 0; i < classCount; ++i) {
+        std::uint16_t length = 0;
+        if (!take(in, at, length) || in.size() - at < length)
+            return false;
+        classes_.emplace_back(in, at, length);
+        at += length;
+    }
+    // Each feature takes 30 bytes at least: a count past what the file holds is a damaged file.
+    if (!take(in, at, featureCount) || featureCount > (in.size() - at) / 30)
+        return false;
+    features_.reserve(featureCount);
+    for (std::uint64_t i = 0; i < featureCount; ++i) {
+        Feature f;
+        if (!take(in, at, f.id) || !take(in, at, f.lat) || !take(in, at, f.lon) || !take(in, at, f.featureClass) ||
+            !take(in, at, f.nameLength) || f.featureClass >= classes_.size() || in.size() - at < f.nameLength)
+            return false;
+        f.name = static_cast<std::uint32_t>(names_.size());
+        names_.append(in, at, f.nameLength);
+        at += f.nameLength;
+        features_.push_back(f);
+    }
+    return at == in.size();
+}
+
+std::int64_t ChangeReport::total() const {
+    std::int64_t n = 0;
+    for (const std::int64_t c : counts)
+        n += c;
+    return n;
+}
+
+std::string ChangeReport::text() const {
+    if (!compared)
+        return "Nothing to compare with: the first run of these states, source, class table and area";
+    std::string text = "Since " + since + ": ";
+    for (std::size_t k = 0; k < counts.size(); ++k) {
+        if (k == std::size_t(ChangeKind::ClassChanged) && counts[k] == 0)
+            break; // said only when there is one
+        text += (k ? ", " : "") + GroupedNumber(counts[k]) + " " + kChangeKindNames[k];
+    }
+    return text;
+}
+
+ResultPoints ChangeReport::points() const {
+    ResultPoints p;
+    for (const char* kind : kChangeKindNames)
+        p.types.push_back({"", kind, 0});
+    for (const Change& c : changes) {
+        p.lon.push_back(float(c.lon));
+        p.lat.push_back(float(c.lat));
+        p.type.push_back(static_cast<std::uint16_t>(c.kind));
+        ++p.types[std::size_t(c.kind)].count;
+        if (p.names.size() + c.name.size() <= ResultPoints::kMostNameBytes)
+            p.names += c.name;
+        p.nameEnd.push_back(static_cast<std::uint32_t>(p.names.size()));
+    }
+    return p;
+}
+
+Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, ChangeReport& report) {
+    report = ChangeReport{};
+    record.sort();
+    const fs::path file = settings.cacheFolder / ("changes-" + kindKey(settings) + kRecordSuffix);
+    FeatureRecord before;
+    std::int64_t madeAt = 0;
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(file, ec);
+    if (fs::is_regular_file(status) && fs::file_size(file, ec) <= kMostRecordBytes) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        report.compared = before.parse(bytes.str(), madeAt);
+    }
+    if (report.compared) {
+        report.since = dayOf(madeAt);
+        auto note = [&report](const FeatureRecord& from, const FeatureRecord::Feature& f, ChangeKind kind,
+                              std::string oldValue, std::string newValue) {
+            ++report.counts[std::size_t(kind)];
+            if (report.changes.size() < ChangeReport::kMostKept)
+                report.changes.push_back({f.id, kind, std::move(oldValue), std::move(newValue), double(f.lat) / 1e9,
+                                          double(f.lon) / 1e9, std::string(from.nameOf(f))});
+        };
+        const auto& a = before.features();
+        const auto& b = record.features();
+        std::size_t i = 0, j = 0;
+        while (i < a.size() || j < b.size()) {
+            if (j == b.size() || (i < a.size() && a[i].id < b[j].id)) {
+                note(before, a[i], ChangeKind::Removed, std::string(before.nameOf(a[i])), "");
+                ++i;
+            } else if (i == a.size() || b[j].id < a[i].id) {
+                note(record, b[j], ChangeKind::New, "", std::string(record.nameOf(b[j])));
+                ++j;
+            } else {
+                const auto &was = a[i], &is = b[j];
+                if (before.nameOf(was) != record.nameOf(is))
+                    note(record, is, ChangeKind::Renamed, std::string(before.nameOf(was)), std::string(record.nameOf(is)));
+                if (metresBetween(was.lat, was.lon, is.lat, is.lon) > 100)
+                    note(record, is, ChangeKind::Moved, degrees(was.lat) + " " + degrees(was.lon),
+                         degrees(is.lat) + " " + degrees(is.lon));
+                if (before.classOf(was) != record.classOf(is))
+                    note(record, is, ChangeKind::ClassChanged, before.classOf(was), record.classOf(is));
+                ++i, ++j;
+            }
+        }
+    }
+    // This run's record takes the old one's place.
+    if (fs::is_symlink(fs::symlink_status(settings.cacheFolder, ec)))
+        return Outcome::failure("The download cache " + settings.cacheFolder.string() + " is a link; nothing was recorded");
+    fs::create_directories(settings.cacheFolder, ec);
+    TextFileWriter out;
+    if (Outcome opened = out.open(file, TextFileWriter::Durability::Replaced, TextFileWriter::Access::OwnerOnly); !opened)
+        return opened;
+    out.write(record.serialize(QDateTime::currentSecsSinceEpoch()));
+    if (Outcome kept = out.commit(); !kept)
+        return kept;
+    dropOldRecords(settings.cacheFolder);
+    return Outcome::success();
+}
+
+Outcome WriteChangesCsv(const fs::path& file, const ChangeReport& report) {
+    TextFileWriter out;
+    if (Outcome opened = out.open(file, TextFileWriter::Durability::Replaced); !opened)
+        return opened;
+    out.write("feature_id,kind,old,new\r\n");
+    std::string row;
+    for (const Change& c : report.changes) {
+        row = std::to_string(c.id);
+        row += ',';
+        row += kChangeKindNames[std::size_t(c.kind)];
+        row += ',';
+        appendCsvField(row, c.oldValue);
+        row += ',';
+        appendCsvField(row, c.newValue);
+        row += "\r\n";
+        out.write(row);
+    }
+    return out.commit();
+}
+
+} // namespace gnis
