@@ -153,7 +153,8 @@ void FeatureRecord::sort() {
     std::sort(features_.begin(), features_.end(), [](const Feature& a, const Feature& b) { return a.id < b.id; });
 }
 
-std::string FeatureRecord::serialize(std::int64_t madeAt) const {
+void FeatureRecord::serializeInto(std::int64_t madeAt, const std::function<void(std::string_view)>& write) const {
+    // Handed out a megabyte at a time, so no copy of the whole record is ever held.
     std::string out = kMagic;
     put(out, madeAt);
     put(out, std::uint64_t(classes_.size()));
@@ -169,8 +170,12 @@ std::string FeatureRecord::serialize(std::int64_t madeAt) const {
         put(out, f.featureClass);
         put(out, f.nameLength);
         out += nameOf(f);
+        if (out.size() >= (1 << 20)) {
+            write(out);
+            out.clear();
+        }
     }
-    return out;
+    write(out);
 }
 
 bool FeatureRecord::parse(const std::string& in, std::int64_t& madeAt) {
@@ -249,11 +254,12 @@ Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, C
     std::int64_t madeAt = 0;
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(file, ec);
-    if (fs::is_regular_file(status) && fs::file_size(file, ec) <= kMostRecordBytes) {
+    if (const std::uintmax_t size = fs::file_size(file, ec); fs::is_regular_file(status) && !ec && size <= kMostRecordBytes) {
+        // Read in one piece, one copy: a national record is some 30 MB.
+        std::string bytes(size, '\0');
         std::ifstream in(file, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        report.compared = before.parse(bytes.str(), madeAt);
+        if (in.read(bytes.data(), static_cast<std::streamsize>(size)))
+            report.compared = before.parse(bytes, madeAt);
     }
     if (report.compared) {
         report.since = dayOf(madeAt);
@@ -294,7 +300,7 @@ Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, C
     TextFileWriter out;
     if (Outcome opened = out.open(file, TextFileWriter::Durability::Replaced, TextFileWriter::Access::OwnerOnly); !opened)
         return opened;
-    out.write(record.serialize(QDateTime::currentSecsSinceEpoch()));
+    record.serializeInto(QDateTime::currentSecsSinceEpoch(), [&out](std::string_view piece) { out.write(piece); });
     if (Outcome kept = out.commit(); !kept)
         return kept;
     dropOldRecords(settings.cacheFolder);

@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gnis {
@@ -31,8 +33,9 @@ public:
     // Sorted by id, for the comparison and the file.
     void sort();
     const std::vector<Feature>& features() const { return features_; }
-    // The record as a file holds it, and back; a file that does not read gives false.
-    std::string serialize(std::int64_t madeAt) const;
+    // The record as a file holds it, handed out a piece at a time, and back; a
+    // file that does not read gives false.
+    void serializeInto(std::int64_t madeAt, const std::function<void(std::string_view)>& write) const;
     bool parse(const std::string& bytes, std::int64_t& madeAt);
 
 private:
