@@ -517,9 +517,15 @@ int runPipeline(const Options& options) {
     const std::string& warning = outcome.stats.warning;
     const std::string& notes = outcome.stats.notes;
     const std::string& changes = outcome.stats.changes;
-    std::cout << printable(outcome.summary + " " + outcome.text + (notes.empty() ? "" : " " + notes + ".") +
-                           (changes.empty() ? "" : " " + changes + ".") + (warning.empty() ? "" : " Warning: " + warning))
-              << std::endl;
+    // "GNIS Data Processed" ends without a full stop; what follows is a sentence of its own.
+    std::string line = outcome.summary + " " + outcome.text;
+    for (const std::string* more : {&notes, &changes}) {
+        if (!more->empty())
+            line += (line.back() == '.' ? " " : ". ") + *more + ".";
+    }
+    if (!warning.empty())
+        line += (line.back() == '.' ? " Warning: " : ". Warning: ") + warning;
+    std::cout << printable(line) << std::endl;
     return 0;
 }
 

@@ -120,15 +120,20 @@ Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusRepor
             fs::remove(out.file, ec);
             downloaded = Outcome::failure("the downloaded archive is damaged (" + out.url + ")");
             damaged = true;
-        } else if (Outcome kept = cache->store(where.url, out.file, info.etag, info.lastModified); kept) {
-            copy = cache->find(where.url);
-            if (copy) {
+        } else {
+            CachedCopy kept;
+            const Outcome stored = cache->store(where.url, out.file, info.etag, info.lastModified, kept);
+            if (stored) {
+                copy = kept;
                 useCopy();
                 return Outcome::success();
             }
-        } else {
+            if (!FileExists(out.file)) { // moved, then lost: nothing to convert
+                out.ours = false;
+                return Outcome::failure("The download of " + name + " could not be kept: " + stored.error());
+            }
             // Used once as an ordinary download, then removed; the cache keeps its old copy.
-            out.warning = "The download was not kept in the cache: " + kept.error() + ".";
+            out.warning = "The download was not kept in the cache: " + stored.error() + ".";
             return Outcome::success();
         }
     }

@@ -141,9 +141,10 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
         // its kind, and kept for the next.
         if (context.record) {
             auto report = std::make_shared<ChangeReport>();
-            if (Outcome kept = CompareWithLastRun(settings, *context.record, *report); !kept)
-                outcome.stats.warning += (outcome.stats.warning.empty() ? "" : " ") + kept.error() + ".";
+            CompareWithLastRun(settings, *context.record, *report);
             outcome.stats.changes = report->text();
+            // The changes asked for are written before this run's record replaces
+            // the last one, so a failure loses none of them: the next run finds them again.
             if (!settings.changesFile.empty()) {
                 if (Outcome written = WriteChangesCsv(settings.changesFile, *report); !written)
                     return fail(Outcome::failure(context.made.empty() ? written.error()
@@ -151,6 +152,9 @@ JobOutcome RunJob(Job job, const JobSettings& settings, StatusReporter& reporter
                                                                             " was made, but the changes were not written: " +
                                                                             written.error()));
             }
+            if (Outcome kept = KeepRunRecord(settings, *context.record); !kept)
+                outcome.stats.warning += std::string(outcome.stats.warning.empty() ? "" : " ") +
+                                         "What this run wrote was not recorded: " + kept.error() + ".";
             outcome.changes = std::move(report);
         }
         outcome.ok = true;

@@ -3,6 +3,7 @@
 #include "base/file_system.h"
 #include "gazetteer/gnis_records.h"
 #include "gazetteer/states.h"
+#include "platform/download_cache.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -89,7 +90,9 @@ std::string kindKey(const JobSettings& s) {
     std::string kind = "source=";
     kind += GnisSourceName(s.source);
     kind += "\nserver=" + s.server() + "\nstates=";
-    for (const int state : s.states)
+    std::vector<int> states = s.states; // MA,RI and RI,MA are one kind
+    std::sort(states.begin(), states.end());
+    for (const int state : states)
         (kind += std::string(stateCodes.at(static_cast<std::size_t>(state)))) += ',';
     kind += "\ninput=" + s.inputText.string() + "\narchive=" + s.inputArchive.string() + "\nclasses=";
     if (!s.classTable.empty()) {
@@ -100,6 +103,10 @@ std::string kindKey(const JobSettings& s) {
     }
     kind += "\narea=" + s.area.text();
     return QCryptographicHash::hash(QByteArray::fromStdString(kind), QCryptographicHash::Sha256).toHex().left(32).toStdString();
+}
+
+fs::path recordFileOf(const JobSettings& settings) {
+    return settings.cacheFolder / ("changes-" + kindKey(settings) + kRecordSuffix);
 }
 
 std::string dayOf(std::int64_t secondsSinceEpoch) {
@@ -194,8 +201,8 @@ bool FeatureRecord::parse(const std::string& in, std::int64_t& madeAt) {
         classes_.emplace_back(in, at, length);
         at += length;
     }
-    // Each feature takes 30 bytes at least: a count past what the file holds is a damaged file.
-    if (!take(in, at, featureCount) || featureCount > (in.size() - at) / 30)
+    // Each feature takes 28 bytes at least: a count past what the file holds is a damaged file.
+    if (!take(in, at, featureCount) || featureCount > (in.size() - at) / 28)
         return false;
     features_.reserve(featureCount);
     for (std::uint64_t i = 0; i < featureCount; ++i) {
@@ -246,10 +253,10 @@ ResultPoints ChangeReport::points() const {
     return p;
 }
 
-Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, ChangeReport& report) {
+void CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, ChangeReport& report) {
     report = ChangeReport{};
     record.sort();
-    const fs::path file = settings.cacheFolder / ("changes-" + kindKey(settings) + kRecordSuffix);
+    const fs::path file = recordFileOf(settings);
     FeatureRecord before;
     std::int64_t madeAt = 0;
     std::error_code ec;
@@ -293,10 +300,13 @@ Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, C
             }
         }
     }
-    // This run's record takes the old one's place.
-    if (fs::is_symlink(fs::symlink_status(settings.cacheFolder, ec)))
-        return Outcome::failure("The download cache " + settings.cacheFolder.string() + " is a link; nothing was recorded");
-    fs::create_directories(settings.cacheFolder, ec);
+}
+
+Outcome KeepRunRecord(const JobSettings& settings, const FeatureRecord& record) {
+    DownloadCache cache(settings.cacheFolder, settings.cacheMaxBytes);
+    if (Outcome ready = cache.prepare(); !ready)
+        return ready;
+    const fs::path file = recordFileOf(settings);
     TextFileWriter out;
     if (Outcome opened = out.open(file, TextFileWriter::Durability::Replaced, TextFileWriter::Access::OwnerOnly); !opened)
         return opened;
@@ -304,10 +314,14 @@ Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, C
     if (Outcome kept = out.commit(); !kept)
         return kept;
     dropOldRecords(settings.cacheFolder);
+    cache.keepWithinLimit(file);
     return Outcome::success();
 }
 
 Outcome WriteChangesCsv(const fs::path& file, const ChangeReport& report) {
+    if (static_cast<std::int64_t>(report.changes.size()) < report.total())
+        return Outcome::failure("more than " + GroupedNumber(static_cast<std::int64_t>(ChangeReport::kMostKept)) +
+                                " changes; compare the two files themselves");
     TextFileWriter out;
     if (Outcome opened = out.open(file, TextFileWriter::Durability::Replaced); !opened)
         return opened;

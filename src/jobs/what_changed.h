@@ -90,9 +90,12 @@ struct ChangeReport {
 };
 
 // Compares the run's record with the one the last run of its kind kept in the
-// cache folder, then keeps this one in its place (0600, in one rename). A
-// record that does not read is taken for none.
-[[nodiscard]] Outcome CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, ChangeReport& report);
+// cache folder. A record that does not read is taken for none.
+void CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, ChangeReport& report);
+
+// Keeps the run's record in the old one's place (0600, in one rename), for
+// the next run of its kind; within the cache's size limit.
+[[nodiscard]] Outcome KeepRunRecord(const JobSettings& settings, const FeatureRecord& record);
 
 // The changes as CSV, one row each: feature_id,kind,old,new. The file is
 // replaced whole (a link at its name is replaced, never written through).

@@ -14,6 +14,8 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -107,10 +109,47 @@ Outcome ensureFolder(const fs::path& folder) {
     } else if (!fs::is_directory(status)) {
         return Outcome::failure("The download cache " + folder.string() + " is not a folder");
     }
+#if !defined(_WIN32)
+    // The user's own, and theirs alone: what it holds says which states they map.
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || st.st_uid != ::getuid())
+        return Outcome::failure("The download cache " + folder.string() + " is not yours; it is not used");
+    if ((st.st_mode & 077) != 0)
+        ::chmod(folder.c_str(), 0700);
+#endif
     return Outcome::success();
 }
 
 std::int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
+
+// Held while the cache is looked at or changed: a run that stores a copy and
+// another that checks it never see a copy without its own record.
+class CacheLock {
+public:
+    explicit CacheLock(const fs::path& folder) {
+#if !defined(_WIN32)
+        fd_ = ::open((folder / ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX); // short: a lookup or a rename or two
+#endif
+    }
+    ~CacheLock() {
+#if !defined(_WIN32)
+        if (fd_ >= 0)
+            ::close(fd_);
+#endif
+    }
+    CacheLock(const CacheLock&) = delete;
+    CacheLock& operator=(const CacheLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// A file a writer or a download left under a temporary name.
+bool temporaryName(const std::string& name) {
+    return name.find(".part-") != std::string::npos || name.find(".tmp-") != std::string::npos;
+}
 
 } // namespace
 
@@ -130,6 +169,8 @@ fs::path DownloadCache::DefaultFolder() {
     return fs::path(base.toStdString()) / "trailcrafter-gnis";
 }
 
+Outcome DownloadCache::prepare() { return ensureFolder(folder_); }
+
 fs::path DownloadCache::dataOf(const std::string& url) const { return folder_ / (keyOf(url) + kDataSuffix); }
 fs::path DownloadCache::recordOf(const std::string& url) const { return folder_ / (keyOf(url) + kRecordSuffix); }
 
@@ -146,6 +187,7 @@ std::optional<CachedCopy> DownloadCache::find(const std::string& url) {
     const fs::path data = dataOf(url), record = recordOf(url);
     if (!fs::exists(fs::symlink_status(record, ec)) && !fs::exists(fs::symlink_status(data, ec)))
         return std::nullopt;
+    const CacheLock lock(folder_);
     Record r;
     std::int64_t size = 0, mtime = 0;
     // The copy is the one its record describes, or it is not trusted.
@@ -165,8 +207,7 @@ Outcome DownloadCache::temporaryFor(const std::string& url, fs::path& file) {
     // What a run killed outright left: a day old, so no run still writes it.
     const auto dayAgo = fs::file_time_type::clock::now() - std::chrono::hours(24);
     for (const auto& entry : fs::directory_iterator(folder_, ec)) {
-        if (entry.path().filename().string().find(".part-") != std::string::npos &&
-            fs::last_write_time(entry.path(), ec) < dayAgo)
+        if (temporaryName(entry.path().filename().string()) && fs::last_write_time(entry.path(), ec) < dayAgo)
             fs::remove(entry.path(), ec);
     }
     do {
@@ -181,45 +222,65 @@ Outcome DownloadCache::temporaryFor(const std::string& url, fs::path& file) {
 }
 
 Outcome DownloadCache::store(const std::string& url, const fs::path& download, const std::string& etag,
-                             const std::string& lastModified) {
+                             const std::string& lastModified, CachedCopy& copy) {
     std::error_code ec;
     fs::permissions(download, fs::perms::owner_read | fs::perms::owner_write, ec);
     std::int64_t size = 0, mtime = 0;
     if (ec || !ownFile(download, &size, &mtime))
         return Outcome::failure("Can't keep " + download.string() + " in the download cache");
-    // The copy first, then its record: a copy without its record is dropped as damaged.
-    fs::rename(download, dataOf(url), ec);
-    if (ec)
-        return Outcome::failure("Can't keep the download in " + folder_.string() + ": " + ec.message());
-    TextFileWriter record;
-    if (Outcome opened = record.open(recordOf(url), TextFileWriter::Durability::Replaced, TextFileWriter::Access::OwnerOnly); !opened)
-        return opened;
-    record.write("url=" + url + "\netag=" + etag + "\nlast-modified=" + lastModified + "\nfetched=" +
-                 std::to_string(now()) + "\nsize=" + std::to_string(size) + "\nmtime=" + std::to_string(mtime) + "\n");
-    if (Outcome written = record.commit(); !written)
-        return written;
+    {
+        const CacheLock lock(folder_);
+        // The copy first, then its record, under the lock: no other run sees one without the other.
+        fs::rename(download, dataOf(url), ec);
+        if (ec)
+            return Outcome::failure("Can't keep the download in " + folder_.string() + ": " + ec.message());
+        TextFileWriter record;
+        if (Outcome opened = record.open(recordOf(url), TextFileWriter::Durability::Replaced, TextFileWriter::Access::OwnerOnly);
+            !opened) {
+            drop(keyOf(url));
+            return opened;
+        }
+        const std::int64_t fetched = now();
+        record.write("url=" + url + "\netag=" + etag + "\nlast-modified=" + lastModified + "\nfetched=" +
+                     std::to_string(fetched) + "\nsize=" + std::to_string(size) + "\nmtime=" + std::to_string(mtime) + "\n");
+        if (Outcome written = record.commit(); !written) {
+            drop(keyOf(url));
+            return written;
+        }
+        copy = CachedCopy{dataOf(url), etag, lastModified, fetched, size};
+    }
     trim(keyOf(url));
     return Outcome::success();
 }
 
 void DownloadCache::trim(const std::string& keep) {
+    // The copies and the runs' records of what they wrote share the limit; the
+    // ones used longest ago go first, never the one just kept.
     struct Held {
-        std::string key;
+        std::string key;  // a copy's key, or a run record's file name
+        bool runRecord;
         std::int64_t size;
         fs::file_time_type used;
     };
+    const CacheLock lock(folder_);
     std::vector<Held> held;
     std::int64_t total = 0;
     std::error_code ec;
+    const std::string suffix = kRecordSuffix;
     for (const auto& entry : fs::directory_iterator(folder_, ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() <= std::string(kRecordSuffix).size() || !name.ends_with(kRecordSuffix))
+        std::int64_t size = 0;
+        if (name.starts_with("changes-") && name.ends_with(".features") && ownFile(entry.path(), &size)) {
+            held.push_back({name, true, size, fs::last_write_time(entry.path(), ec)});
+            total += size;
+            continue;
+        }
+        if (name.size() <= suffix.size() || !name.ends_with(suffix))
             continue;
         Record r;
         if (!readRecord(entry.path(), r))
             continue;
-        held.push_back({name.substr(0, name.size() - std::string(kRecordSuffix).size()), r.size,
-                        fs::last_write_time(entry.path(), ec)});
+        held.push_back({name.substr(0, name.size() - suffix.size()), false, r.size, fs::last_write_time(entry.path(), ec)});
         total += r.size;
     }
     std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.used < b.used; });
@@ -228,10 +289,15 @@ void DownloadCache::trim(const std::string& keep) {
             break;
         if (h.key == keep)
             continue;
-        drop(h.key);
+        if (h.runRecord)
+            fs::remove(folder_ / h.key, ec);
+        else
+            drop(h.key);
         total -= h.size;
     }
 }
+
+void DownloadCache::keepWithinLimit(const fs::path& kept) { trim(kept.filename().string()); }
 
 Outcome DownloadCache::clear() {
     std::error_code ec;
@@ -239,11 +305,12 @@ Outcome DownloadCache::clear() {
         return Outcome::success();
     if (!fs::is_directory(fs::symlink_status(folder_, ec)))
         return Outcome::failure("The download cache " + folder_.string() + " is not a folder");
+    const CacheLock lock(folder_);
     for (const auto& entry : fs::directory_iterator(folder_, ec)) {
         const std::string name = entry.path().filename().string();
         // Only what a cache writes: its copies, their records, its temporary files,
         // and the runs' records of what they wrote.
-        if (name.ends_with(kDataSuffix) || name.ends_with(kRecordSuffix) || name.find(".part-") != std::string::npos ||
+        if (name.ends_with(kDataSuffix) || name.ends_with(kRecordSuffix) || temporaryName(name) ||
             (name.starts_with("changes-") && name.ends_with(".features"))) {
             fs::remove(entry.path(), ec);
             if (ec)

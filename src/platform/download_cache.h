@@ -42,11 +42,16 @@ public:
     // A temporary name in the cache folder for a new download of a URL; the
     // folder is made (0700) when missing. Fails when it cannot be, or is a link.
     Outcome temporaryFor(const std::string& url, std::filesystem::path& file);
-    // Takes a complete, checked download as the URL's copy; the oldest copies
-    // go past the size limit (never this one). The download is moved, so on
-    // success it is gone from its old name.
+    // Takes a complete, checked download as the URL's copy, given back in copy;
+    // the oldest copies go past the size limit (never this one). The download
+    // is moved, so on success it is gone from its old name.
     Outcome store(const std::string& url, const std::filesystem::path& download, const std::string& etag,
-                  const std::string& lastModified);
+                  const std::string& lastModified, CachedCopy& copy);
+    // Makes the folder when missing (0700); an existing one must be the user's, and is made theirs alone.
+    Outcome prepare();
+    // After another file was kept in the folder (a run's record): the oldest
+    // copies and records go past the size limit, never that file.
+    void keepWithinLimit(const std::filesystem::path& kept);
     // Removes every copy and record, and any temporary file of this cache.
     Outcome clear();
     // The bytes of the copies held.

@@ -312,6 +312,10 @@ private slots:
         QCOMPARE(readAll(out.path() + "/one.csv"), QByteArray("feature_id,kind,old,new\r\n"));
 
         QVERIFY(putFile(archive, domesticNamesArchive("RI", second)));
+        // Changes that cannot be written fail the run, and are not lost: the next run finds them again.
+        const ToolRun lost = convert(args + QStringList{"--changes", out.path() + "/no such folder/two.csv"});
+        QCOMPARE(lost.exitCode, 1);
+        QVERIFY2(lost.err.contains("/gnis.gpx was made, but the changes were not written: "), lost.err.constData());
         const ToolRun two = convert(args + QStringList{"--changes", out.path() + "/two.csv"});
         QVERIFY2(two.exitCode == 0, two.err.constData());
         QVERIFY2(two.out.contains(" Since " + today.toUtf8() + ": 2 new, 2 removed, 1 renamed, 1 moved, 1 class changed."),

@@ -3,6 +3,7 @@
 #include "jobs/create_gpx.h"
 #include "formats/result_points.h"
 #include "jobs/run_job.h"
+#include "jobs/what_changed.h"
 #include "gazetteer/states.h"
 #include "test_main.h"
 #include "test_support.h"
@@ -14,6 +15,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <tuple>
 #include <sys/resource.h>
 
 using namespace gnis;
@@ -293,6 +295,33 @@ private slots:
         QVERIFY2(outcome.ok, outcome.text.c_str());
         QCOMPARE(readNames(dir.path() + "/gnis.gpx"), QStringList({"Attu", "Amchitka", "Adak", "On the north edge"}));
         QCOMPARE(outcome.stats.outside, 5);
+    }
+
+    void runRecordReadsBack() {
+        // Names of one byte and none, a negative position: what is written reads back whole;
+        // a record cut short does not read at all.
+        FeatureRecord record;
+        for (const auto& [id, name, lat, lon] : {std::tuple{"7", "A", "-14.25", "-170.7"}, std::tuple{"3", "", "61.2", "-149.9"}}) {
+            Waypoint w;
+            w.featureId = id;
+            w.name = name;
+            w.featureClass = "Summit";
+            QVERIFY(ParseDecimal(lat, w.latValue) && ParseDecimal(lon, w.lonValue));
+            record.add(w);
+        }
+        record.sort();
+        std::string bytes;
+        record.serializeInto(42, [&bytes](std::string_view piece) { bytes += piece; });
+        FeatureRecord back;
+        std::int64_t madeAt = 0;
+        QVERIFY(back.parse(bytes, madeAt));
+        QCOMPARE(madeAt, 42);
+        QCOMPARE(back.features().size(), std::size_t(2));
+        QCOMPARE(back.features()[0].id, std::uint64_t(3));
+        QCOMPARE(std::string(back.nameOf(back.features()[1])), std::string("A"));
+        QCOMPARE(back.features()[1].lat, std::int64_t(-14250000000));
+        QCOMPARE(back.classOf(back.features()[1]), std::string("Summit"));
+        QVERIFY(!back.parse(bytes.substr(0, bytes.size() - 1), madeAt));
     }
 
     void readOnlyOldGpxReplacedNothingElseTouched() {

@@ -429,10 +429,14 @@ private slots:
         auto asked = [&server] { return server->requests.last().toLower().contains("if-none-match:"); };
         // The download's copy and its record (the run's record of what it wrote lies beside them).
         auto cacheFiles = [&] {
-            return QDir(fsString(s.cacheFolder)).entryList({"*.cache", "*.record", ".*"}, QDir::Files | QDir::Hidden);
+            return QDir(fsString(s.cacheFolder)).entryList({"*.cache", "*.record", ".*.part-*", ".*.tmp-*"}, QDir::Files | QDir::Hidden);
         };
 
-        // The first run fetches, and keeps the archive in the cache, the owner's alone; the folder holds the GPX only.
+        // The first run fetches, and keeps the archive in the cache, the owner's alone (a folder
+        // made open to others before is closed); the output folder holds the GPX only.
+        QVERIFY(QDir().mkpath(fsString(s.cacheFolder)));
+        QVERIFY(QFile::setPermissions(fsString(s.cacheFolder), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                                   QFile::ReadOther | QFile::ExeOther));
         const JobOutcome first = runWith(s);
         QCOMPARE(server->bodiesSent, 1);
         QCOMPARE(first.stats.waypoints, 1522);
