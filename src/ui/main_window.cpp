@@ -288,7 +288,8 @@ void MainWindow::buildControls() {
     // As wide as the row gives it (a long cache path never widens the window), the whole of it in the tooltip.
     lblCacheState_ = place(new ElidingLabel(settings), "lblCacheState", 104, 168, 257, 17);
     QPushButton* emptyCache = button(settings, "btnEmptyCache", "Empty &cache", 368, 168, 65, 17);
-    emptyCache->setToolTip("Remove the downloads kept for later runs; the next run fetches anew");
+    emptyCache->setToolTip("Remove the downloads and the records of what runs wrote; the next run fetches anew and "
+                           "has nothing to compare with");
     QGroupBox* frame1 = place(new QGroupBox("PostGIS Settings", settings), "Frame1", 8, 152, 433, 89);
     label(frame1, "Label6", "Host:", 8, 16, 33, 17);
     txtPostGISHost_ = textBox(frame1, "txtPostGISHost", 64, 16, 89, 19);
