@@ -11,7 +11,13 @@ void appendField(std::string& out, std::string_view text, std::string_view suffi
     std::string value;
     AppendPlainLabel(value, text);
     value += suffix;
-    if (value.find_first_of(",\"") == std::string::npos) {
+    AppendCsvField(out, value);
+}
+
+} // namespace
+
+void AppendCsvField(std::string& out, std::string_view value) {
+    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += value;
         return;
     }
@@ -20,8 +26,6 @@ void appendField(std::string& out, std::string_view text, std::string_view suffi
         (c == '"' ? out += "\"\"" : out += c);
     out += '"';
 }
-
-} // namespace
 
 std::string CsvWriter::head() const { return "name,desc,src,type,ele,feature_id,county,state,lon,lat\r\n"; }
 

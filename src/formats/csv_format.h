@@ -3,8 +3,13 @@
 #include "gazetteer/waypoint.h"
 
 #include <string>
+#include <string_view>
 
 namespace gnis {
+
+// A CSV field as RFC 4180 wants it: quoted only when it holds a comma, a quote
+// or a line break, quotes doubled.
+void AppendCsvField(std::string& out, std::string_view value);
 
 // The waypoints as a CSV table for GDAL to turn into GeoPackage or GeoJSON:
 // the shapefile's fields (name, desc, src, type, ele) and the feature id, the

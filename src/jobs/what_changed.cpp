@@ -1,6 +1,7 @@
 #include "jobs/what_changed.h"
 
 #include "base/file_system.h"
+#include "formats/csv_format.h"
 #include "gazetteer/gnis_records.h"
 #include "gazetteer/states.h"
 #include "platform/download_cache.h"
@@ -111,17 +112,6 @@ fs::path recordFileOf(const JobSettings& settings) {
 
 std::string dayOf(std::int64_t secondsSinceEpoch) {
     return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).toString("yyyy-MM-dd").toStdString();
-}
-
-void appendCsvField(std::string& out, std::string_view value) {
-    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += value;
-        return;
-    }
-    out += '"';
-    for (const char c : value)
-        (c == '"' ? out += "\"\"" : out += c);
-    out += '"';
 }
 
 } // namespace
@@ -332,9 +322,9 @@ Outcome WriteChangesCsv(const fs::path& file, const ChangeReport& report) {
         row += ',';
         row += kChangeKindNames[std::size_t(c.kind)];
         row += ',';
-        appendCsvField(row, c.oldValue);
+        AppendCsvField(row, c.oldValue);
         row += ',';
-        appendCsvField(row, c.newValue);
+        AppendCsvField(row, c.newValue);
         row += "\r\n";
         out.write(row);
     }
