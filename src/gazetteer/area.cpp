@@ -4,7 +4,6 @@
 #include "gazetteer/gnis_records.h"
 #include "gazetteer/states.h"
 
-#include <charconv>
 #include <cmath>
 
 namespace gnis {
@@ -39,13 +38,12 @@ std::vector<std::string_view> split(std::string_view text, char at) {
 }
 
 // A plain decimal (no exponent, no "nan"), in billionths of a degree rounded
-// as the files write it, and as a double for people.
-bool number(std::string_view text, std::int64_t& billionths, double& value) {
+// as the files write it.
+bool number(std::string_view text, std::int64_t& billionths) {
     Decimal d;
     if (!ParseDecimal(text, d) || d.magnitudeAbove(999))
         return false;
     billionths = d.billionths();
-    value = static_cast<double>(billionths) / Area::kScale;
     return true;
 }
 
@@ -64,10 +62,9 @@ Outcome Area::setBox(std::string_view text) {
     if (parts.size() != 4)
         return Outcome::failure("the box " + quoted(text) + " has " + std::to_string(parts.size()) +
                                 " numbers, not 4" + usage);
-    double v[4];
     std::int64_t e9[4];
     for (int i = 0; i < 4; ++i) {
-        if (!number(parts[static_cast<std::size_t>(i)], e9[i], v[i]))
+        if (!number(parts[static_cast<std::size_t>(i)], e9[i]))
             return Outcome::failure("the box's " + quoted(parts[static_cast<std::size_t>(i)]) +
                                     " is not a decimal number" + usage);
     }
@@ -82,7 +79,6 @@ Outcome Area::setBox(std::string_view text) {
     if (e9[0] == e9[2])
         return Outcome::failure("the box's west and east are the same longitude");
     hasBox_ = true;
-    west_ = v[0], south_ = v[1], east_ = v[2], north_ = v[3];
     westE9_ = e9[0], southE9_ = e9[1], eastE9_ = e9[2], northE9_ = e9[3];
     boxText_.clear();
     for (int i = 0; i < 4; ++i)

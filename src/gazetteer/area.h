@@ -34,10 +34,10 @@ public:
     bool empty() const { return !hasBox_ && counties_.empty(); }
     bool hasBox() const { return hasBox_; }
     bool hasCounties() const { return !counties_.empty(); }
-    double west() const { return west_; }
-    double south() const { return south_; }
-    double east() const { return east_; }
-    double north() const { return north_; }
+    double west() const { return double(westE9_) / kScale; }
+    double south() const { return double(southE9_) / kScale; }
+    double east() const { return double(eastE9_) / kScale; }
+    double north() const { return double(northE9_) / kScale; }
 
     bool containsPosition(double lat, double lon) const;
     // The same for positions in billionths of a degree, as the converter reads
@@ -60,7 +60,6 @@ private:
         std::string state; // the code, "" for any state
     };
     bool hasBox_ = false;
-    double west_ = 0, south_ = 0, east_ = 0, north_ = 0;
     std::int64_t westE9_ = 0, southE9_ = 0, eastE9_ = 0, northE9_ = 0;
     std::string boxText_; // as the user gave it, trimmed
     std::vector<County> counties_;

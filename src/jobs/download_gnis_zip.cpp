@@ -52,7 +52,8 @@ Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusRepor
     out.zipped = where.zipped;
     const std::string name(stateNames[static_cast<std::size_t>(stateIndex)]);
     // A mirror on this machine is its own cache.
-    const bool cacheable = !settings.cacheFolder.empty() && !IsLocalServer(settings.server());
+    const bool local = IsLocalServer(settings.server());
+    const bool cacheable = !settings.cacheFolder.empty() && !local;
     std::optional<DownloadCache> cache;
     std::optional<CachedCopy> copy;
     if (cacheable) {
@@ -64,20 +65,24 @@ Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusRepor
         out.ours = false;
         out.cached = true;
     };
+    // An older gnis.zip of the user's in the folder, when nothing else is at hand: used, never removed.
     const fs::path older = settings.outputFolder / kZipFileName;
-    if (settings.offline && !IsLocalServer(settings.server())) {
+    auto useOlder = [&](const std::string& why, std::string warning) {
+        out.file = older;
+        out.ours = false;
+        out.downloadError = why;
+        out.warning = std::move(warning);
+        return Outcome::success();
+    };
+    if (settings.offline && !local) {
         if (copy) {
             useCopy();
             out.warning = "Using the copy of " + name + " from " + copy->date() + "; working without Internet.";
             return Outcome::success();
         }
-        if (where.zipped && FileExists(older)) {
-            out.file = older;
-            out.ours = false;
-            out.downloadError = "working without Internet";
-            out.warning = "Working without Internet; the older gnis.zip in the output folder was used.";
-            return Outcome::success();
-        }
+        if (where.zipped && FileExists(older))
+            return useOlder("working without Internet",
+                            "Working without Internet; the older gnis.zip in the output folder was used.");
         return Outcome::failure("No copy of " + name + " in the download cache " +
                                 (cacheable ? settings.cacheFolder.string() : std::string("(not used)")) +
                                 "; start with Internet once to fetch it");
@@ -153,11 +158,9 @@ Outcome DownloadGnisZip(const JobSettings& settings, int stateIndex, StatusRepor
     }
     if (!where.zipped || !FileExists(older))
         return Outcome::failure("Download failed for " + name + ": " + downloaded.error());
-    out.file = older;
     // An offline user may rely on the archive of an earlier run; use it, but say so.
-    out.downloadError = downloaded.error();
-    out.warning = "The download failed (" + downloaded.error() + "); the older gnis.zip in the output folder was used.";
-    return Outcome::success();
+    return useOlder(downloaded.error(),
+                    "The download failed (" + downloaded.error() + "); the older gnis.zip in the output folder was used.");
 }
 
 } // namespace gnis

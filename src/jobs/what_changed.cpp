@@ -117,13 +117,14 @@ std::string dayOf(std::int64_t secondsSinceEpoch) {
 } // namespace
 
 std::uint16_t FeatureRecord::classIndex(std::string_view featureClass) {
-    for (std::size_t i = 0; i < classes_.size(); ++i)
-        if (classes_[i] == featureClass)
-            return static_cast<std::uint16_t>(i);
+    if (const auto it = classIndexes_.find(featureClass); it != classIndexes_.end())
+        return it->second;
     if (classes_.size() >= 65535)
         return 65534; // no real table comes near: the rest share the last
     classes_.emplace_back(featureClass);
-    return static_cast<std::uint16_t>(classes_.size() - 1);
+    const auto index = static_cast<std::uint16_t>(classes_.size() - 1);
+    classIndexes_.emplace(classes_.back(), index);
+    return index;
 }
 
 void FeatureRecord::add(const Waypoint& w) {
@@ -131,17 +132,21 @@ void FeatureRecord::add(const Waypoint& w) {
     const auto [end, ec] = std::from_chars(w.featureId.data(), w.featureId.data() + w.featureId.size(), id);
     if (w.featureId.empty() || ec != std::errc() || end != w.featureId.data() + w.featureId.size())
         return;
+    const std::string_view name = w.name.substr(0, 65535);
+    if (full_ || features_.size() >= kMostFeatures || names_.size() + name.size() > kMostNameBytes) {
+        // Past what any gazetteer holds: no record at all, and its memory goes now.
+        full_ = true;
+        std::vector<Feature>().swap(features_);
+        std::string().swap(names_);
+        return;
+    }
     Feature f;
     f.id = id;
     f.lat = w.latValue.billionths();
     f.lon = w.lonValue.billionths();
-    const std::string_view name = w.name.substr(0, 65535);
     f.name = static_cast<std::uint32_t>(names_.size());
     f.nameLength = static_cast<std::uint16_t>(name.size());
-    if (names_.size() + name.size() > 0xFFFFFFFFu)
-        f.nameLength = 0; // four GiB of names: no more are kept
-    else
-        names_ += name;
+    names_ += name;
     f.featureClass = classIndex(w.featureClass);
     features_.push_back(f);
 }
@@ -189,6 +194,7 @@ bool FeatureRecord::parse(const std::string& in, std::int64_t& madeAt) {
         if (!take(in, at, length) || in.size() - at < length)
             return false;
         classes_.emplace_back(in, at, length);
+        classIndexes_.emplace(classes_.back(), static_cast<std::uint16_t>(i));
         at += length;
     }
     // Each feature takes 28 bytes at least: a count past what the file holds is a damaged file.
@@ -216,6 +222,9 @@ std::int64_t ChangeReport::total() const {
 }
 
 std::string ChangeReport::text() const {
+    if (tooMany)
+        return "Not compared: more than " + GroupedNumber(static_cast<std::int64_t>(FeatureRecord::kMostFeatures)) +
+               " features, more than any gazetteer holds";
     if (!compared)
         return "Nothing to compare with: the first run of these states, source, class table and area";
     std::string text = "Since " + since + ": ";
@@ -245,6 +254,10 @@ ResultPoints ChangeReport::points() const {
 
 void CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, ChangeReport& report) {
     report = ChangeReport{};
+    if (record.full()) {
+        report.tooMany = true;
+        return;
+    }
     record.sort();
     const fs::path file = recordFileOf(settings);
     FeatureRecord before;
@@ -293,6 +306,8 @@ void CompareWithLastRun(const JobSettings& settings, FeatureRecord& record, Chan
 }
 
 Outcome KeepRunRecord(const JobSettings& settings, const FeatureRecord& record) {
+    if (record.full())
+        return Outcome::failure("more features than a record holds");
     DownloadCache cache(settings.cacheFolder, settings.cacheMaxBytes);
     if (Outcome ready = cache.prepare(); !ready)
         return ready;
@@ -309,6 +324,8 @@ Outcome KeepRunRecord(const JobSettings& settings, const FeatureRecord& record) 
 }
 
 Outcome WriteChangesCsv(const fs::path& file, const ChangeReport& report) {
+    if (report.tooMany)
+        return Outcome::failure(report.text());
     if (static_cast<std::int64_t>(report.changes.size()) < report.total())
         return Outcome::failure("more than " + GroupedNumber(static_cast<std::int64_t>(ChangeReport::kMostKept)) +
                                 " changes; compare the two files themselves");

@@ -2,6 +2,7 @@
 
 #include "base/outcome.h"
 #include "formats/result_points.h"
+#include "gazetteer/gnis_records.h"
 #include "gazetteer/waypoint.h"
 #include "jobs/job_settings.h"
 
@@ -11,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace gnis {
@@ -27,7 +29,11 @@ public:
         std::uint16_t nameLength = 0;
         std::uint16_t featureClass = 0; // index into classes
     };
+    // Past these, the run is no gazetteer's: nothing more is kept and full() says so.
+    static constexpr std::size_t kMostFeatures = 4000000;
+    static constexpr std::size_t kMostNameBytes = std::size_t(256) << 20;
     void add(const Waypoint& waypoint);
+    bool full() const { return full_; }
     std::string_view nameOf(const Feature& f) const { return std::string_view(names_).substr(f.name, f.nameLength); }
     const std::string& classOf(const Feature& f) const { return classes_[f.featureClass]; }
     // Sorted by id, for the comparison and the file.
@@ -43,6 +49,9 @@ private:
     std::vector<Feature> features_;
     std::string names_;
     std::vector<std::string> classes_;
+    // Each class's index, found in one lookup per feature (the converter's hot path).
+    std::unordered_map<std::string, std::uint16_t, GpxStats::TransparentHash, std::equal_to<>> classIndexes_;
+    bool full_ = false;
 };
 
 // Hands each waypoint to a format's writer and keeps it in a record: every
@@ -77,6 +86,7 @@ struct Change {
 // input), source, class table and area, whatever the format.
 struct ChangeReport {
     bool compared = false;  // false: the first run of its kind, nothing to compare with
+    bool tooMany = false;   // the run wrote more than a record holds, so nothing was compared
     std::string since;      // the day of the run compared with, "2026-10-01"
     std::array<std::int64_t, 5> counts{}; // by ChangeKind
     std::vector<Change> changes;          // the first kMostKept, in id order

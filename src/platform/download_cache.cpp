@@ -5,12 +5,10 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QTimeZone>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -162,7 +160,7 @@ std::string CachedCopy::date() const {
 
 fs::path DownloadCache::DefaultFolder() {
     const QByteArray xdg = qgetenv("XDG_CACHE_HOME");
-    // Only an absolute XDG_CACHE_HOME counts, as the specification says.
+    // A relative XDG_CACHE_HOME is ignored, as the freedesktop.org base directory rules have it.
     const QString base = !xdg.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(xdg))
                              ? QString::fromLocal8Bit(xdg)
                              : QDir::homePath() + "/.cache";
